@@ -1,0 +1,57 @@
+#include "protocol/configurator.h"
+#include "protocol/exchange.h"
+#include "protocol/frames.h"
+#include "protocol/text.h"
+#include "ui/controls.h"
+
+namespace valdrix {
+namespace {
+
+constexpr int VALUE_CONTROLS[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
+
+}  // namespace
+
+void WriteSettings(Configurator& cfg) {
+  Dialog& dialog = cfg.dialog;
+  SetStatus(dialog, STATUS_WRITING);
+  for (const int id : VALUE_CONTROLS)
+    dialog.Enable(id, false);
+  for (const int id : VALUE_CONTROLS)
+    dialog.Repaint(id);
+
+  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg);
+  if (!port)
+    return;
+
+  // With no current entry there is no address to send; 0 would give the interface an address
+  // no XpressNet device can hold.
+  const std::string address = dialog.CurrentEntry(IDC_XN_ADDRESS);
+  if (!address.empty())
+    SendAndDrain(dialog, *port, SUB_XN_ADDRESS, ParseDecimal(address));
+
+  SetStatus(dialog, STATUS_WRITING);
+  const std::string base = dialog.EditText(IDC_BASE_ADDRESS);
+  if (!base.empty())
+    SendAndDrain(dialog, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
+
+  SetStatus(dialog, STATUS_WRITING);
+  // 0xFF is the count query's value byte, so it stands for "no count to write".
+  std::uint32_t count = 0xFF;
+  const std::string modules16 = dialog.EditText(IDC_MODULES16);
+  if (!modules16.empty()) {
+    count = (2u * static_cast<std::uint32_t>(ParseDecimal(modules16))) & 0xFFu;
+  }
+  const std::string modules8 = dialog.EditText(IDC_MODULES8);
+  if (!modules8.empty()) {
+    if (count == 0xFF)
+      count = 0;
+    count = (count + static_cast<std::uint32_t>(ParseDecimal(modules8))) & 0xFFu;
+  }
+  if (count != 0xFF)
+    SendAndDrain(dialog, *port, SUB_MODULE_COUNT, static_cast<int>(count));
+
+  port.reset();
+  SetStatus(dialog, STATUS_ENTER_VALUES);
+}
+
+}  // namespace valdrix

@@ -1,0 +1,21 @@
+#include "protocol/dialog.h"
+
+#include "ui/controls.h"
+
+namespace valdrix {
+
+void SetStatus(Dialog& dialog, const char* text) {
+  dialog.SetText(IDC_STATUS, text);
+  dialog.Repaint(IDC_STATUS);
+}
+
+void ShowError(Dialog& dialog, const char* pattern, const std::string& port) {
+  // Substituted by hand: the port name is user-visible data, never a format string.
+  std::string text = pattern;
+  const std::size_t at = text.find("%s");
+  if (at != std::string::npos)
+    text.replace(at, 2, port);
+  dialog.ErrorBox(text);
+}
+
+}  // namespace valdrix

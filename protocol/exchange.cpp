@@ -1,0 +1,28 @@
+#include "protocol/exchange.h"
+
+#include "protocol/frames.h"
+#include "protocol/text.h"
+#include "ui/controls.h"
+
+namespace valdrix {
+
+bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value) {
+  FrameBuffer frame{};
+  BuildSetFrame(frame, sub, value);
+  if (!port.WriteFrame(frame, FRAME_LENGTH))
+    return false;
+  SetStatus(dialog, STATUS_READING);
+  DrainPort(port);
+  return true;
+}
+
+std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg) {
+  const std::string name = cfg.dialog.CurrentEntry(IDC_PORT);
+  const auto rate = static_cast<std::uint32_t>(ParseDecimal(cfg.dialog.CurrentEntry(IDC_RATE)));
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, rate);
+  if (!port)
+    ShowError(cfg.dialog, ERROR_OPEN, name);
+  return port;
+}
+
+}  // namespace valdrix

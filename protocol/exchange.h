@@ -1,0 +1,20 @@
+// Steps the three conversations share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "protocol/configurator.h"
+
+namespace valdrix {
+
+// Writes one set frame; when it went out, shows "Reading..." and swallows whatever the interface
+// answers. Returns whether the write went out.
+bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value);
+
+// Opens the port chosen in the port list at the rate shown in the rate list (where the last search
+// found the interface). Shows "Could not open" and returns nullptr when it cannot.
+std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg);
+
+}  // namespace valdrix

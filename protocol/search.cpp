@@ -1,0 +1,122 @@
+#include "protocol/configurator.h"
+#include "protocol/exchange.h"
+#include "protocol/frames.h"
+#include "protocol/text.h"
+#include "ui/controls.h"
+
+namespace valdrix {
+namespace {
+
+// One query of a value: one four-byte write, then one four-byte read into the same buffer.
+// Returns whether the write went out; answered tells whether the reply came.
+bool Query(SerialPort& port, FrameBuffer& frame, std::uint8_t sub, int value, bool& answered) {
+  BuildSetFrame(frame, sub, value);
+  answered = false;
+  if (!port.WriteFrame(frame, FRAME_LENGTH))
+    return false;
+  const ReadResult reply = port.ReadFrame(frame, FRAME_LENGTH);
+  answered = IsReplyTo(frame, reply.ok, reply.count, sub);
+  return true;
+}
+
+void ReadValues(Configurator& cfg, SerialPort& port) {
+  Dialog& dialog = cfg.dialog;
+  FrameBuffer frame{};
+  bool answered = false;
+
+  if (Query(port, frame, SUB_VERSION, 0, answered)) {
+    dialog.SetText(IDC_VERSION, answered ? VersionText(frame[2]) : "1.00");
+    dialog.Repaint(IDC_VERSION);
+  }
+  if (Query(port, frame, SUB_XN_ADDRESS, VALUE_QUERY, answered) && answered) {
+    dialog.SelectEntry(IDC_XN_ADDRESS, DecimalText(frame[2]));
+    dialog.Enable(IDC_XN_ADDRESS, true);
+    dialog.Repaint(IDC_XN_ADDRESS);
+  }
+  if (Query(port, frame, SUB_BASE_ADDRESS, VALUE_QUERY, answered) && answered) {
+    dialog.SetText(IDC_BASE_ADDRESS, DecimalText(frame[2]));
+    dialog.Enable(IDC_BASE_ADDRESS, true);
+    dialog.Repaint(IDC_BASE_ADDRESS);
+  }
+  if (Query(port, frame, SUB_MODULE_COUNT, VALUE_QUERY, answered) && answered) {
+    const unsigned count = frame[2];
+    dialog.SetText(IDC_MODULES16, DecimalText(count >> 1));
+    dialog.Enable(IDC_MODULES16, true);
+    dialog.Repaint(IDC_MODULES16);
+    dialog.Enable(IDC_MODULES8, true);
+    dialog.SetText(IDC_MODULES8, DecimalText(count & 1u));
+    dialog.Repaint(IDC_MODULES8);
+  }
+}
+
+// Lets the user choose a port again after a search that ended without the interface.
+void OfferPortsAgain(Dialog& dialog) {
+  SetStatus(dialog, STATUS_SELECT_PORT);
+  dialog.Enable(IDC_PORT, true);
+  dialog.Repaint(IDC_PORT);
+}
+
+}  // namespace
+
+void SearchInterface(Configurator& cfg) {
+  Dialog& dialog = cfg.dialog;
+  SetStatus(dialog, STATUS_SEARCHING);
+  const std::string name = dialog.CurrentEntry(IDC_PORT);
+
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, RATES[0]);
+  if (!port) {
+    OfferPortsAgain(dialog);
+    ShowError(dialog, ERROR_OPEN, name);
+    return;
+  }
+
+  enum class End { NoAnswer, WriteFailed, Found } end = End::NoAnswer;
+  FrameBuffer frame{};
+  for (const std::uint32_t rate : RATES) {
+    cfg.interfaceOpen = false;
+    port->SetPortRate(rate);
+    dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
+    dialog.Repaint(IDC_RATE);
+
+    BuildInterfaceQuery(frame);
+    if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH)) {
+      end = End::WriteFailed;
+      break;
+    }
+    const ReadResult reply = port->ReadFrame(frame, FRAME_LENGTH);
+    if (!IsInterfaceReply(frame, reply.ok))
+      continue;
+
+    end = End::Found;
+    SetStatus(dialog, STATUS_READING);
+    dialog.Enable(IDC_PORT, false);
+    dialog.Repaint(IDC_PORT);
+    dialog.Repaint(IDC_RATE);
+    ReadValues(cfg, *port);
+    // Setting the edit texts raised change notifications that enabled Apply: nothing has been
+    // edited yet.
+    dialog.Enable(IDOK, false);
+
+    SetStatus(dialog, STATUS_OPENING);
+    cfg.interfaceOpen = SendAndDrain(dialog, *port, SUB_OPEN, 1);
+    break;
+  }
+  port.reset();
+
+  switch (end) {
+    case End::Found:
+      SetStatus(dialog, STATUS_ENTER_VALUES);
+      break;
+    case End::WriteFailed:
+      OfferPortsAgain(dialog);
+      ShowError(dialog, ERROR_WRITE, name);
+      break;
+    case End::NoAnswer:
+      OfferPortsAgain(dialog);
+      dialog.ClearSelection(IDC_RATE);
+      ShowError(dialog, ERROR_NOT_FOUND, name);
+      break;
+  }
+}
+
+}  // namespace valdrix

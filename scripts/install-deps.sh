@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, only where it is missing (idempotent).
+# Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine with 32-bit support, Xvfb, xdotool)
+set -euo pipefail
+
+want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang clang-format
+      g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat)
+if [ "${1:-}" = "--wine" ]; then
+  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick)
+fi
+
+need_i386=0
+for p in "${want[@]}"; do
+  case "$p" in *:i386) need_i386=1 ;; esac
+done
+if [ "$need_i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  rm -f /var/lib/apt/lists/.valdrix-updated
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+  echo "Missing packages: ${missing[*]} (run as root, or install them yourself)" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,54 @@
+// The serial seam: one open port and the backend that lists and opens ports. Reads follow one
+// contract on every backend: up to n bytes within the time-outs; a short count is a time-out,
+// failure is a port error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace valdrix {
+
+struct ReadResult {
+  bool ok = false;
+  std::size_t count = 0;
+};
+
+// An open port; destroying it closes it.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  SerialPort() = default;
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Changes the line rate; the port is neither closed nor purged.
+  virtual void SetPortRate(std::uint32_t rate) = 0;
+  // Sends all bytes, waiting at most 1000 + length ms for the handshake. Only a port error fails.
+  virtual bool WriteFrame(const std::uint8_t* bytes, std::size_t length) = 0;
+  // Returns once length bytes arrived, or after 1000 + length ms in all, or 1000 ms after the
+  // last byte once one arrived; success with a short count then.
+  virtual ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) = 0;
+  // A monotonic clock in milliseconds (virtual in tests), for bounding the drain.
+  virtual std::uint64_t NowMs() = 0;
+};
+
+class SerialBackend {
+ public:
+  virtual ~SerialBackend() = default;
+  // The names of the ports that open exclusively right now, in a stable order.
+  virtual std::vector<std::string> EnumeratePorts() = 0;
+  // Opens with 8N1, hardware handshake and the time-outs above; nullptr when it cannot be opened.
+  virtual std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) = 0;
+};
+
+// The drain does not go on for ever while the other end keeps sending.
+constexpr std::size_t DRAIN_MAX_BYTES = 4096;
+constexpr std::uint64_t DRAIN_MAX_MS = 5000;
+
+// Reads and discards one byte at a time until a read fails or times out, or a bound is reached.
+void DrainPort(SerialPort& port);
+
+}  // namespace valdrix

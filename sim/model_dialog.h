@@ -1,0 +1,86 @@
+// The configurator dialog held in memory: the controls of the dialog template with their texts,
+// list entries, selections and enabled states, behaving like the platform's controls where the
+// dialog logic depends on it. Tests drive it like a user; the command line fills and reads it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "protocol/dialog.h"
+
+namespace valdrix {
+
+class ModelDialog : public Dialog {
+ public:
+  // One thing the conversations did to the dialog, in order.
+  struct Event {
+    enum class Kind { SetText, Enable, Disable, Repaint, Select, ClearSelection, ErrorBox, End };
+    Kind kind;
+    int id = 0;
+    std::string text;
+  };
+
+  ModelDialog();
+
+  // Where the controls' notifications go (the dialog logic's command handler): id, code.
+  void SetCommandHandler(std::function<void(int, int)> handler) { handler_ = std::move(handler); }
+
+  // --- the dialog seam
+  void SetText(int id, const std::string& text) override;
+  void Enable(int id, bool enable) override;
+  void Repaint(int id) override;
+  std::string EditText(int id) override;
+  void AddEntry(int id, const std::string& text) override;
+  std::string CurrentEntry(int id) override;
+  void SelectEntry(int id, const std::string& text) override;
+  void ClearSelection(int id) override;
+  void ErrorBox(const std::string& text) override;
+  void End(int result) override;
+
+  // --- what a user does; each returns false when the control is disabled and nothing happens
+  // Chooses the entry with exactly this text from a drop-down list and confirms it.
+  bool Choose(int id, const std::string& entry);
+  // Replaces the edit's text by typing; digit-only edits refuse other characters.
+  bool Type(int id, const std::string& text);
+  // Clicks a push button.
+  bool Press(int id);
+
+  // --- what the dialog shows
+  std::string Text(int id) const;
+  bool Enabled(int id) const;
+  const std::vector<std::string>& Entries(int id) const;
+  int Selection(int id) const;  // -1: none
+  // The texts the status line showed, in order (each set, also when repeated).
+  std::vector<std::string> Statuses() const;
+  std::vector<std::string> ErrorBoxes() const;
+  const std::vector<Event>& Events() const { return events_; }
+  void ClearEvents() { events_.clear(); }
+  bool Ended() const { return ended_; }
+  int Result() const { return result_; }
+
+  // Called when an error box is shown (the box is modal: the conversation waits meanwhile).
+  std::function<void(const std::string&)> onErrorBox;
+
+ private:
+  struct Control {
+    enum class Type { Button, Static, ComboBox, Edit } type = Type::Static;
+    std::string text;
+    bool enabled = true;
+    bool digitsOnly = false;
+    std::vector<std::string> entries;
+    int selection = -1;
+  };
+  Control& At(int id);
+  const Control& At(int id) const;
+  void Notify(int id, int code);
+
+  std::map<int, Control> controls_;
+  std::vector<Event> events_;
+  std::function<void(int, int)> handler_;
+  bool ended_ = false;
+  int result_ = -1;
+};
+
+}  // namespace valdrix
