@@ -1,0 +1,28 @@
+// The serial backend on POSIX terminals (termios and poll). Opens any terminal path, pseudo-
+// terminal slaves and symlinks to them included, and keeps the read and write time-outs of the
+// Windows program: one monotonic deadline per call, never a sleep loop.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+
+namespace valdrix {
+
+class PosixSerial : public SerialBackend {
+ public:
+  // /dev/ttyS*, ttyUSB*, ttyACM*, ttyAMA* and rfcomm* that open exclusively right now, in natural
+  // order (ttyS2 before ttyS10).
+  std::vector<std::string> EnumeratePorts() override;
+  // Raw 8N1, RTS/CTS, DTR on, the given rate; settings the device refuses are left as they are.
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override;
+};
+
+std::unique_ptr<SerialBackend> MakePosixSerial();
+
+// Natural order of device names: the digits at the end compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace valdrix
