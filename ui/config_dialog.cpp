@@ -7,13 +7,16 @@ namespace valdrix {
 
 void OnInitDialog(Configurator& cfg) {
   cfg.portNames = cfg.serial.EnumeratePorts();
-  for (const std::string& name : cfg.portNames)
-    cfg.dialog.AddEntry(IDC_PORT, name);
+  FillLists(cfg.dialog, cfg.portNames);
+}
+
+void FillLists(Dialog& dialog, const std::vector<std::string>& portNames) {
+  for (const std::string& name : portNames) dialog.AddEntry(IDC_PORT, name);
   for (const std::uint32_t rate : RATES) {
-    cfg.dialog.AddEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
+    dialog.AddEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
   }
   for (int address = 1; address <= 31; ++address) {
-    cfg.dialog.AddEntry(IDC_XN_ADDRESS, DecimalText(address));
+    dialog.AddEntry(IDC_XN_ADDRESS, DecimalText(address));
   }
 }
 
