@@ -1,0 +1,65 @@
+#include "ui/win32_dialog.h"
+
+namespace valdrix {
+namespace {
+
+constexpr int TEXT_BUFFER = 256;
+
+}  // namespace
+
+void Win32Dialog::SetText(int id, const std::string& text) {
+  // An edit raises EN_CHANGE from inside this call; the dialog logic expects that.
+  SetDlgItemTextA(window_, id, text.c_str());
+}
+
+void Win32Dialog::Enable(int id, bool enable) {
+  EnableWindow(GetDlgItem(window_, id), enable ? TRUE : FALSE);
+}
+
+void Win32Dialog::Repaint(int id) {
+  UpdateWindow(GetDlgItem(window_, id));
+}
+
+std::string Win32Dialog::EditText(int id) {
+  char buffer[TEXT_BUFFER] = {};
+  GetDlgItemTextA(window_, id, buffer, TEXT_BUFFER - 1);
+  return std::string(buffer);
+}
+
+void Win32Dialog::AddEntry(int id, const std::string& text) {
+  SendDlgItemMessageA(window_, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string Win32Dialog::CurrentEntry(int id) {
+  const LRESULT index = SendDlgItemMessageA(window_, id, CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR)
+    return std::string();
+  // CB_GETLBTEXT copies without a limit: make sure the entry fits first.
+  const LRESULT length =
+      SendDlgItemMessageA(window_, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR || length >= TEXT_BUFFER)
+    return std::string();
+  char buffer[TEXT_BUFFER] = {};
+  SendDlgItemMessageA(window_, id, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(buffer));
+  return std::string(buffer);
+}
+
+void Win32Dialog::SelectEntry(int id, const std::string& text) {
+  SendDlgItemMessageA(window_, id, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                      reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Win32Dialog::ClearSelection(int id) {
+  SendDlgItemMessageA(window_, id, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+}
+
+void Win32Dialog::ErrorBox(const std::string& text) {
+  MessageBoxA(window_, text.c_str(), ERROR_CAPTION, MB_OK);
+}
+
+void Win32Dialog::End(int result) {
+  EndDialog(window_, result);
+}
+
+}  // namespace valdrix
