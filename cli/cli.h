@@ -1,0 +1,78 @@
+// valdrix-config: the configurator's conversations on the command line. It drives the same dialog
+// logic as the window, on a dialog held in memory, and reports what the dialog would show.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+
+namespace valdrix::cli {
+
+// Exit statuses, one for each way a run can end.
+enum ExitStatus : int {
+  EXIT_OK = 0,
+  EXIT_USAGE = 2,         // bad usage or a refused argument; nothing was sent
+  EXIT_CANNOT_OPEN = 3,   // "Could not open %s"
+  EXIT_CANNOT_WRITE = 4,  // "Could not write to %s", or a field the interface did not report
+  EXIT_NOT_FOUND = 5,     // "No Valdrix found on %s"
+};
+
+enum class Command { List, Show, Set };
+
+struct Options {
+  Command command = Command::List;
+  std::string port;
+  std::optional<int> address;
+  std::optional<int> base;
+  std::optional<int> modules16;
+  std::optional<int> modules8;
+  bool trace = false;
+  bool json = false;
+};
+
+// Parses and checks the command line. Returns the options to run, or the exit status when the
+// run ends here (help, version, or a refusal already reported on err).
+struct Parsed {
+  std::optional<Options> options;
+  int exitStatus = EXIT_OK;
+};
+Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// A decimal option value within [low, high]; an empty result after a message on err.
+std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
+                               int high, std::ostream& err);
+
+// The exit status for the text of an error box.
+int StatusForError(const std::string& text);
+
+// What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
+struct Report {
+  std::string port;
+  std::string rate;
+  std::string version;
+  std::string address;
+  std::string base;
+  std::string modules16;
+  std::string modules8;
+};
+void PrintReport(const Report& report, bool json, std::ostream& out);
+void PrintPorts(const std::vector<std::string>& ports, bool json, std::ostream& out);
+
+struct Streams {
+  std::ostream& out;
+  std::ostream& err;
+  // Where progress goes (the status texts and the rates tried); nullptr: nowhere.
+  std::ostream* progress = nullptr;
+};
+
+// Runs the command against the backend; returns the exit status.
+int Run(const Options& options, SerialBackend& backend, Streams streams);
+
+std::string VersionText();
+
+}  // namespace valdrix::cli

@@ -1,0 +1,141 @@
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+#include <sstream>
+
+#include "cli/cli.h"
+
+#ifndef VALDRIX_VERSION_TEXT
+#define VALDRIX_VERSION_TEXT "unknown"
+#endif
+
+namespace valdrix::cli {
+namespace {
+
+constexpr char kFooter[] =
+    "Commands:\n"
+    "  valdrix-config [--trace] [--json] list\n"
+    "  valdrix-config [--trace] [--json] show PORT\n"
+    "  valdrix-config [--trace] [--json] set PORT [--address N] [--base N] [--modules16 N]\n"
+    "                 [--modules8 N]\n"
+    "PORT is a name such as COM3 or a path such as /dev/ttyUSB0. While searching, the rates tried\n"
+    "and the steps are shown on stderr when it is a terminal.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  2  bad usage or a refused argument (nothing was sent)\n"
+    "  3  the port could not be opened\n"
+    "  4  a frame could not be written, or a value to set was not reported by the interface\n"
+    "  5  no Valdrix interface answered on the port\n";
+
+// The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
+// is never written.
+constexpr int kMaxCountByte = 254;
+
+}  // namespace
+
+std::string VersionText() {
+  return std::string("valdrix-config ") + VALDRIX_VERSION_TEXT;
+}
+
+std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
+                               int high, std::ostream& err) {
+  // Plain decimal digits only: no sign, no spaces, no hex, so that what runs is what was meant.
+  bool digits = !text.empty();
+  long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      digits = false;
+      break;
+    }
+    if (value <= high)  // stop growing once out of range; no overflow
+      value = value * 10 + (c - '0');
+  }
+  if (!digits) {
+    err << "valdrix-config: " << option << ": '" << text << "' is not a number\n";
+    return std::nullopt;
+  }
+  if (value < low || value > high) {
+    err << "valdrix-config: " << option << ": " << text << " is outside " << low << " to " << high
+        << "\n";
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
+               "valdrix-config"};
+  app.footer(kFooter);
+  app.set_version_flag("--version", VersionText());
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  Options options;
+  app.add_flag("--trace", options.trace,
+               "print every frame sent and every reply received on stderr");
+  app.add_flag("--json", options.json, "print the results as JSON");
+
+  CLI::App* list = app.add_subcommand("list", "print the serial ports that open, one a line");
+  CLI::App* show = app.add_subcommand("show", "search the interface on PORT and print its values");
+  show->add_option("PORT", options.port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  CLI::App* set = app.add_subcommand(
+      "set", "search the interface on PORT, write the given values, read them back and print them");
+  set->add_option("PORT", options.port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  std::string address, base, modules16, modules8;
+  // Taken as text and checked here, so that every refusal names its option the same way.
+  CLI::Option* addressOption =
+      set->add_option("--address", address, "XpressNet address, 1 to 31")->type_name("N");
+  CLI::Option* baseOption =
+      set->add_option("--base", base, "s88 module base address, 0 to 254")->type_name("N");
+  CLI::Option* modules16Option =
+      set->add_option("--modules16", modules16, "number of 16-bit s88 modules")->type_name("N");
+  CLI::Option* modules8Option =
+      set->add_option("--modules8", modules8, "number of 8-bit s88 modules")->type_name("N");
+  set->footer("2 x modules16 + modules8 must stay below 255.");
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e, out, err);
+    return {std::nullopt, status == 0 ? EXIT_OK : EXIT_USAGE};
+  }
+
+  if (list->parsed()) {
+    options.command = Command::List;
+    return {options, EXIT_OK};
+  }
+  options.command = show->parsed() ? Command::Show : Command::Set;
+  if (options.command == Command::Show)
+    return {options, EXIT_OK};
+
+  bool good = true;
+  const auto take = [&](CLI::Option* option, const std::string& name, const std::string& text,
+                        int low, int high, std::optional<int>& into) {
+    if (option->count() == 0)
+      return;
+    into = CheckNumber(name, text, low, high, err);
+    good = good && into.has_value();
+  };
+  take(addressOption, "--address", address, 1, 31, options.address);
+  take(baseOption, "--base", base, 0, 254, options.base);
+  take(modules16Option, "--modules16", modules16, 0, kMaxCountByte / 2, options.modules16);
+  take(modules8Option, "--modules8", modules8, 0, kMaxCountByte, options.modules8);
+  if (good && options.modules16 && options.modules8 &&
+      2 * *options.modules16 + *options.modules8 > kMaxCountByte) {
+    err << "valdrix-config: --modules16 and --modules8: 2 x " << *options.modules16 << " + "
+        << *options.modules8 << " makes a module count of 255 or more\n";
+    good = false;
+  }
+  if (good && !options.address && !options.base && !options.modules16 && !options.modules8) {
+    err << "valdrix-config: set: give at least one of --address, --base, --modules16, "
+           "--modules8\n";
+    good = false;
+  }
+  if (!good)
+    return {std::nullopt, EXIT_USAGE};
+  return {options, EXIT_OK};
+}
+
+}  // namespace valdrix::cli

@@ -1,0 +1,40 @@
+// A serial backend that forwards every call to another one and writes each open, rate change,
+// frame sent and reply received to a stream: hex bytes, the line rate and the time since start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+
+namespace valdrix::cli {
+
+class TraceBackend : public SerialBackend {
+ public:
+  // nowUs: a monotonic clock in microseconds; the trace counts from its value at construction.
+  TraceBackend(SerialBackend& inner, std::ostream& out, std::function<std::uint64_t()> nowUs);
+
+  std::vector<std::string> EnumeratePorts() override;
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override;
+
+  // One trace line: "+S.mmm s  RATE  what".
+  void Line(std::uint32_t rate, const std::string& what);
+
+ private:
+  SerialBackend& inner_;
+  std::ostream& out_;
+  std::function<std::uint64_t()> nowUs_;
+  std::uint64_t startUs_;
+};
+
+// "F2 01 FF 0C".
+std::string HexBytes(const std::uint8_t* bytes, std::size_t length);
+
+// The host's monotonic clock in microseconds.
+std::uint64_t SteadyNowUs();
+
+}  // namespace valdrix::cli
