@@ -33,7 +33,8 @@ HWND FindDialog() {
 
 std::string Narrow(const wchar_t* text) {
   char buffer[1024] = {};
-  WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof(buffer) - 1, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, static_cast<int>(sizeof(buffer) - 1), nullptr,
+                      nullptr);
   return buffer;
 }
 
@@ -114,9 +115,9 @@ int main(int argc, char** argv) {
       if (command == "current" && i != current)
         continue;
       wchar_t text[512] = {};
-      if (SendMessageW(control, CB_GETLBTEXTLEN, i, 0) >= 511)
+      if (SendMessageW(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= 511)
         continue;
-      SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+      SendMessageW(control, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
       std::printf("%s\n", Narrow(text).c_str());
     }
     return 0;
