@@ -15,9 +15,9 @@ constexpr char STATUS_WRITING[] = "Status: Writing...";
 constexpr char STATUS_CLOSING[] = "Status: Closing Valdrix...";
 
 constexpr char ERROR_CAPTION[] = "Error";
-constexpr char ERROR_OPEN[] = "Could not open %s";
-constexpr char ERROR_WRITE[] = "Could not write to %s";
-constexpr char ERROR_NOT_FOUND[] = "No Valdrix found on %s";
+constexpr char PATTERN_OPEN[] = "Could not open %s";
+constexpr char PATTERN_WRITE[] = "Could not write to %s";
+constexpr char PATTERN_NOT_FOUND[] = "No Valdrix found on %s";
 
 // Texts read from an edit are cut to this many characters (a 256-byte buffer read with a limit
 // of 255 including the terminator).
@@ -46,7 +46,7 @@ class Dialog {
 
 void SetStatus(Dialog& dialog, const char* text);
 
-// pattern is one of the ERROR_ patterns; the port name takes the place of "%s".
+// pattern is one of the PATTERN_ texts; the port name takes the place of "%s".
 void ShowError(Dialog& dialog, const char* pattern, const std::string& port);
 
 }  // namespace valdrix

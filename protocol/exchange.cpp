@@ -21,7 +21,7 @@ std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg) {
   const auto rate = static_cast<std::uint32_t>(ParseDecimal(cfg.dialog.CurrentEntry(IDC_RATE)));
   std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, rate);
   if (!port)
-    ShowError(cfg.dialog, ERROR_OPEN, name);
+    ShowError(cfg.dialog, PATTERN_OPEN, name);
   return port;
 }
 

@@ -66,7 +66,7 @@ void SearchInterface(Configurator& cfg) {
   std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, RATES[0]);
   if (!port) {
     OfferPortsAgain(dialog);
-    ShowError(dialog, ERROR_OPEN, name);
+    ShowError(dialog, PATTERN_OPEN, name);
     return;
   }
 
@@ -109,12 +109,12 @@ void SearchInterface(Configurator& cfg) {
       break;
     case End::WriteFailed:
       OfferPortsAgain(dialog);
-      ShowError(dialog, ERROR_WRITE, name);
+      ShowError(dialog, PATTERN_WRITE, name);
       break;
     case End::NoAnswer:
       OfferPortsAgain(dialog);
       dialog.ClearSelection(IDC_RATE);
-      ShowError(dialog, ERROR_NOT_FOUND, name);
+      ShowError(dialog, PATTERN_NOT_FOUND, name);
       break;
   }
 }

@@ -1,7 +1,6 @@
 // Entry point of the Windows program: one modal dialog, all of whose work happens in the
 // portable dialog logic.
 
-// The project's headers before <windows.h>, whose ERROR_NOT_FOUND macro would clash with ours.
 #include "serial/serial_win32.h"
 #include "ui/config_dialog.h"
 #include "ui/controls.h"

@@ -1,8 +1,6 @@
 // The dialog seam on a real Win32 dialog window.
 #pragma once
 
-// The project's headers come first: <windows.h> defines ERROR_NOT_FOUND as a macro, which would
-// break the declaration of our error pattern of that name.
 #include "protocol/dialog.h"
 
 #include <windows.h>
