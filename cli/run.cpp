@@ -94,11 +94,11 @@ bool Enter(ModelDialog& dialog, int id, const char* option, const std::optional<
 }  // namespace
 
 int StatusForError(const std::string& text) {
-  if (StartsWithPattern(text, ERROR_OPEN))
+  if (StartsWithPattern(text, PATTERN_OPEN))
     return EXIT_CANNOT_OPEN;
-  if (StartsWithPattern(text, ERROR_WRITE))
+  if (StartsWithPattern(text, PATTERN_WRITE))
     return EXIT_CANNOT_WRITE;
-  if (StartsWithPattern(text, ERROR_NOT_FOUND))
+  if (StartsWithPattern(text, PATTERN_NOT_FOUND))
     return EXIT_NOT_FOUND;
   return EXIT_CANNOT_WRITE;
 }
