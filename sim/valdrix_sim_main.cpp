@@ -380,7 +380,8 @@ int Run(const Options& options) {
       wire.insert(wire.end(), bytes.begin(), bytes.end());
       replies.pop_front();
     }
-    if (model.Streaming() && wire.empty() && now >= nextStream) {
+    // The stream begins behind the answer to the open frame.
+    if (model.Streaming() && replies.empty() && wire.empty() && now >= nextStream) {
       for (std::size_t k = 0; k < kStreamBurst; ++k)
         wire.push_back(model.NextStreamByte());
       log.Line("tx", wire.data(), wire.size(), LineRate(pty.master));
@@ -395,7 +396,7 @@ int Run(const Options& options) {
     int timeout = -1;
     if (!replies.empty())
       timeout = static_cast<int>(replies.front().due - now) + 1;
-    if (model.Streaming() && wire.empty()) {
+    if (model.Streaming() && replies.empty() && wire.empty()) {
       const int untilStream = nextStream > now ? static_cast<int>(nextStream - now) : 0;
       timeout = timeout < 0 ? untilStream : std::min(timeout, untilStream);
     }
