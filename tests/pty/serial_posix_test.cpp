@@ -39,6 +39,10 @@ struct ReadCase {
   double maxSeconds;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PosixReadTimeouts : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(PosixReadTimeouts, ReturnsWhenTheWin32TimeoutsWould) {
