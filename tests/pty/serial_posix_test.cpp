@@ -230,9 +230,6 @@ TEST(PosixSerial, ListingIsQuickStableAndLeavesPseudoTerminalsOut) {
   EXPECT_EQ(serial.EnumeratePorts(), first);
   EXPECT_TRUE(std::is_sorted(first.begin(), first.end(), NaturalLess));
   EXPECT_EQ(std::find(first.begin(), first.end(), pty.slave), first.end());
-  // A listed port is still free afterwards: the probe released it.
-  for (const std::string& name : first)
-    EXPECT_TRUE(serial.OpenPort(name, 9600)) << name;
 }
 
 }  // namespace
