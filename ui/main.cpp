@@ -1,14 +1,14 @@
 // Entry point of the Windows program: one modal dialog, all of whose work happens in the
 // portable dialog logic.
 
+#include <windows.h>
+// <commctrl.h> needs <windows.h> before it.
+#include <commctrl.h>
+
 #include "serial/serial_win32.h"
 #include "ui/config_dialog.h"
 #include "ui/controls.h"
 #include "ui/win32_dialog.h"
-
-#include <windows.h>
-// After <windows.h>, which it needs.
-#include <commctrl.h>
 
 namespace {
 
