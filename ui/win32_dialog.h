@@ -1,9 +1,9 @@
 // The dialog seam on a real Win32 dialog window.
 #pragma once
 
-#include "protocol/dialog.h"
-
 #include <windows.h>
+
+#include "protocol/dialog.h"
 
 namespace valdrix {
 
