@@ -5,15 +5,6 @@ namespace {
 
 using Kind = ModelDialog::Event::Kind;
 
-InterfaceSettings At(std::uint32_t rate) {
-  InterfaceSettings s;
-  s.rate = rate;
-  s.address = 10;
-  s.base = 44;
-  s.count = 5;
-  return s;
-}
-
 // A found interface, ready for editing; the writes from here on are the Apply's.
 struct Found : Rig {
   explicit Found(std::uint32_t rate = 57600, InterfaceFaults faults = {}) : Rig(At(rate), faults) {

@@ -3,17 +3,6 @@
 namespace valdrix {
 namespace {
 
-InterfaceSettings At(std::uint32_t rate) {
-  InterfaceSettings s;
-  s.rate = rate;
-  s.address = 10;
-  s.base = 44;
-  s.count = 5;
-  return s;
-}
-
-const int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
-
 // The enabled state of the controls the phases of the dialog's life differ in.
 struct State {
   bool port, apply, values;

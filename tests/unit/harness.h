@@ -60,6 +60,18 @@ inline Wire SearchWire(std::uint32_t foundAt) {
   return wire;
 }
 
+// An interface at rate holding address 10, base address 44 and module count 5.
+inline InterfaceSettings At(std::uint32_t rate) {
+  InterfaceSettings s;
+  s.rate = rate;
+  s.address = 10;
+  s.base = 44;
+  s.count = 5;
+  return s;
+}
+
+const int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
+
 struct Rig {
   explicit Rig(InterfaceSettings settings = {}, InterfaceFaults faults = {})
       : model(settings, faults), serial(&model), cfg(dialog, serial) {

@@ -17,8 +17,6 @@ InterfaceSettings Settings(std::uint32_t rate, std::uint8_t version = 102,
   return s;
 }
 
-const int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
-
 TEST(Search, FindsTheInterfaceReadsEveryValueAndOpensIt) {
   Rig rig(Settings(57600));
   rig.Start();
