@@ -46,7 +46,15 @@ class FakeSerial::Port : public SerialPort {
     }
     const std::uint64_t byteUs = ByteTimeUs(rate_);
     const std::uint64_t sentUs = owner_.nowUs_ + length * byteUs;
-    if (IsInterface()) {
+    if (owner_.device) {
+      std::uint64_t at = sentUs;
+      if (!owner_.incoming_.empty())
+        at = std::max(at, owner_.incoming_.back().first);
+      for (const DeviceByte& b : owner_.device({bytes, bytes + length}, rate_)) {
+        at += b.delayUs;
+        owner_.incoming_.emplace_back(at, b.byte);
+      }
+    } else if (IsInterface()) {
       const std::vector<std::uint8_t> reply = owner_.model_->Receive(bytes, length, rate_);
       std::uint64_t at = sentUs + owner_.replyLatencyUs;
       for (const std::uint8_t b : reply) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -50,6 +51,14 @@ class FakeSerial : public SerialBackend {
   std::uint64_t replyLatencyUs = 2000;
   // An endless stream sends one byte this often.
   std::uint64_t streamIntervalUs = 1000;
+  // A scripted device in place of the model, on every port: given each write that goes out and
+  // the line rate, it returns what it sends back, each byte with its delay after the one before
+  // (the first after the write has gone out). Bytes queue behind those still on their way.
+  struct DeviceByte {
+    std::uint64_t delayUs;
+    std::uint8_t byte;
+  };
+  std::function<std::vector<DeviceByte>(const std::vector<std::uint8_t>&, std::uint32_t)> device;
 
   // --- results
   const std::vector<WireEvent>& Log() const { return log_; }
