@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine with 32-bit support, Xvfb, xdotool)
 set -euo pipefail
 
-want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang clang-format
+want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat)
 if [ "${1:-}" = "--wine" ]; then
   want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick)
