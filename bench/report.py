@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Turns the bench samples into medians, floors and ratios; prints the table and writes JSON.
+
+Floor of a conversation = silent reads x 1004 ms + drains x 1001 ms. A silent read asks for four
+bytes and ends at its total time-out, 1000 + 4 x 1 ms. A drain ends with a one-byte read that
+gets nothing, and that read ends at its own total time-out, 1000 + 1 x 1 ms: the 1000 ms gap
+limit counts only between bytes of one read, and every byte of a drain is read by its own call.
+valdrix-sim answers at once (--reply-delay 0), so no device time is added.
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import statistics
+
+SILENT_READ_MS = 1004
+DRAIN_MS = 1001
+POSIX_RATIO = 1.02
+WINE_RATIO = 1.05
+POSIX_CPU_MS = 20.0
+EXE_BYTES = 300 * 1000
+
+
+def floor_ms(silent_reads, drains):
+    return silent_reads * SILENT_READ_MS + drains * DRAIN_MS
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def verdict(ok):
+    return "met" if ok else "MISSED"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--posix", required=True)
+    parser.add_argument("--wine")
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+
+    with open(args.posix) as f:
+        posix = json.load(f)
+    rows = []
+    for conv in posix["conversations"]:
+        floor = floor_ms(conv["silent_reads"], conv["drains"])
+        wall = statistics.median(conv["wall_ms"])
+        cpu = statistics.median(conv["cpu_ms"])
+        rows.append({
+            "via": "POSIX", "conversation": conv["name"], "runs": len(conv["wall_ms"]),
+            "silent_reads": conv["silent_reads"], "drains": conv["drains"],
+            "floor_ms": floor, "median_wall_ms": round(wall, 1), "ratio": round(wall / floor, 4),
+            "median_cpu_ms": round(cpu, 2), "max_cpu_ms": round(max(conv["cpu_ms"]), 2),
+            "faults": conv["faults"],
+            "target": verdict(wall / floor <= POSIX_RATIO and max(conv["cpu_ms"]) < POSIX_CPU_MS
+                              and not conv["faults"]),
+        })
+
+    wine = None
+    if args.wine:
+        with open(args.wine) as f:
+            wine = json.load(f)
+        for name, silent, drains in (("search@57600", 3, 1), ("close", 0, 1)):
+            key = name.split("@")[0]
+            samples = [run[key] for run in wine["runs"]]
+            floor = floor_ms(silent, drains)
+            wall = statistics.median(s["wall_ms"] for s in samples)
+            cpus = [s["cpu_ms"] for s in samples if s["cpu_ms"] is not None]
+            server = [s["wineserver_cpu_ms"] for s in samples
+                      if s["wineserver_cpu_ms"] is not None]
+            spans = [s["sim_span_ms"] for s in samples if s["sim_span_ms"] is not None]
+            rows.append({
+                "via": "Wine", "conversation": name, "runs": len(samples),
+                "silent_reads": silent, "drains": drains, "floor_ms": floor,
+                "median_wall_ms": round(wall, 1), "ratio": round(wall / floor, 4),
+                "median_cpu_ms": round(statistics.median(cpus), 1) if cpus else None,
+                "median_wineserver_cpu_ms":
+                    round(statistics.median(server), 1) if server else None,
+                "median_sim_span_ms": round(statistics.median(spans), 1) if spans else None,
+                "target": verdict(wall / floor <= WINE_RATIO),
+            })
+
+    now = datetime.datetime.now(datetime.timezone.utc)
+    results = {
+        "date": now.strftime("%Y-%m-%d"),
+        "machine": {"cpu": cpu_model(), "nproc": os.cpu_count(), "arch": platform.machine(),
+                    "kernel": platform.release()},
+        "floors": {"silent_read_ms": SILENT_READ_MS, "drain_ms": DRAIN_MS,
+                   "sim_reply_delay_ms": posix["reply_delay_ms"]},
+        "targets": {"posix_ratio": POSIX_RATIO, "wine_ratio": WINE_RATIO,
+                    "posix_cpu_ms": POSIX_CPU_MS, "exe_bytes": EXE_BYTES},
+        "conversations": rows,
+    }
+    if wine:
+        startup = [run["startup_ms"] for run in wine["runs"]]
+        results["wine"] = {
+            "startup_median_ms": round(statistics.median(startup), 1),
+            "startup_ms": [round(s, 1) for s in startup],
+            "exit_codes": [run["exit_code"] for run in wine["runs"]],
+            "cpu_tick_ms": wine["cpu_tick_ms"],
+        }
+        results["exe_bytes"] = wine["exe_bytes"]
+    with open(args.out, "w") as f:
+        json.dump(results, f, indent=2)
+        f.write("\n")
+
+    m = results["machine"]
+    print(f"Measured {results['date']} on {m['cpu']}, {m['nproc']} CPUs, {m['arch']}.")
+    print("| via | conversation | silent reads | drains | floor ms | median wall ms | ratio "
+          "| CPU ms | target |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---|")
+    for r in rows:
+        cpu = "-" if r["median_cpu_ms"] is None else r["median_cpu_ms"]
+        print(f"| {r['via']} | {r['conversation']} | {r['silent_reads']} | {r['drains']} "
+              f"| {r['floor_ms']} | {r['median_wall_ms']} | {r['ratio']:.4f} | {cpu} "
+              f"| {r['target']} |")
+    if wine:
+        w = results["wine"]
+        size = results["exe_bytes"]
+        print(f"| Wine | start-up to dialog shown | | | | {w['startup_median_ms']} | | | |")
+        print(f"| - | valdrixconfig.exe size | | | | {size} bytes | | | "
+              f"{verdict(size < EXE_BYTES)} |")
+    print(f"Floors: silent 4-byte read {SILENT_READ_MS} ms, drain {DRAIN_MS} ms; "
+          f"valdrix-sim reply delay {posix['reply_delay_ms']} ms. Medians of "
+          f"{posix['runs']} POSIX runs" + (f" and {len(wine['runs'])} Wine runs" if wine else "")
+          + f"; figures in {os.path.relpath(args.out)}.")
+
+
+if __name__ == "__main__":
+    main()

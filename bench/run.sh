@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Performance bench: every conversation timed against the floor its time-outs set.
+#
+#   bash bench/run.sh            build, run (about 3 minutes), print the table, write
+#                                bench/results.json
+#
+# Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), BENCH_NATIVE_DIR and
+# BENCH_WIN32_DIR (build directories, default build/bench-native and build/bench-win32, made
+# from the native and win32 presets). Without wine the Wine rows are left out.
+# Not part of the test command: a slow machine misses the targets without a fault in the code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+native=${BENCH_NATIVE_DIR:-build/bench-native}
+win32=${BENCH_WIN32_DIR:-build/bench-win32}
+runs=${RUNS:-5}
+wine_runs=${WINE_RUNS:-3}
+
+configure() {  # preset, directory
+  if [ -f "$2/CMakeCache.txt" ]; then
+    cmake -S . -B "$2" >/dev/null
+  else
+    cmake --preset "$1" -B "$2" >/dev/null
+  fi
+}
+
+echo "building ($native, $win32) ..." >&2
+configure native "$native"
+cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim >/dev/null
+have_wine=0
+if command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
+  configure win32 "$win32"
+  cmake --build "$win32" -j2 --target valdrixconfig valdrix_driver >/dev/null
+  have_wine=1
+fi
+
+source tests/wine/lib.sh
+wine_work_dir
+trap wine_cleanup EXIT
+
+echo "POSIX backend: $runs runs of every conversation ..." >&2
+"$native/bench/valdrix_bench_conversations" "$runs" >"$wine_work/posix.json"
+
+if [ "$have_wine" = 1 ]; then
+  echo "Wine: prefix, then $wine_runs runs ..." >&2
+  wine_start_xvfb
+  wine_make_prefix
+  # No window manager runs on this X server. With managed windows Wine's X11 driver waits for
+  # one when the ended dialog is hidden, up to 2 s, and the close would be timed with that wait.
+  # Unmanaged windows are hidden at once, as a desktop's window manager would let them be.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wine_mask_ports
+  wine_spawn "$native/sim/valdrix-sim" --rate 57600 --reply-delay 0 --link "$wine_work/com3" \
+    --log "$wine_work/sim.log" >/dev/null
+  wine_wait_path "$wine_work/com3" || wine_fail "valdrix-sim did not make its link"
+  wine_map_port com3 "$wine_work/com3"
+  python3 bench/wine_session.py --exe "$win32/ui/valdrixconfig.exe" \
+    --driver "$win32/tests/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \
+    --runs "$wine_runs" >"$wine_work/wine.json"
+fi
+
+wine_json=()
+[ "$have_wine" = 1 ] && wine_json=(--wine "$wine_work/wine.json")
+python3 bench/report.py --posix "$wine_work/posix.json" "${wine_json[@]}" \
+  --out "$root/bench/results.json"
