@@ -1,31 +1,71 @@
 // Drives the configurator dialog of another process, the way a user or a screen reader would,
-// and prints what it sees. One command per run:
+// and prints what it sees. One command per run, or many through "serve":
 //
-//   driver wait [ms]            wait until the dialog exists (default 20000 ms)
+//   driver wait [ms]            wait until the dialog is shown and ready (default 20000 ms)
+//   driver gone [ms]            wait until the dialog has disappeared (default 10000 ms)
 //   driver text <id>            print the control's text
 //   driver enabled <id>         print 1 when the control is enabled, else 0
 //   driver entries <id>         print a list's entries, one a line
 //   driver current <id>         print the text of the list's current entry (nothing if none)
-//   driver settext <id> <text>  set a control's text (an edit raises EN_CHANGE)
+//   driver rect <id>            print the control's screen rectangle: left top right bottom
+//   driver dropped <id>         print 1 when the list's drop-down part is open, else 0
+//   driver dump                 every control's text and enabled state, and the lists' entries
+//                               and current entries, as one JSON object
+//   driver settext <id> <text>  set a control's text (an edit raises EN_CHANGE); also "type"
+//   driver choose <id> <entry>  make <entry> the list's current entry and post CBN_SELENDOK,
+//                               as a confirmed choice in the drop-down list does
+//   driver press <id>           post BN_CLICKED of the button
 //   driver command <id> [code]  post WM_COMMAND to the dialog (code 9: CBN_SELENDOK)
 //   driver close                post WM_CLOSE to the dialog
-//   driver gone [ms]            wait until the dialog has disappeared (default 10000 ms)
+//   driver idle [ms]            wait until the dialog takes messages again (default 20000 ms)
+//   driver waitstatus <ms> <text>  wait until the dialog is idle and its status line reads <text>
+//   driver errorbox [ms]        wait for a message box owned by the dialog (default 0 ms) and
+//                               print its caption and its text, one a line
+//   driver dismiss              press OK in that message box and wait until it has gone
+//   driver serve                read commands from stdin, one a line, and answer each with one
+//                               line: {"code":N,"lines":[...]} (one Wine start for a whole test)
 //
-// Exit code 0 on success, 1 when the dialog or control is missing, 2 on bad usage. List
-// texts go through the W messages: the A form of CB_GETLBTEXT across processes returns only the
-// first character under Wine.
+// Exit code 0 on success, 1 when the dialog, control or box is missing or a wait ran out, 2 on
+// bad usage, 3 when the dialog did not answer in time. Nothing here sends a message that could
+// block on a busy dialog: the dialog runs its conversations inside the dialog procedure, so
+// reads go through SendMessageTimeout and commands are posted. List texts go through the W
+// messages: the A form of CB_GETLBTEXT across processes returns only the first character under
+// Wine.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr char DIALOG_CLASS[] = "#32770";
 constexpr char DIALOG_TITLE[] = "Valdrix Configurator V 1.02";
 constexpr DWORD POLL_MS = 50;
+constexpr UINT ANSWER_MS = 200;  // a dialog in its modal loop answers well within this
+constexpr int CBN_SELENDOK_CODE = 9;
+
+// Every control of the template, in template order.
+constexpr int CONTROL_IDS[] = {1,   2,   101, 102, 103, 104, 105, 106, 200,
+                               201, 202, 203, 205, 206, 207, 107, 108};
+constexpr int LIST_IDS[] = {200, 201, 202};
+constexpr int STATUS_ID = 207;
+
+struct Result {
+  int code = 0;
+  std::vector<std::string> lines;
+};
+
+Result Fail(int code, const std::string& message) {
+  Result result;
+  result.code = code;
+  result.lines.push_back(message);
+  return result;
+}
 
 HWND FindDialog() {
   return FindWindowA(DIALOG_CLASS, DIALOG_TITLE);
@@ -38,10 +78,83 @@ std::string Narrow(const wchar_t* text) {
   return buffer;
 }
 
-bool WaitFor(bool present, DWORD timeoutMs) {
+std::wstring Widen(const std::string& text) {
+  wchar_t buffer[1024] = {};
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer, 1023);
+  return buffer;
+}
+
+// A message that the target answers only while it takes messages; false when it is busy.
+bool Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& answer) {
+  DWORD_PTR value = 0;
+  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, ANSWER_MS, &value))
+    return false;
+  answer = static_cast<LRESULT>(value);
+  return true;
+}
+
+bool GetText(HWND window, std::string& text) {
+  wchar_t buffer[512] = {};
+  LRESULT ignored = 0;
+  if (!Ask(window, WM_GETTEXT, 511, reinterpret_cast<LPARAM>(buffer), ignored))
+    return false;
+  text = Narrow(buffer);
+  return true;
+}
+
+// The entries of a list and the index of its current one (-1 for none).
+bool GetEntries(HWND list, std::vector<std::string>& entries, LRESULT& current) {
+  LRESULT count = 0;
+  if (!Ask(list, CB_GETCOUNT, 0, 0, count) || !Ask(list, CB_GETCURSEL, 0, 0, current))
+    return false;
+  entries.clear();
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t text[512] = {};
+    LRESULT length = 0;
+    if (!Ask(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0, length))
+      return false;
+    if (length >= 0 && length < 511 &&
+        !Ask(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text), length))
+      return false;
+    entries.push_back(Narrow(text));
+  }
+  return true;
+}
+
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+bool IsIdle(HWND dialog) {
+  LRESULT ignored = 0;
+  return Ask(dialog, WM_NULL, 0, 0, ignored);
+}
+
+// The dialog exists from the start of its creation; it is ready once it is shown and its modal
+// loop takes messages, after WM_INITDIALOG has filled the lists.
+bool IsReady(HWND dialog) {
+  return IsWindowVisible(dialog) && IsIdle(dialog);
+}
+
+bool WaitForDialog(bool present, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    if ((FindDialog() != nullptr) == present)
+    const HWND dialog = FindDialog();
+    if (present ? dialog != nullptr && IsReady(dialog) : dialog == nullptr)
       return true;
     if (GetTickCount64() >= deadline)
       return false;
@@ -49,84 +162,307 @@ bool WaitFor(bool present, DWORD timeoutMs) {
   }
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: driver wait|gone [ms] | text|enabled|entries|current <id> |\n"
-               "       settext <id> <text> | command <id> [code] | close\n");
-  return 2;
+struct BoxSearch {
+  HWND owner;
+  HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, DIALOG_CLASS) == 0 && GetWindow(window, GW_OWNER) == search->owner &&
+      IsWindowVisible(window)) {
+    search->box = window;
+    return FALSE;
+  }
+  return TRUE;
 }
 
-HWND Control(HWND dialog, const char* idText) {
-  return GetDlgItem(dialog, std::atoi(idText));
+// A message box owned by the dialog, if one is shown.
+HWND FindErrorBox(HWND dialog) {
+  BoxSearch search{dialog, nullptr};
+  EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+  return search.box;
+}
+
+struct StaticSearch {
+  std::string text;
+};
+
+BOOL CALLBACK FindStaticText(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<StaticSearch*>(param);
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  std::string text;
+  if (lstrcmpiA(className, "Static") == 0 && GetText(window, text) && !text.empty()) {
+    search->text = text;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Result Usage() {
+  return Fail(2,
+              "usage: driver wait|gone|idle [ms] |\n"
+              "       text|enabled|entries|current|rect|dropped|press <id> |\n"
+              "       dump | settext|type <id> <text> | choose <id> <entry> |\n"
+              "       command <id> [code] | close | waitstatus <ms> <text> | errorbox [ms] |\n"
+              "       dismiss | serve");
+}
+
+// Splits a command line into words; the last argument of settext, type, choose and waitstatus
+// is the rest of the line, so texts may hold spaces.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && line[at] == ' ')
+      ++at;
+    if (at >= line.size())
+      break;
+    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "type" ||
+                                                  words[0] == "choose" || words[0] == "waitstatus");
+    if (restIsText) {
+      words.push_back(line.substr(at));
+      break;
+    }
+    const std::size_t end = line.find(' ', at);
+    words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end == std::string::npos ? line.size() : end;
+  }
+  return words;
+}
+
+DWORD Milliseconds(const std::vector<std::string>& args, std::size_t index, DWORD fallback) {
+  return args.size() > index ? static_cast<DWORD>(std::atol(args[index].c_str())) : fallback;
+}
+
+Result Dump(HWND dialog) {
+  std::string json = "{";
+  bool first = true;
+  for (const int id : CONTROL_IDS) {
+    const HWND control = GetDlgItem(dialog, id);
+    if (control == nullptr)
+      return Fail(1, "driver: no control " + std::to_string(id));
+    std::string text;
+    if (!GetText(control, text))
+      return Fail(3, "dialog busy");
+    json += (first ? "\"" : ",\"") + std::to_string(id) +
+            "\":{\"enabled\":" + (IsWindowEnabled(control) ? "true" : "false") +
+            ",\"text\":" + Json(text);
+    first = false;
+    for (const int listId : LIST_IDS) {
+      if (listId != id)
+        continue;
+      std::vector<std::string> entries;
+      LRESULT current = -1;
+      if (!GetEntries(control, entries, current))
+        return Fail(3, "dialog busy");
+      json += ",\"entries\":[";
+      for (std::size_t i = 0; i < entries.size(); ++i)
+        json += (i ? "," : "") + Json(entries[i]);
+      json += "],\"current\":";
+      json += current >= 0 && current < static_cast<LRESULT>(entries.size())
+                  ? Json(entries[static_cast<std::size_t>(current)])
+                  : "null";
+    }
+    json += "}";
+  }
+  Result result;
+  result.lines.push_back(json + "}");
+  return result;
+}
+
+Result Run(const std::vector<std::string>& args) {
+  if (args.empty())
+    return Usage();
+  const std::string& command = args[0];
+  Result ok;
+
+  if (command == "wait" || command == "gone") {
+    const DWORD timeout = Milliseconds(args, 1, command == "wait" ? 20000 : 10000);
+    return WaitForDialog(command == "wait", timeout) ? ok : Fail(1, "timed out");
+  }
+
+  const HWND dialog = FindDialog();
+  if (dialog == nullptr)
+    return Fail(1, std::string("driver: no dialog \"") + DIALOG_TITLE + "\"");
+
+  if (command == "close")
+    return PostMessageA(dialog, WM_CLOSE, 0, 0) ? ok : Fail(1, "PostMessage failed");
+  if (command == "dump")
+    return Dump(dialog);
+  if (command == "idle") {
+    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 20000);
+    while (!IsIdle(dialog)) {
+      if (GetTickCount64() >= deadline)
+        return Fail(3, "dialog busy");
+      Sleep(POLL_MS);
+    }
+    return ok;
+  }
+  if (command == "errorbox") {
+    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 0);
+    HWND box = nullptr;
+    while ((box = FindErrorBox(dialog)) == nullptr) {
+      if (GetTickCount64() >= deadline)
+        return Fail(1, "no message box");
+      Sleep(POLL_MS);
+    }
+    std::string caption;
+    StaticSearch search;
+    // The box runs its own modal loop, so it answers; its text is its one non-empty static.
+    for (int attempt = 0; attempt < 20 && search.text.empty(); ++attempt) {
+      GetText(box, caption);
+      EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&search));
+      if (search.text.empty())
+        Sleep(POLL_MS);
+    }
+    ok.lines.push_back(caption);
+    ok.lines.push_back(search.text);
+    return ok;
+  }
+  if (command == "dismiss") {
+    const HWND box = FindErrorBox(dialog);
+    if (box == nullptr)
+      return Fail(1, "no message box");
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (IsWindow(box)) {
+      if (GetTickCount64() >= deadline)
+        return Fail(1, "message box still shown");
+      Sleep(POLL_MS);
+    }
+    return ok;
+  }
+  if (command == "waitstatus") {
+    if (args.size() < 3)
+      return Usage();
+    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 0);
+    const HWND status = GetDlgItem(dialog, STATUS_ID);
+    std::string text;
+    for (;;) {
+      // Idle first: while a conversation runs, the status line does not answer anyway.
+      if (IsIdle(dialog) && GetText(status, text) && text == args[2])
+        return ok;
+      if (GetTickCount64() >= deadline)
+        return Fail(1, "status: " + text);
+      Sleep(POLL_MS);
+    }
+  }
+
+  if (args.size() < 2)
+    return Usage();
+  const int id = std::atoi(args[1].c_str());
+  const HWND control = GetDlgItem(dialog, id);
+  if (command == "command") {
+    const int code = args.size() > 2 ? std::atoi(args[2].c_str()) : 0;
+    // Posted: the dialog may block in a conversation or an error box.
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control))
+               ? ok
+               : Fail(1, "PostMessage failed");
+  }
+  if (control == nullptr)
+    return Fail(1, "driver: no control " + std::to_string(id));
+  if (command == "press") {
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(control))
+               ? ok
+               : Fail(1, "PostMessage failed");
+  }
+  if (command == "text") {
+    std::string text;
+    if (!GetText(control, text))
+      return Fail(3, "dialog busy");
+    ok.lines.push_back(text);
+    return ok;
+  }
+  if (command == "enabled") {
+    ok.lines.push_back(IsWindowEnabled(control) ? "1" : "0");
+    return ok;
+  }
+  if (command == "dropped") {
+    LRESULT dropped = 0;
+    if (!Ask(control, CB_GETDROPPEDSTATE, 0, 0, dropped))
+      return Fail(3, "dialog busy");
+    ok.lines.push_back(dropped ? "1" : "0");
+    return ok;
+  }
+  if (command == "rect") {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    ok.lines.push_back(std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
+                       std::to_string(rect.right) + " " + std::to_string(rect.bottom));
+    return ok;
+  }
+  if (command == "entries" || command == "current" || command == "choose") {
+    std::vector<std::string> entries;
+    LRESULT current = -1;
+    if (!GetEntries(control, entries, current))
+      return Fail(3, "dialog busy");
+    if (command == "entries") {
+      ok.lines = entries;
+    } else if (command == "current") {
+      if (current >= 0 && current < static_cast<LRESULT>(entries.size()))
+        ok.lines.push_back(entries[static_cast<std::size_t>(current)]);
+    } else {
+      if (args.size() < 3)
+        return Usage();
+      std::size_t index = 0;
+      while (index < entries.size() && entries[index] != args[2])
+        ++index;
+      if (index == entries.size())
+        return Fail(1, "no entry " + args[2]);
+      LRESULT ignored = 0;
+      if (!Ask(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0, ignored))
+        return Fail(3, "dialog busy");
+      // What the list sends its dialog when the user confirms a choice.
+      if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK_CODE),
+                        reinterpret_cast<LPARAM>(control)))
+        return Fail(1, "PostMessage failed");
+    }
+    return ok;
+  }
+  if (command == "settext" || command == "type") {
+    if (args.size() < 3)
+      return Usage();
+    const std::wstring text = Widen(args[2]);
+    LRESULT ignored = 0;
+    return Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), ignored)
+               ? ok
+               : Fail(3, "dialog busy");
+  }
+  return Usage();
+}
+
+int Serve() {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.empty())
+      continue;
+    const Result result = Run(Words(line));
+    std::string json = "{\"code\":" + std::to_string(result.code) + ",\"lines\":[";
+    for (std::size_t i = 0; i < result.lines.size(); ++i)
+      json += (i ? "," : "") + Json(result.lines[i]);
+    std::printf("%s]}\n", json.c_str());
+    std::fflush(stdout);
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2)
-    return Usage();
-  const std::string command = argv[1];
-
-  if (command == "wait" || command == "gone") {
-    const DWORD timeout =
-        argc > 2 ? static_cast<DWORD>(std::atol(argv[2])) : (command == "wait" ? 20000 : 10000);
-    return WaitFor(command == "wait", timeout) ? 0 : 1;
-  }
-
-  const HWND dialog = FindDialog();
-  if (dialog == nullptr) {
-    std::fprintf(stderr, "driver: no dialog \"%s\"\n", DIALOG_TITLE);
-    return 1;
-  }
-  if (command == "close") {
-    return PostMessageA(dialog, WM_CLOSE, 0, 0) ? 0 : 1;
-  }
-  if (argc < 3)
-    return Usage();
-  const int id = std::atoi(argv[2]);
-  if (command == "command") {
-    const int code = argc > 3 ? std::atoi(argv[3]) : 0;
-    const HWND control = GetDlgItem(dialog, id);
-    // Posted: the dialog may block in a conversation or an error box.
-    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control))
-               ? 0
-               : 1;
-  }
-
-  const HWND control = Control(dialog, argv[2]);
-  if (control == nullptr) {
-    std::fprintf(stderr, "driver: no control %d\n", id);
-    return 1;
-  }
-  if (command == "text") {
-    wchar_t text[512] = {};
-    SendMessageW(control, WM_GETTEXT, 511, reinterpret_cast<LPARAM>(text));
-    std::printf("%s\n", Narrow(text).c_str());
-    return 0;
-  }
-  if (command == "enabled") {
-    std::printf("%d\n", IsWindowEnabled(control) ? 1 : 0);
-    return 0;
-  }
-  if (command == "entries" || command == "current") {
-    const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
-    const LRESULT current = SendMessageW(control, CB_GETCURSEL, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-      if (command == "current" && i != current)
-        continue;
-      wchar_t text[512] = {};
-      if (SendMessageW(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= 511)
-        continue;
-      SendMessageW(control, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-      std::printf("%s\n", Narrow(text).c_str());
-    }
-    return 0;
-  }
-  if (command == "settext") {
-    if (argc < 4)
-      return Usage();
-    SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
-    return 0;
-  }
-  return Usage();
+  if (argc >= 2 && std::string(argv[1]) == "serve")
+    return Serve();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const Result result = Run(args);
+  std::FILE* out = result.code == 0 ? stdout : stderr;
+  for (const std::string& line : result.lines)
+    std::fprintf(out, "%s\n", line.c_str());
+  return result.code;
 }
