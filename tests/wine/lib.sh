@@ -6,6 +6,7 @@
 #   trap wine_cleanup EXIT
 #   wine_start_xvfb               a private X server; exports DISPLAY
 #   wine_make_prefix [dir]        WINEPREFIX (default $wine_work/prefix), booted, server kept
+#   wine_own_caption y|n          whether Wine draws the caption (for screenshots without a WM)
 #   wine_mask_ports               every COM1..COM256 of the prefix masked
 #   wine_map_port com3 <path>     COM3 of the prefix made a link to a terminal (or re-masked
 #   wine_unmap_port com3           with wine_unmap_port)
@@ -63,14 +64,19 @@ wine_start_xvfb() {
 wine_make_prefix() {
   export WINEPREFIX=${1:-$wine_work/prefix}
   export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  local fresh=0
-  [ -f "$WINEPREFIX/system.reg" ] || fresh=1
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
   wineboot -i >/dev/null 2>&1 || wine_fail "wineboot (prefix $WINEPREFIX)"
-  if [ "$fresh" = 1 ]; then
-    # Wine draws the caption itself when no window manager runs: screenshots show it.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+}
+
+# wine_own_caption y: Wine draws the window caption itself, as it must without a window manager
+# for a screenshot to show it; n: the window manager does (the default).
+wine_own_caption() {
+  local key='HKCU\Software\Wine\X11 Driver'
+  if [ "$1" = y ]; then
+    wine reg add "$key" /v Decorated /d N /f >/dev/null 2>&1 || true
+  else
+    wine reg delete "$key" /v Decorated /f >/dev/null 2>&1 || true
   fi
 }
 

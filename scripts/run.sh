@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Builds the configurator and opens it under Wine with COM3 of a private Wine prefix mapped to
+# the simulated interface (valdrix-sim on a pseudo-terminal), or to a real serial device.
+#
+# With a display ($DISPLAY set) the dialog opens there: choose COM3 in the port list. Without
+# one it runs on a private X server, chooses COM3 itself, waits for the search, saves a
+# screenshot of the dialog, closes it and says where the screenshot is.
+# Ending the program ends the simulator.
+set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
+
+  --port DEVICE      map COM3 to a real serial device (e.g. /dev/ttyUSB0) instead of the
+                     simulated interface
+  --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png)
+  --headless         run on a private X server even when $DISPLAY is set
+  --no-install       do not install missing packages
+  --help             this text
+
+valdrix-sim options after "--" change the simulated interface, e.g.
+  bash scripts/run.sh -- --rate 19200 --address 5 --base 32 --count 3
+The Wine prefix lives in build/run/prefix; only COM3 shows in it.
+EOF
+}
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+device=
+screenshot=$repo/build/run/dialog.png
+headless=0
+install=1
+sim_options=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --port) device=${2:?--port needs a device}; shift 2 ;;
+    --port=*) device=${1#--port=}; shift ;;
+    --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
+    --screenshot=*) screenshot=$(realpath -m "${1#--screenshot=}"); shift ;;
+    --headless) headless=1; shift ;;
+    --no-install) install=0; shift ;;
+    --help | -h) usage; exit 0 ;;
+    --) shift; sim_options=("$@"); break ;;
+    *) echo "run.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+if [ -n "$device" ] && [ ! -e "$device" ]; then
+  echo "run.sh: $device does not exist" >&2
+  exit 2
+fi
+[ -n "${DISPLAY:-}" ] || headless=1
+
+cd "$repo"
+if [ "$install" = 1 ]; then bash scripts/install-deps.sh --wine; fi
+
+echo "== Building (native and win32 presets)"
+jobs=$(nproc 2>/dev/null || echo 2)
+if [ -n "${VALDRIX_BUILD_PREFIX:-}" ]; then
+  # Other build folders than the presets' (<prefix>-native, <prefix>-win32), for development.
+  native=$(realpath -m "$VALDRIX_BUILD_PREFIX-native")
+  win32=$(realpath -m "$VALDRIX_BUILD_PREFIX-win32")
+  cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+else
+  native=$repo/build/native
+  win32=$repo/build/win32
+  cmake --preset native >/dev/null
+  cmake --preset win32 >/dev/null
+fi
+cmake --build "$native" -j"$jobs" --target valdrix-sim
+cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
+exe=$win32/ui/valdrixconfig.exe
+driver=$win32/tests/wine/driver/driver.exe
+sim=$native/sim/valdrix-sim
+
+# shellcheck source=tests/wine/lib.sh
+source "$repo/tests/wine/lib.sh"
+wine_work=$repo/build/run
+mkdir -p "$wine_work"
+trap wine_cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "$headless" = 1 ]; then
+  echo "== No display: a private X server"
+  wine_start_xvfb 640x480x24
+fi
+
+echo "== Wine prefix $wine_work/prefix"
+wine_make_prefix "$wine_work/prefix"
+wine_own_caption "$([ "$headless" = 1 ] && echo y || echo n)"
+wine_mask_ports
+if [ -n "$device" ]; then
+  wine_map_port com3 "$(realpath "$device")"
+  echo "COM3 is $device"
+else
+  # A sample interface; the options after "--" come later and win.
+  wine_spawn "$sim" --link "$WINEPREFIX/dosdevices/com3" --address 12 --base 40 --count 7 \
+    "${sim_options[@]}" >"$wine_work/sim.out"
+  # It prints the terminal's path once COM3 links to it.
+  for _ in $(seq 100); do [ -s "$wine_work/sim.out" ] && break; sleep 0.1; done
+  [ -s "$wine_work/sim.out" ] || wine_fail "valdrix-sim did not start"
+  echo "COM3 is the simulated interface on $(head -n1 "$wine_work/sim.out")"
+fi
+
+if [ "$headless" = 0 ]; then
+  echo "== valdrixconfig.exe on $DISPLAY: choose COM3 in the port list; close the dialog to end"
+  set +e
+  wine "$exe"
+  status=$?
+  set -e
+  echo "valdrixconfig.exe ended with exit code $status"
+  exit "$status"
+fi
+
+echo "== valdrixconfig.exe on the private X server: choosing COM3"
+wine_spawn wine "$exe"
+drive() { wine "$driver" "$@" | tr -d '\r'; }
+drive wait 30000 >/dev/null || wine_fail "the dialog did not open"
+drive choose 200 COM3 >/dev/null || wine_fail "could not choose COM3"
+found=1
+if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
+  found=0
+  drive errorbox 10000 | tail -n1 >"$wine_work/error.txt" || true
+fi
+mkdir -p "$(dirname "$screenshot")"
+if [ "$found" = 1 ]; then
+  window=$(xdotool search --name "^Valdrix Configurator V 1.02$" | head -n1)
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
+else
+  import -window root "$screenshot"  # the whole screen, with the error box
+fi
+if [ "$found" = 1 ]; then
+  v=()
+  for id in 201 108 202 203 205 206; do v+=("$(drive text "$id")"); done
+  echo "found at ${v[0]}: version ${v[1]}, XpressNet address ${v[2]}, module base address" \
+    "${v[3]}, 16-bit modules ${v[4]}, 8-bit modules ${v[5]}"
+else
+  echo "error box: $(cat "$wine_work/error.txt")"
+  drive dismiss >/dev/null || true
+fi
+echo "screenshot: $screenshot"
+drive command 2 >/dev/null  # Close: closes the interface and ends the program
+drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
+[ "$found" = 1 ]
