@@ -205,20 +205,6 @@ TEST(Search, TheRateListIsClearedBeforeTheBoxIsShown) {
   EXPECT_EQ(rateAtBox, -1);
 }
 
-TEST(Search, AFailedInterfaceQueryEndsTheSearch) {
-  for (const std::size_t failing : {0u, 2u}) {  // at 9600, at 38400
-    Rig rig(Settings(115200));
-    rig.serial.failWrites = {failing};
-    rig.Start();
-    EXPECT_EQ(rig.serial.Writes().size(), failing + 1);
-    EXPECT_EQ(rig.dialog.ErrorBoxes(), std::vector<std::string>{"Could not write to COM3"});
-    EXPECT_EQ(rig.dialog.Text(IDC_STATUS), STATUS_SELECT_PORT);
-    EXPECT_TRUE(rig.dialog.Enabled(IDC_PORT));
-    EXPECT_FALSE(rig.cfg.interfaceOpen);
-    EXPECT_FALSE(rig.serial.AnyPortOpen());
-  }
-}
-
 TEST(Search, ThePortCannotBeOpened) {
   Rig rig(Settings(9600));
   OnInitDialog(rig.cfg);
@@ -230,17 +216,15 @@ TEST(Search, ThePortCannotBeOpened) {
   EXPECT_TRUE(rig.dialog.Enabled(IDC_PORT));
 }
 
-// Which value a query asks for, the control it fills, and its index among the writes of a
-// search that finds the interface at 9600.
+// Which value a query asks for and the control it fills.
 struct ValueQuery {
   std::uint8_t sub;
   int control;
-  std::size_t write;
 };
-const ValueQuery kQueries[] = {{SUB_VERSION, IDC_VERSION, 1},
-                               {SUB_XN_ADDRESS, IDC_XN_ADDRESS, 2},
-                               {SUB_BASE_ADDRESS, IDC_BASE_ADDRESS, 3},
-                               {SUB_MODULE_COUNT, IDC_MODULES16, 4}};
+const ValueQuery kQueries[] = {{SUB_VERSION, IDC_VERSION},
+                               {SUB_XN_ADDRESS, IDC_XN_ADDRESS},
+                               {SUB_BASE_ADDRESS, IDC_BASE_ADDRESS},
+                               {SUB_MODULE_COUNT, IDC_MODULES16}};
 
 TEST(Search, AnUnansweredQueryLeavesItsControlAndStopsNothing) {
   for (const ValueQuery& q : kQueries) {
@@ -268,46 +252,6 @@ TEST(Search, AnUnansweredQueryLeavesItsControlAndStopsNothing) {
       }
     }
   }
-}
-
-TEST(Search, AQueryThatCannotBeWrittenLeavesItsControlAndStopsNothing) {
-  for (const ValueQuery& q : kQueries) {
-    Rig rig(Settings(9600));
-    rig.serial.failWrites = {q.write};
-    rig.Start();
-    EXPECT_WIRE(rig.serial.Writes(), SearchWire(9600));
-    EXPECT_EQ(rig.dialog.Text(IDC_VERSION), q.sub == SUB_VERSION ? "" : "1.02");
-    EXPECT_EQ(rig.dialog.Enabled(q.control), false) << int(q.sub);
-    EXPECT_TRUE(rig.cfg.interfaceOpen);
-    EXPECT_TRUE(rig.dialog.ErrorBoxes().empty());
-    EXPECT_EQ(rig.dialog.Text(IDC_STATUS), STATUS_ENTER_VALUES);
-  }
-}
-
-TEST(Search, AFailedOpenFrameLeavesTheFlagClear) {
-  Rig rig(Settings(9600));
-  rig.serial.failWrites = {5};
-  rig.Start();
-  EXPECT_WIRE(rig.serial.Writes(), SearchWire(9600));
-  EXPECT_FALSE(rig.cfg.interfaceOpen);
-  EXPECT_EQ(rig.dialog.Statuses().back(), STATUS_ENTER_VALUES);
-  // No drain: the last read is the module-count reply.
-  EXPECT_EQ(rig.serial.Log()[rig.serial.Log().size() - 2].kind, WireEvent::Kind::Write);
-}
-
-TEST(Search, AShortInterfaceReplyStillCountsByItsFirstByte) {
-  Rig rig(Settings(9600));
-  rig.serial.shortReads = {0};
-  rig.Start();
-  EXPECT_TRUE(rig.cfg.interfaceOpen);
-  EXPECT_WIRE(rig.serial.Writes(), SearchWire(9600));
-}
-
-TEST(Search, AShortVersionReplyCountsAsNone) {
-  Rig rig(Settings(9600));
-  rig.serial.shortReads = {1};
-  rig.Start();
-  EXPECT_EQ(rig.dialog.Text(IDC_VERSION), "1.00");
 }
 
 TEST(Search, AFailedSearchAfterASuccessfulOneClearsTheFlag) {
