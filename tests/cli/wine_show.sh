@@ -8,47 +8,21 @@ set -euo pipefail
 exe=$(realpath "$1")
 sim=$(realpath "$2")
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=tests/wine/lib.sh
+source "$(dirname "$(realpath "$0")")/../wine/lib.sh"
+wine_work_dir
+work=$wine_work
+trap wine_cleanup EXIT
+fail() { wine_fail "$@"; }
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+wine_start_xvfb 640x480x24  # wineboot wants a display even for a console program
+wine_make_prefix
+wine_mask_ports  # every COM port but the simulator's is masked
 
-# A private X server: wineboot wants a display even for a console program.
-exec {displayfd}>"$work/display"
-Xvfb -displayfd "$displayfd" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec {displayfd}>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir "$WINEPREFIX"
-# A persistent server: Wine links the host's serial ports when its services start, so the
-# masks below must come after that and stay.
-wineserver -p
-wineboot -i >/dev/null 2>&1 || fail "wineboot"
-
-"$sim" --rate 9600 --address 12 --base 40 --count 7 --version 103 --link "$work/com3" \
-  --log "$work/frames.log" >"$work/sim.out" &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$work/com3" ] && break; sleep 0.1; done
-[ -e "$work/com3" ] || fail "valdrix-sim made no terminal"
-
-# Every other COM port is masked (a link to a directory does not open).
-mkdir "$work/no-port"
-for n in $(seq 1 256); do ln -sfn "$work/no-port" "$WINEPREFIX/dosdevices/com$n"; done
-ln -sfn "$work/com3" "$WINEPREFIX/dosdevices/com3"
+wine_spawn "$sim" --rate 9600 --address 12 --base 40 --count 7 --version 103 --link "$work/com3" \
+  --log "$work/frames.log" >"$work/sim.out"
+wine_wait_path "$work/com3" || fail "valdrix-sim made no terminal"
+wine_map_port com3 "$work/com3"
 
 set +e
 wine "$exe" show COM3 >"$work/stdout" 2>"$work/stderr"

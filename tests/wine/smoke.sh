@@ -13,54 +13,27 @@ driver=$(realpath "$2")
 screenshot=
 if [ "${3:-}" = "--screenshot" ]; then screenshot=$(realpath -m "$4"); fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=tests/wine/lib.sh
+source "$(dirname "$(realpath "$0")")/lib.sh"
+wine_work_dir
+work=$wine_work
+trap wine_cleanup EXIT
+fail() { wine_fail "$@"; }
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+wine_start_xvfb 800x600x24
+wine_make_prefix
+wine_own_caption y  # no window manager: the screenshot shows Wine's own caption
 
-# A private X server on a free display number; it tells us which.
-exec {displayfd}>"$work/display"
-Xvfb -displayfd "$displayfd" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec {displayfd}>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# One persistent server for the whole test: Wine links the host's serial ports into dosdevices
-# when its services start, so the masks below must come after that and stay.
-mkdir "$WINEPREFIX"
-wineserver -p
-wineboot -i >/dev/null 2>&1 || fail "wineboot"
-# Wine draws the caption itself (there is no window manager): the screenshot shows it.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-
-# Two pseudo-terminal pairs stand in for real ports.
+# Two pseudo-terminal pairs stand in for real ports; every other COM port is masked.
 for port in com3 com12; do
-  socat "pty,raw,echo=0,link=$work/$port" "pty,raw,echo=0,link=$work/$port-peer" &
-  pids+=($!)
+  wine_spawn socat "pty,raw,echo=0,link=$work/$port" "pty,raw,echo=0,link=$work/$port-peer"
 done
 for port in com3 com12; do
-  for _ in $(seq 50); do [ -e "$work/$port" ] && break; sleep 0.1; done
-  [ -e "$work/$port" ] || fail "socat did not make $port"
+  wine_wait_path "$work/$port" || fail "socat did not make $port"
 done
-# A COM port without a link falls back to the host's /dev/ttyS(n-1); a link to a directory
-# does not open.
-mkdir "$work/no-port"
-for n in $(seq 1 256); do ln -sfn "$work/no-port" "$WINEPREFIX/dosdevices/com$n"; done
-ln -sfn "$work/com3" "$WINEPREFIX/dosdevices/com3"
-ln -sfn "$work/com12" "$WINEPREFIX/dosdevices/com12"
+wine_mask_ports
+wine_map_port com3 "$work/com3"
+wine_map_port com12 "$work/com12"
 
 drive() { wine "$driver" "$@" | tr -d '\r'; }
 
@@ -70,7 +43,7 @@ start_program() {
     wine "$exe"
     echo $? >"$work/exit-code"
   ) &
-  pids+=($!)
+  wine_pids+=($!)
   rm -f "$work/exit-code"
   drive wait 20000 || fail "no dialog titled 'Valdrix Configurator V 1.02'"
 }
