@@ -67,6 +67,12 @@ class Env:
         self.no_port = args.no_port
         self.dosdevices = os.path.join(os.environ["WINEPREFIX"], "dosdevices")
         self.logs = 0
+        self.running = []  # simulators and programs a scenario started, ended after it
+
+    def end_all(self):
+        for thing in reversed(self.running):
+            thing.end_now()
+        self.running = []
 
     def mask(self, port):
         link = os.path.join(self.dosdevices, port)
@@ -88,6 +94,7 @@ class Sim:
         self.process = subprocess.Popen(
             [env.sim, "--link", link, "--log", self.log, *options], stdout=subprocess.PIPE,
             stderr=subprocess.PIPE, text=True)
+        env.running.append(self)
         line = self.process.stdout.readline()  # the terminal's path, once the link is made
         if not line.startswith("/dev/"):
             raise Failure(f"valdrix-sim did not start: {self.process.stderr.read()}")
@@ -97,6 +104,8 @@ class Sim:
             self.process.send_signal(signal.SIGTERM)
             self.process.wait(10)
         self.env.mask(self.port)
+
+    end_now = stop
 
     def entries(self):
         with open(self.log) as log:
@@ -113,8 +122,11 @@ class Sim:
 
     def expect(self, frames, what):
         got = self.received()
-        check(got == frames, f"{self.port} received ({what}):\n{show_frames(got)}\n"
-              f"expected:\n{show_frames(frames)}")
+        if got != frames:
+            first = next((i for i, pair in enumerate(zip(got, frames)) if pair[0] != pair[1]),
+                         min(len(got), len(frames)))
+            raise Failure(f"{self.port} received ({what}), first difference at frame {first}:\n"
+                          f"{show_frames(got)}\nexpected:\n{show_frames(frames)}")
 
     def wait_for(self, count, timeout):
         """Waits until `count` frames have arrived."""
@@ -171,6 +183,7 @@ class Program:
         self.process = subprocess.Popen(["wine", env.exe], stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         self.driver = Driver(env)
+        env.running.append(self)
         self.driver.do("wait 30000", timeout=40)
 
     def expect_exit(self):
@@ -217,9 +230,11 @@ class Program:
         self.xdotool("mousemove", "--sync", str((left + right) // 2), str((top + bottom) // 2),
                      "click", "1")
 
-    def kill(self):
-        self.process.kill()
-        self.driver.process.kill()
+    def end_now(self):
+        for process in (self.process, self.driver.process):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
 
 
 def found_state(port, rate, version, address, base, modules16, modules8):
@@ -268,111 +283,87 @@ def found_apply_close(env):
     sim = Sim(env, "com3", "--rate", "57600", "--version", "102", "--address", "7", "--base",
               "20", "--count", "5")
     program = Program(env)
-    try:
-        program.expect_controls(OPENED_STATE, "as the dialog opens")
-        entries = program.driver.dump()[str(PORT)]["entries"]
-        check(entries == ["COM3"], f"port list {entries}, expected only COM3")
+    program.expect_controls(OPENED_STATE, "as the dialog opens")
+    entries = program.driver.dump()[str(PORT)]["entries"]
+    check(entries == ["COM3"], f"port list {entries}, expected only COM3")
 
-        # Real input: open the list with a click, take its first entry with the keyboard; the
-        # list itself reports the confirmed choice.
-        program.click(PORT)
-        deadline = time.monotonic() + 10
-        while program.driver.do(f"dropped {PORT}") != ["1"]:
-            check(time.monotonic() < deadline, "the port list did not drop down")
-            time.sleep(0.1)
-        program.xdotool("key", "Down", "Return")
-        program.wait_status(ENTER_VALUES, 20000)
-        program.expect_no_error_box()
-        sim.expect(search_frames(57600), "search")
-        check_silent_rates(sim, 3)
-        program.expect_controls(found_state("COM3", 57600, "1.02", 7, 20, 2, 1),
-                                "after the search")
+    # Real input: open the list with a click, take its first entry with the keyboard; the
+    # list itself reports the confirmed choice.
+    program.click(PORT)
+    deadline = time.monotonic() + 10
+    while program.driver.do(f"dropped {PORT}") != ["1"]:
+        check(time.monotonic() < deadline, "the port list did not drop down")
+        time.sleep(0.1)
+    program.xdotool("key", "Down", "Return")
+    program.wait_status(ENTER_VALUES, 20000)
+    program.expect_no_error_box()
+    sim.expect(search_frames(57600), "search")
+    check_silent_rates(sim, 3)
+    program.expect_controls(found_state("COM3", 57600, "1.02", 7, 20, 2, 1),
+                            "after the search")
 
-        # Each edit enables Apply: the user's own typing and choosing.
-        program.driver.do(f"type {BASE} 33")
-        check(program.driver.do(f"enabled {APPLY}") == ["1"], "Apply not enabled by an edit")
-        program.driver.do(f"choose {ADDRESS} 12")
-        program.driver.do(f"type {MODULES16} 3")
-        program.driver.do(f"type {MODULES8} 0")
-        program.driver.do(f"press {APPLY}")
-        written = [
-            ("F2 01 0C FF", 57600),  # set address 12
-            ("F2 F1 21 22", 57600),  # set base address 33
-            ("F2 F2 06 06", 57600),  # set module count 6: 2 x 3 + 0
-        ]
-        before = len(sim.received())
-        sim.wait_for(before + len(written) + len(search_frames(57600)), 30)
-        program.wait_status(ENTER_VALUES, 20000)
-        sim.expect(search_frames(57600) + written + search_frames(57600), "search, Apply")
-        times = sim.received_times()
-        for i in range(before, before + len(written)):  # each write is drained before the next
-            check(times[i + 1] - times[i] >= SILENT_READ_S, f"frame {i + 1} not drained")
-        program.expect_controls(found_state("COM3", 57600, "1.02", 12, 33, 3, 0),
-                                "after Apply and its read-back")
+    # Each edit enables Apply: the user's own typing and choosing.
+    program.driver.do(f"type {BASE} 33")
+    check(program.driver.do(f"enabled {APPLY}") == ["1"], "Apply not enabled by an edit")
+    program.driver.do(f"choose {ADDRESS} 12")
+    program.driver.do(f"type {MODULES16} 3")
+    program.driver.do(f"type {MODULES8} 0")
+    program.driver.do(f"press {APPLY}")
+    written = [
+        ("F2 01 0C FF", 57600),  # set address 12
+        ("F2 F1 21 22", 57600),  # set base address 33
+        ("F2 F2 06 06", 57600),  # set module count 6: 2 x 3 + 0
+    ]
+    before = len(sim.received())
+    sim.wait_for(before + len(written) + len(search_frames(57600)), 30)
+    program.wait_status(ENTER_VALUES, 20000)
+    sim.expect(search_frames(57600) + written + search_frames(57600), "search, Apply")
+    times = sim.received_times()
+    for i in range(before, before + len(written)):  # each write is drained before the next
+        check(times[i + 1] - times[i] >= SILENT_READ_S, f"frame {i + 1} not drained")
+    program.expect_controls(found_state("COM3", 57600, "1.02", 12, 33, 3, 0),
+                            "after Apply and its read-back")
 
-        program.driver.do(f"press {CLOSE}")
-        program.expect_exit()
-        sim.expect(search_frames(57600) + written + search_frames(57600) + close_frame(57600),
-                   "search, Apply, Close")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect(search_frames(57600) + written + search_frames(57600) + close_frame(57600),
+               "search, Apply, Close")
 
 
 def escape_before_search(env):
     """Escape (a real key press) before any search ends the program and sends nothing."""
     sim = Sim(env, "com3", "--rate", "57600")
     program = Program(env)
-    try:
-        program.click(STATUS)  # activates the window; the focus stays on Close
-        program.xdotool("key", "Escape")
-        program.expect_exit()
-        sim.expect([], "Escape before a search")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    program.click(STATUS)  # activates the window; the focus stays on Close
+    program.xdotool("key", "Escape")
+    program.expect_exit()
+    sim.expect([], "Escape before a search")
 
 
 def close_before_search(env):
     """The Close button before any search sends nothing."""
     sim = Sim(env, "com3", "--rate", "57600")
     program = Program(env)
-    try:
-        program.driver.do(f"press {CLOSE}")
-        program.expect_exit()
-        sim.expect([], "Close before a search")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect([], "Close before a search")
 
 
 def endless_stream(env):
     """An interface that sends without end once opened: the search and the close still end."""
     sim = Sim(env, "com3", "--rate", "9600", "--address", "3", "--stream-after-open")
     program = Program(env)
-    try:
-        started = time.monotonic()
-        program.driver.do(f"choose {PORT} COM3")
-        program.wait_status(ENTER_VALUES, 30000)
-        took = time.monotonic() - started
-        check(took < 15, f"the search took {took:.1f} s")
-        sim.expect(search_frames(9600), "search")
-        check(sim.sent_bytes() > 1000, f"the stream sent only {sim.sent_bytes()} bytes")
-        program.expect_controls(found_state("COM3", 9600, "1.02", 3, 0, 0, 0), "after the search")
-        program.driver.do(f"press {CLOSE}")
-        program.expect_exit()
-        sim.expect(search_frames(9600) + close_frame(9600), "search, Close")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    started = time.monotonic()
+    program.driver.do(f"choose {PORT} COM3")
+    program.wait_status(ENTER_VALUES, 30000)
+    took = time.monotonic() - started
+    check(took < 15, f"the search took {took:.1f} s")
+    sim.expect(search_frames(9600), "search")
+    check(sim.sent_bytes() > 1000, f"the stream sent only {sim.sent_bytes()} bytes")
+    program.expect_controls(found_state("COM3", 9600, "1.02", 3, 0, 0, 0), "after the search")
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect(search_frames(9600) + close_frame(9600), "search, Close")
 
 
 # Scenarios of the group "ports": what the port list offers and what happens when the chosen
@@ -384,55 +375,43 @@ def not_found(env):
     usable again; a second choice then finds an interface that has come meanwhile."""
     sim = Sim(env, "com3", "--silent")
     program = Program(env)
-    try:
-        program.driver.do(f"choose {PORT} COM3")
-        program.expect_error_box("No Valdrix found on COM3", 20000)
-        # The box runs its own modal loop, so the dialog answers while the box is shown.
-        program.expect_controls({**OPENED_STATE, PORT: (True, "COM3")},
-                                "with the error box shown")
-        sim.expect([("F0 F0", rate) for rate in RATES], "search")  # the interface query
-        check_silent_rates(sim, 4)
-        program.driver.do("dismiss")
-        program.expect_no_error_box()
-        sim.stop()
+    program.driver.do(f"choose {PORT} COM3")
+    program.expect_error_box("No Valdrix found on COM3", 20000)
+    # The box runs its own modal loop, so the dialog answers while the box is shown.
+    program.expect_controls({**OPENED_STATE, PORT: (True, "COM3")},
+                            "with the error box shown")
+    sim.expect([("F0 F0", rate) for rate in RATES], "search")  # the interface query
+    check_silent_rates(sim, 4)
+    program.driver.do("dismiss")
+    program.expect_no_error_box()
+    sim.stop()
 
-        sim = Sim(env, "com3", "--rate", "9600", "--address", "31", "--base", "255", "--count",
-                  "254", "--version", "5")
-        program.driver.do(f"choose {PORT} COM3")
-        program.wait_status(ENTER_VALUES, 20000)
-        program.expect_controls(found_state("COM3", 9600, "0.05", 31, 255, 127, 0),
-                                "after the second search")
-        sim.expect(search_frames(9600), "second search")
-        program.driver.do("close")  # the window's close command
-        program.expect_exit()
-        sim.expect(search_frames(9600) + close_frame(9600), "second search, close")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    sim = Sim(env, "com3", "--rate", "9600", "--address", "31", "--base", "255", "--count",
+              "254", "--version", "5")
+    program.driver.do(f"choose {PORT} COM3")
+    program.wait_status(ENTER_VALUES, 20000)
+    program.expect_controls(found_state("COM3", 9600, "0.05", 31, 255, 127, 0),
+                            "after the second search")
+    sim.expect(search_frames(9600), "second search")
+    program.driver.do("close")  # the window's close command
+    program.expect_exit()
+    sim.expect(search_frames(9600) + close_frame(9600), "second search, close")
 
 
 def port_gone(env):
     """The port was listed but has gone when chosen: "Could not open COM3", nothing sent."""
     sim = Sim(env, "com3", "--rate", "57600")
     program = Program(env)
-    try:
-        entries = program.driver.dump()[str(PORT)]["entries"]
-        check(entries == ["COM3"], f"port list {entries}, expected only COM3")
-        sim.stop()  # the terminal goes, and COM3 with it
-        program.driver.do(f"choose {PORT} COM3")
-        program.expect_error_box("Could not open COM3", 10000)
-        program.driver.do("dismiss")
-        check(program.driver.do(f"enabled {PORT}") == ["1"], "port list disabled")
-        program.driver.do(f"press {CLOSE}")
-        program.expect_exit()
-        sim.expect([], "the port gone")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim.stop()
+    entries = program.driver.dump()[str(PORT)]["entries"]
+    check(entries == ["COM3"], f"port list {entries}, expected only COM3")
+    sim.stop()  # the terminal goes, and COM3 with it
+    program.driver.do(f"choose {PORT} COM3")
+    program.expect_error_box("Could not open COM3", 10000)
+    program.driver.do("dismiss")
+    check(program.driver.do(f"enabled {PORT}") == ["1"], "port list disabled")
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect([], "the port gone")
 
 
 def com12(env):
@@ -441,23 +420,16 @@ def com12(env):
     sim12 = Sim(env, "com12", "--rate", "19200", "--address", "10", "--base", "1", "--count",
                 "3", "--version", "100")
     program = Program(env)
-    try:
-        entries = program.driver.dump()[str(PORT)]["entries"]
-        check(entries == ["COM3", "COM12"], f"port list {entries}, expected COM3, COM12")
-        program.driver.do(f"choose {PORT} COM12")
-        program.wait_status(ENTER_VALUES, 20000)
-        program.expect_controls(found_state("COM12", 19200, "1.00", 10, 1, 1, 1),
-                                "after the search")
-        program.driver.do(f"press {CLOSE}")
-        program.expect_exit()
-        sim12.expect(search_frames(19200) + close_frame(19200), "search, Close")
-        sim3.expect([], "COM12 chosen")
-    except Exception:
-        program.kill()
-        raise
-    finally:
-        sim3.stop()
-        sim12.stop()
+    entries = program.driver.dump()[str(PORT)]["entries"]
+    check(entries == ["COM3", "COM12"], f"port list {entries}, expected COM3, COM12")
+    program.driver.do(f"choose {PORT} COM12")
+    program.wait_status(ENTER_VALUES, 20000)
+    program.expect_controls(found_state("COM12", 19200, "1.00", 10, 1, 1, 1),
+                            "after the search")
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim12.expect(search_frames(19200) + close_frame(19200), "search, Close")
+    sim3.expect([], "COM12 chosen")
 
 
 GROUPS = {
@@ -484,10 +456,12 @@ def main():
         try:
             scenario(env)
         except Failure as failure:
-            # A failed scenario may leave the program behind: the rest of the group would
-            # find its dialog, so the group stops here.
+            # A failed scenario may leave the program's dialog behind, which the rest of the
+            # group would find: the group stops here.
             print(f"FAIL {scenario.__name__}: {failure}", file=sys.stderr)
             return 1
+        finally:
+            env.end_all()
         print(f"ok   {scenario.__name__} ({time.monotonic() - started:.1f} s)")
         sys.stdout.flush()
     return 0
