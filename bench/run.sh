@@ -34,7 +34,7 @@ if command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w
   have_wine=1
 fi
 
-source tests/wine/lib.sh
+source tools/wine/lib.sh
 wine_work_dir
 trap wine_cleanup EXIT
 
@@ -55,7 +55,7 @@ if [ "$have_wine" = 1 ]; then
   wine_wait_path "$wine_work/com3" || wine_fail "valdrix-sim did not make its link"
   wine_map_port com3 "$wine_work/com3"
   python3 bench/wine_session.py --exe "$win32/ui/valdrixconfig.exe" \
-    --driver "$win32/tests/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \
+    --driver "$win32/tools/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \
     --runs "$wine_runs" >"$wine_work/wine.json"
 fi
 

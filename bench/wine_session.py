@@ -9,7 +9,7 @@ until the conversation has ended (up to the driver's 200 ms per try) and is aske
 the end is seen within one driver round trip. valdrix-sim's frame log gives the device side of
 each conversation as a cross-check.
 
-Expects WINEPREFIX and DISPLAY set up (tests/wine/lib.sh) and the port mapped to the simulator.
+Expects WINEPREFIX and DISPLAY set up (tools/wine/lib.sh) and the port mapped to the simulator.
 Prints one JSON object.
 """
 import argparse

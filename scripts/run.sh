@@ -71,11 +71,11 @@ fi
 cmake --build "$native" -j"$jobs" --target valdrix-sim
 cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
 exe=$win32/ui/valdrixconfig.exe
-driver=$win32/tests/wine/driver/driver.exe
+driver=$win32/tools/wine/driver/driver.exe
 sim=$native/sim/valdrix-sim
 
-# shellcheck source=tests/wine/lib.sh
-source "$repo/tests/wine/lib.sh"
+# shellcheck source=tools/wine/lib.sh
+source "$repo/tools/wine/lib.sh"
 wine_work=$repo/build/run
 mkdir -p "$wine_work"
 trap wine_cleanup EXIT

@@ -19,8 +19,3 @@ elseif(MINGW)
     target_compile_options(${lib} PRIVATE -ffunction-sections -fdata-sections)
   endforeach()
 endif()
-
-# The small Win32 program that drives the dialog in the Wine tests.
-if(EXISTS ${PROJECT_SOURCE_DIR}/tests/wine/driver/CMakeLists.txt)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/wine/driver ${PROJECT_BINARY_DIR}/tests/wine/driver)
-endif()

@@ -8,8 +8,8 @@ set -euo pipefail
 exe=$(realpath "$1")
 sim=$(realpath "$2")
 
-# shellcheck source=tests/wine/lib.sh
-source "$(dirname "$(realpath "$0")")/../wine/lib.sh"
+# shellcheck source=tools/wine/lib.sh
+source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 wine_work_dir
 work=$wine_work
 trap wine_cleanup EXIT

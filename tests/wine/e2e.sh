@@ -12,8 +12,8 @@ driver=$(realpath "$2")
 sim=$(realpath "$3")
 group=$4
 
-# shellcheck source=tests/wine/lib.sh
-source "$here/lib.sh"
+# shellcheck source=tools/wine/lib.sh
+source "$here/../../tools/wine/lib.sh"
 wine_work_dir
 trap wine_cleanup EXIT
 

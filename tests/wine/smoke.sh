@@ -13,8 +13,8 @@ driver=$(realpath "$2")
 screenshot=
 if [ "${3:-}" = "--screenshot" ]; then screenshot=$(realpath -m "$4"); fi
 
-# shellcheck source=tests/wine/lib.sh
-source "$(dirname "$(realpath "$0")")/lib.sh"
+# shellcheck source=tools/wine/lib.sh
+source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 wine_work_dir
 work=$wine_work
 trap wine_cleanup EXIT
