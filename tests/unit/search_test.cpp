@@ -205,6 +205,18 @@ TEST(Search, TheRateListIsClearedBeforeTheBoxIsShown) {
   EXPECT_EQ(rateAtBox, -1);
 }
 
+TEST(Search, AFailedInterfaceQueryEndsTheSearchAndOffersThePortsAgain) {
+  Rig rig(At(115200));
+  rig.Start();                                               // finds it; the port list is disabled
+  rig.serial.failWrites = {rig.serial.Writes().size() + 1};  // the query at 19200
+  SearchInterface(rig.cfg);
+  EXPECT_EQ(rig.serial.Writes().size(), SearchWire(115200).size() + 2);
+  EXPECT_EQ(rig.dialog.ErrorBoxes(), std::vector<std::string>{"Could not write to COM3"});
+  EXPECT_EQ(rig.dialog.Text(IDC_STATUS), STATUS_SELECT_PORT);
+  EXPECT_TRUE(rig.dialog.Enabled(IDC_PORT));
+  EXPECT_FALSE(rig.cfg.interfaceOpen);
+}
+
 TEST(Search, ThePortCannotBeOpened) {
   Rig rig(Settings(9600));
   OnInitDialog(rig.cfg);
