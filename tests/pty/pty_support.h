@@ -117,11 +117,12 @@ class SimProcess {
 
   const std::string& Path() const { return path_; }
 
-  // Sends SIGTERM and returns the exit status (-1: did not exit normally).
-  int Stop() {
+  // Sends the signal (SIGKILL: the device goes away without a word) and returns the exit status
+  // (-1: did not exit normally).
+  int Stop(int signal = SIGTERM) {
     if (pid_ <= 0)
       return exitStatus_;
-    kill(pid_, SIGTERM);
+    kill(pid_, signal);
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
