@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 CONFIG, SIM, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
 
@@ -167,6 +168,8 @@ def case_refused():
             (["--modules16", "100", "--modules8", "55"], "--modules"),
             (["--modules8", "x1"], "--modules8"),
             (["--address", "-3"], "--address"),
+            (["--base", "4294967340"], "--base"),  # 44 once wrapped to 32 bits
+            (["--modules8", " -1"], "--modules8"),
         ]
         for args, named in cases:
             r = run("set", sim.path, *args)
@@ -178,6 +181,43 @@ def case_refused():
         sim.stop()
     if frames:
         fail("refused arguments, yet the simulator received %s" % frames)
+
+
+def case_unplugged():
+    """The interface killed mid-conversation: during a silent rate of the search, and during
+    the drain after Apply's first frame. Each run ends at once with the message its failure
+    makes and prints no values."""
+    def unplug(sim, link, frames, *args):
+        config = subprocess.Popen([CONFIG] + list(args), stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 10
+        while len(sim.received()) < frames and time.monotonic() < deadline:
+            time.sleep(0.005)
+        os.unlink(link)  # first, so that no later open reaches a reused terminal
+        sim.proc.kill()
+        sim.proc.wait()
+        killed = time.monotonic()
+        out, err = config.communicate(timeout=10)
+        took = time.monotonic() - killed
+        if took > 0.5:
+            fail("%s: ended %.2f s after the kill" % (args[0], took))
+        return config.returncode, out, err, sim.received()
+
+    link = os.path.join(tempfile.mkdtemp(prefix="valdrix-cli-"), "ttyValdrix")
+    sim = Sim("--rate", "115200", "--link", link)
+    status, out, err, frames = unplug(sim, link, 1, "show", link)
+    if (status, out, err) != (4, "", "Could not write to %s\n" % link):
+        fail("killed in the search: status %d, stdout %r, stderr %r" % (status, out, err))
+    if frames != ["F0 F0"]:
+        fail("killed in the search: frames %s" % frames)
+
+    sim = Sim("--address", "7", "--link", link)
+    status, out, err, frames = unplug(sim, link, len(QUERIES) + 1, "set", link, "--base", "33")
+    # The read-back cannot open the port, nor can the close that follows.
+    if (status, out, err) != (3, "", "Could not open %s\n" % link * 2):
+        fail("killed in Apply: status %d, stdout %r, stderr %r" % (status, out, err))
+    if frames != QUERIES + [frame(0xF2, 0x01, 7)]:
+        fail("killed in Apply: frames %s" % frames)
 
 
 CASES = {name[5:]: f for name, f in globals().items() if name.startswith("case_")}

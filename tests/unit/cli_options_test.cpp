@@ -44,6 +44,16 @@ TEST(CliOptions, RefusesOutOfRangeAndNonNumbersNamingTheOption) {
       {{"set", "COM3", "--modules16", "128"}, "--modules16"},
       {{"set", "COM3", "--modules8", "255"}, "--modules8"},
       {{"set", "COM3", "--modules8", "1.5"}, "--modules8"},
+      // What a field would wrap or skip into something in range is refused here.
+      {{"set", "COM3", "--base", "4294967296"}, "--base"},  // 2^32, 0 in a field
+      {{"set", "COM3", "--base", "4294967340"}, "--base"},  // 2^32 + 44
+      {{"set", "COM3", "--modules16", std::string(254, '9')}, "--modules16"},
+      {{"set", "COM3", "--modules8", " -1"}, "--modules8"},
+      {{"set", "COM3", "--modules8", "+7"}, "--modules8"},
+      {{"set", "COM3", "--modules8", "abc"}, "--modules8"},
+      {{"set", "COM3", "--modules8", "7 "}, "--modules8"},
+      {{"set", "COM3", "--base", ""}, "--base"},
+      {{"set", "COM3", "--modules8", ""}, "--modules8"},
       // 2 x 127 + 1 is the module-count query's value byte.
       {{"set", "COM3", "--modules16", "127", "--modules8", "1"}, "--modules8"},
       {{"set", "COM3", "--modules16", "100", "--modules8", "60"}, "--modules16"},
@@ -81,6 +91,11 @@ TEST(CliOptions, TakesTheLimitsOfEachRange) {
   EXPECT_EQ(low.parsed.options->base, 0);
   EXPECT_EQ(low.parsed.options->modules8, 254);
   EXPECT_FALSE(low.parsed.options->modules16.has_value());
+
+  // Leading zeros are still plain digits, however many.
+  const Outcome zeros = Parse({"set", "COM3", "--base", std::string(252, '0') + "42"});
+  ASSERT_TRUE(zeros.parsed.options.has_value()) << zeros.err;
+  EXPECT_EQ(zeros.parsed.options->base, 42);
 }
 
 TEST(CliOptions, GlobalFlagsBeforeOrAfterTheCommand) {
