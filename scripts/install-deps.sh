@@ -15,7 +15,6 @@ for p in "${want[@]}"; do
 done
 if [ "$need_i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  rm -f /var/lib/apt/lists/.valdrix-updated
 fi
 
 missing=()

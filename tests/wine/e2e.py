@@ -107,6 +107,13 @@ class Sim:
 
     end_now = stop
 
+    def unplug(self):
+        """The device goes away without a word. The port is masked first, so that no later
+        open reaches a terminal that reuses the number, nor falls back to a host port."""
+        self.env.mask(self.port)
+        self.process.kill()
+        self.process.wait(10)
+
     def entries(self):
         with open(self.log) as log:
             return [json.loads(line) for line in log if line.strip()]
@@ -366,6 +373,77 @@ def endless_stream(env):
     sim.expect(search_frames(9600) + close_frame(9600), "search, Close")
 
 
+def parse_decimal(text):
+    """A field's number as the program reads it: white space, one sign, decimal digits, in
+    32-bit arithmetic that wraps; the result's low 8 bits are what a frame carries."""
+    data, at, value = text.encode("latin-1"), 0, 0
+    while at < len(data) and (0x09 <= data[at] <= 0x0D or data[at] == 0x20):
+        at += 1
+    negative = at < len(data) and data[at] == ord("-")
+    if at < len(data) and data[at] in b"+-":
+        at += 1
+    while at < len(data) and 0x30 <= data[at] <= 0x39:
+        value = (value * 10 + data[at] - 0x30) % 2**32
+        at += 1
+    return -value % 2**32 if negative else value
+
+
+def set_frame(sub, value):
+    value &= 0xFF
+    return (" ".join("%02X" % b for b in (0xF2, sub, value, 0xF2 ^ sub ^ value)), 9600)
+
+
+def apply_frames(address, base, modules16, modules8):
+    """What Apply sends at 9600 for these field texts, each read as at most 254 characters."""
+    base, modules16, modules8 = (text[:254] for text in (base, modules16, modules8))
+    frames = [set_frame(0x01, address)]
+    if base:
+        frames.append(set_frame(0xF1, parse_decimal(base)))
+    count = 0xFF  # no count to write
+    if modules16:
+        count = 2 * parse_decimal(modules16) & 0xFF
+    if modules8:
+        count = ((0 if count == 0xFF else count) + parse_decimal(modules8)) & 0xFF
+    if count != 0xFF:
+        frames.append(set_frame(0xF2, count))
+    return frames
+
+
+def bad_input(env):
+    """Texts no user could type, set into the real edits (WM_SETTEXT passes the digits-only
+    style, as a paste does): what Apply sends is what the rules make of the first 254
+    characters, and nothing more."""
+    sim = Sim(env, "com3", "--rate", "9600", "--address", "7", "--base", "20", "--count", "5")
+    program = Program(env)
+    program.driver.do(f"choose {PORT} COM3")
+    program.wait_status(ENTER_VALUES, 20000)
+    wire = search_frames(9600)
+    texts = [
+        # base: 300 characters, of which 254 are read (79; 795... would be 27);
+        # 16-bit modules past 32 bits; 8-bit modules with a space and a minus sign
+        ("0" * 252 + "79" + "5" * 46, "9" * 20, " -1"),
+        ("", "", "+7"),  # empty fields: no base frame, the count from the 8-bit field alone
+        # base 255 goes out as the query's bytes; 2^32 + 3 wraps to 3 (saturating would give
+        # 0xFE); "abc" counts 0
+        (" -1", "4294967299", "abc"),
+    ]
+    for base, modules16, modules8 in texts:
+        for id_, text in ((BASE, base), (MODULES16, modules16), (MODULES8, modules8)):
+            program.driver.do(f"type {id_} {text}")
+            check(program.driver.do(f"text {id_}") == [text], f"{id_} does not hold {text!r}")
+        program.driver.do(f"press {APPLY}")
+        wire += apply_frames(7, base, modules16, modules8) + search_frames(9600)
+        sim.wait_for(len(wire), 30)
+        program.wait_status(ENTER_VALUES, 20000)
+        sim.expect(wire, f"Apply of {(base[:8], modules16, modules8)}")
+    program.expect_no_error_box()
+    # What the interface now holds: base 79 from the first Apply, count 6 from the last.
+    program.expect_controls(found_state("COM3", 9600, "1.02", 7, 79, 3, 0), "after the Applies")
+    program.driver.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect(wire + close_frame(9600), "Applies, Close")
+
+
 # Scenarios of the group "ports": what the port list offers and what happens when the chosen
 # port holds no interface or has gone.
 
@@ -414,6 +492,48 @@ def port_gone(env):
     sim.expect([], "the port gone")
 
 
+def unplug_search(env):
+    """The interface goes away during a silent rate of the search: the next interface query
+    cannot be written, so "Could not write to COM3" and the port list offered again."""
+    sim = Sim(env, "com3", "--rate", "115200")
+    program = Program(env)
+    program.driver.do(f"choose {PORT} COM3")
+    sim.wait_for(2, 10)  # the query at 19200 is in; its read is waiting
+    sim.unplug()
+    program.expect_error_box("Could not write to COM3", 3000)
+    program.expect_controls({**OPENED_STATE, PORT: (True, "COM3"), RATE: (False, "38400")},
+                            "with the error box shown")
+    program.driver.do("dismiss")
+    program.driver.do(f"press {CLOSE}")  # nothing was opened: nothing to close
+    program.expect_exit()
+    sim.expect([("F0 F0", 9600), ("F0 F0", 19200)], "killed in the search")
+
+
+def unplug_apply(env):
+    """The interface goes away while Apply drains its first frame: the other frames cannot be
+    written, the read-back cannot open COM3, and Close, which still means to close the
+    interface, cannot either; the program still ends."""
+    sim = Sim(env, "com3", "--rate", "9600", "--address", "7")
+    program = Program(env)
+    program.driver.do(f"choose {PORT} COM3")
+    program.wait_status(ENTER_VALUES, 20000)
+    program.driver.do(f"type {BASE} 33")
+    program.driver.do(f"press {APPLY}")
+    sim.wait_for(len(search_frames(9600)) + 1, 10)  # the address frame is in
+    sim.unplug()
+    program.expect_error_box("Could not open COM3", 3000)
+    dump = program.expect_controls({PORT: (True, "COM3"), STATUS: (True, SELECT_PORT)},
+                                   "with the error box shown")
+    check(not any(dump[str(id_)]["enabled"] for id_ in VALUE_CONTROLS),
+          "value controls enabled after the read-back could not open the port")
+    program.driver.do("dismiss")
+    program.driver.do(f"press {CLOSE}")
+    program.expect_error_box("Could not open COM3", 3000)
+    program.driver.do("dismiss")
+    program.expect_exit()
+    sim.expect(search_frames(9600) + [("F2 01 07 F4", 9600)], "killed in Apply")
+
+
 def com12(env):
     """Interfaces on COM3 and COM12: both listed in probe order, COM12 chosen and found."""
     sim3 = Sim(env, "com3", "--rate", "57600")
@@ -433,8 +553,9 @@ def com12(env):
 
 
 GROUPS = {
-    "session": [found_apply_close, escape_before_search, close_before_search, endless_stream],
-    "ports": [not_found, port_gone, com12],
+    "session": [found_apply_close, escape_before_search, close_before_search, endless_stream,
+                bad_input],
+    "ports": [not_found, port_gone, com12, unplug_search, unplug_apply],
 }
 
 

@@ -212,21 +212,22 @@ Result Usage() {
 }
 
 // Splits a command line into words; the last argument of settext, type, choose and waitstatus
-// is the rest of the line, so texts may hold spaces.
+// is the rest of the line after one space, exactly as it is, so texts may be empty or hold and
+// begin with spaces ("type 203 " empties the field).
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   std::size_t at = 0;
   while (at < line.size()) {
+    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "type" ||
+                                                  words[0] == "choose" || words[0] == "waitstatus");
+    if (restIsText) {
+      words.push_back(line.substr(at + 1));  // at is the space that ended the second word
+      break;
+    }
     while (at < line.size() && line[at] == ' ')
       ++at;
     if (at >= line.size())
       break;
-    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "type" ||
-                                                  words[0] == "choose" || words[0] == "waitstatus");
-    if (restIsText) {
-      words.push_back(line.substr(at));
-      break;
-    }
     const std::size_t end = line.find(' ', at);
     words.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
     at = end == std::string::npos ? line.size() : end;
