@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "protocol/configurator.h"
-#include "protocol/dialog.h"
+#include "conversations/config_dialog.h"
+#include "conversations/configurator.h"
+#include "dialog/controls.h"
+#include "dialog/dialog.h"
+#include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
-#include "sim/model_dialog.h"
 #include "tests/pty/pty_support.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
 
 namespace {
 

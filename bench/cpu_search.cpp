@@ -4,12 +4,12 @@
 
 #include <cstdio>
 
-#include "protocol/configurator.h"
+#include "conversations/config_dialog.h"
+#include "conversations/configurator.h"
+#include "dialog/controls.h"
+#include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
-#include "sim/model_dialog.h"
 #include "tests/pty/pty_support.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "conversations/configurator.h"
 #include "serial/serial_port.h"
 
 namespace valdrix::cli {
@@ -47,8 +47,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
 std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
                                int high, std::ostream& err);
 
-// The exit status for the text of an error box.
-int StatusForError(const std::string& text);
+// The exit status for how a conversation ended.
+int StatusFor(const Outcome& outcome);
 
 // What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
 struct Report {

@@ -1,31 +1,30 @@
 #include <cstdio>
 #include <ostream>
-#include <string_view>
 
 #include "cli/cli.h"
-#include "protocol/configurator.h"
+#include "conversations/config_dialog.h"
+#include "conversations/configurator.h"
+#include "dialog/controls.h"
+#include "dialog/memory_dialog.h"
 #include "protocol/text.h"
-#include "sim/model_dialog.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
 
 namespace valdrix::cli {
 namespace {
 
 // The model dialog, telling a watcher each new status text and each rate the search tries.
-class ProgressDialog : public ModelDialog {
+class ProgressDialog : public MemoryDialog {
  public:
   explicit ProgressDialog(std::ostream* progress) : progress_(progress) {}
 
   void SetText(int id, const std::string& text) override {
     const bool changed = id == IDC_STATUS && Text(IDC_STATUS) != text;
-    ModelDialog::SetText(id, text);
+    MemoryDialog::SetText(id, text);
     if (changed && progress_)
       *progress_ << text << std::endl;
   }
 
   void SelectEntry(int id, const std::string& text) override {
-    ModelDialog::SelectEntry(id, text);
+    MemoryDialog::SelectEntry(id, text);
     if (id == IDC_RATE && progress_ && Text(IDC_STATUS) == STATUS_SEARCHING)
       *progress_ << "  trying " << text << std::endl;
   }
@@ -33,11 +32,6 @@ class ProgressDialog : public ModelDialog {
  private:
   std::ostream* progress_;
 };
-
-bool StartsWithPattern(const std::string& text, const char* pattern) {
-  const std::string_view head(pattern, std::string_view(pattern).find("%s"));
-  return text.compare(0, head.size(), head) == 0;
-}
 
 void JsonString(std::ostream& out, const std::string& text) {
   out << '"';
@@ -64,7 +58,7 @@ void JsonNumber(std::ostream& out, const std::string& text) {
     out << ParseDecimal(text);
 }
 
-Report ReadReport(ModelDialog& dialog, const std::string& port) {
+Report ReadReport(MemoryDialog& dialog, const std::string& port) {
   Report r;
   r.port = port;
   r.rate = dialog.CurrentEntry(IDC_RATE);
@@ -78,7 +72,7 @@ Report ReadReport(ModelDialog& dialog, const std::string& port) {
 
 // Puts one option's value into its field as a user would; false when the field is disabled
 // because the interface did not report that value.
-bool Enter(ModelDialog& dialog, int id, const char* option, const std::optional<int>& value,
+bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional<int>& value,
            std::ostream& err) {
   if (!value)
     return true;
@@ -93,14 +87,17 @@ bool Enter(ModelDialog& dialog, int id, const char* option, const std::optional<
 
 }  // namespace
 
-int StatusForError(const std::string& text) {
-  if (StartsWithPattern(text, PATTERN_OPEN))
-    return EXIT_CANNOT_OPEN;
-  if (StartsWithPattern(text, PATTERN_WRITE))
-    return EXIT_CANNOT_WRITE;
-  if (StartsWithPattern(text, PATTERN_NOT_FOUND))
-    return EXIT_NOT_FOUND;
-  return EXIT_CANNOT_WRITE;
+int StatusFor(const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::CouldNotOpen:
+      return EXIT_CANNOT_OPEN;
+    case Outcome::Kind::CouldNotWrite:
+      return EXIT_CANNOT_WRITE;
+    case Outcome::Kind::NothingAnswered:
+      return EXIT_NOT_FOUND;
+    default:
+      return EXIT_OK;
+  }
 }
 
 void PrintReport(const Report& r, bool json, std::ostream& out) {
@@ -160,14 +157,14 @@ int Run(const Options& options, SerialBackend& backend, Streams streams) {
 
   ProgressDialog dialog(streams.progress);
   Configurator cfg(dialog, backend);
-  dialog.SetCommandHandler([&cfg](int id, int code) { OnCommand(cfg, id, code); });
   int status = EXIT_OK;
-  // An error box: the same text on stderr; the first one decides the exit status.
-  dialog.onErrorBox = [&](const std::string& text) {
-    streams.err << text << std::endl;
+  // The first conversation that fails decides the exit status.
+  const auto ended = [&status](const Outcome& outcome) {
     if (status == EXIT_OK)
-      status = StatusForError(text);
+      status = StatusFor(outcome);
   };
+  dialog.SetCommandHandler([&](int id, int code) { ended(OnCommand(cfg, id, code)); });
+  dialog.onErrorBox = [&](const std::string& text) { streams.err << text << std::endl; };
   // Only the port asked for is listed, so any name or path works without enumerating.
   FillLists(dialog, {options.port});
   dialog.Choose(IDC_PORT, options.port);
@@ -194,7 +191,8 @@ int Run(const Options& options, SerialBackend& backend, Streams streams) {
   }
   if (status == EXIT_OK)
     PrintReport(ReadReport(dialog, options.port), options.json, streams.out);
-  OnClose(cfg);  // as the dialog's Close does: closes the interface if the search opened it
+  // As the dialog's Close does: closes the interface if the search opened it.
+  ended(OnClose(cfg));
   return status;
 }
 

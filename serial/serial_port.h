@@ -11,6 +11,21 @@
 
 namespace valdrix {
 
+// The line rates a port is run at, in the order the search tries them.
+constexpr std::uint32_t LINE_RATES[] = {9600, 19200, 38400, 57600, 115200};
+
+// Every backend's time-outs: a read or a write may take TIMEOUT_CONSTANT_MS plus
+// TIMEOUT_PER_BYTE_MS for each byte asked for; a read also ends READ_INTERVAL_MS after the last
+// byte once one has arrived.
+constexpr std::uint32_t TIMEOUT_CONSTANT_MS = 1000;
+constexpr std::uint32_t TIMEOUT_PER_BYTE_MS = 1;
+constexpr std::uint32_t READ_INTERVAL_MS = 1000;
+
+// The whole time a read or write of length bytes may take.
+constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
+  return TIMEOUT_CONSTANT_MS + TIMEOUT_PER_BYTE_MS * static_cast<std::uint64_t>(length);
+}
+
 struct ReadResult {
   bool ok = false;
   std::size_t count = 0;
@@ -26,10 +41,11 @@ class SerialPort {
 
   // Changes the line rate; the port is neither closed nor purged.
   virtual void SetPortRate(std::uint32_t rate) = 0;
-  // Sends all bytes, waiting at most 1000 + length ms for the handshake. Only a port error fails.
+  // Sends all bytes, waiting at most TotalTimeoutMs(length) for the handshake. Only a port error
+  // fails.
   virtual bool WriteFrame(const std::uint8_t* bytes, std::size_t length) = 0;
-  // Returns once length bytes arrived, or after 1000 + length ms in all, or 1000 ms after the
-  // last byte once one arrived; success with a short count then.
+  // Returns once length bytes arrived, or after TotalTimeoutMs(length) in all, or
+  // READ_INTERVAL_MS after the last byte once one arrived; success with a short count then.
   virtual ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) = 0;
   // A monotonic clock in milliseconds (virtual in tests), for bounding the drain.
   virtual std::uint64_t NowMs() = 0;

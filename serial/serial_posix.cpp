@@ -13,12 +13,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace valdrix {
 namespace {
-
-constexpr std::uint64_t TIMEOUT_CONSTANT_MS = 1000;  // plus 1 ms per byte, reads and writes
-constexpr std::uint64_t READ_INTERVAL_MS = 1000;     // longest gap between bytes once one arrived
 
 std::uint64_t MonotonicMs() {
   timespec ts{};
@@ -35,31 +33,9 @@ int PollTimeout(std::uint64_t now, std::uint64_t deadline) {
   return static_cast<int>(std::min<std::uint64_t>(deadline - now + 1, 60000));
 }
 
-bool SpeedFor(std::uint32_t rate, speed_t& speed) {
-  switch (rate) {
-    case 9600:
-      speed = B9600;
-      return true;
-    case 19200:
-      speed = B19200;
-      return true;
-    case 38400:
-      speed = B38400;
-      return true;
-    case 57600:
-      speed = B57600;
-      return true;
-    case 115200:
-      speed = B115200;
-      return true;
-    default:
-      return false;
-  }
-}
-
 void ApplyRate(termios& tio, std::uint32_t rate) {
-  speed_t speed{};
-  if (!SpeedFor(rate, speed))
+  const speed_t speed = SpeedForRate(rate);
+  if (speed == B0)
     return;  // an unknown rate leaves the line as it is
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
@@ -95,7 +71,7 @@ class PosixPort : public SerialPort {
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    const std::uint64_t deadline = MonotonicMs() + TIMEOUT_CONSTANT_MS + length;
+    const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
     std::size_t sent = 0;
     while (sent < length) {
       const ssize_t n = write(fd_, bytes + sent, length - sent);
@@ -127,7 +103,7 @@ class PosixPort : public SerialPort {
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
     ReadResult result;
-    const std::uint64_t deadline = MonotonicMs() + TIMEOUT_CONSTANT_MS + length;
+    const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
     std::uint64_t lastByte = 0;
     while (result.count < length) {
       const std::uint64_t now = MonotonicMs();
@@ -202,7 +178,27 @@ bool OpensExclusively(const std::string& path) {
   return usable;
 }
 
+// The termios speed of each line rate, in the order of LINE_RATES.
+constexpr speed_t SPEEDS[] = {B9600, B19200, B38400, B57600, B115200};
+static_assert(std::size(SPEEDS) == std::size(LINE_RATES));
+
 }  // namespace
+
+speed_t SpeedForRate(std::uint32_t rate) {
+  for (std::size_t i = 0; i < std::size(LINE_RATES); ++i) {
+    if (LINE_RATES[i] == rate)
+      return SPEEDS[i];
+  }
+  return B0;
+}
+
+std::uint32_t RateForSpeed(speed_t speed) {
+  for (std::size_t i = 0; i < std::size(SPEEDS); ++i) {
+    if (SPEEDS[i] == speed)
+      return LINE_RATES[i];
+  }
+  return 0;
+}
 
 bool NaturalLess(const std::string& a, const std::string& b) {
   std::size_t i = 0;

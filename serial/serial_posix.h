@@ -3,6 +3,9 @@
 // Windows program: one monotonic deadline per call, never a sleep loop.
 #pragma once
 
+#include <termios.h>
+
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +24,11 @@ class PosixSerial : public SerialBackend {
 };
 
 std::unique_ptr<SerialBackend> MakePosixSerial();
+
+// The termios speed of one of LINE_RATES; B0 for any other rate.
+speed_t SpeedForRate(std::uint32_t rate);
+// The line rate of a termios speed; 0 for a speed not in LINE_RATES.
+std::uint32_t RateForSpeed(speed_t speed);
 
 // Natural order of device names: the digits at the end compare as numbers.
 bool NaturalLess(const std::string& a, const std::string& b);

@@ -37,11 +37,11 @@ class Win32Port final : public SerialPort {
     SetCommState(handle_, &dcb_);
 
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 1000;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 1000;
-    timeouts.WriteTotalTimeoutMultiplier = 1;
-    timeouts.WriteTotalTimeoutConstant = 1000;
+    timeouts.ReadIntervalTimeout = READ_INTERVAL_MS;
+    timeouts.ReadTotalTimeoutMultiplier = TIMEOUT_PER_BYTE_MS;
+    timeouts.ReadTotalTimeoutConstant = TIMEOUT_CONSTANT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = TIMEOUT_PER_BYTE_MS;
+    timeouts.WriteTotalTimeoutConstant = TIMEOUT_CONSTANT_MS;
     SetCommTimeouts(handle_, &timeouts);
   }
 

@@ -41,7 +41,7 @@ class FakeSerial::Port : public SerialPort {
     }
     owner_.log_.push_back(std::move(event));
     if (owner_.blockedWrites.count(index)) {
-      owner_.nowUs_ += (1000 + length) * 1000;
+      owner_.nowUs_ += TotalTimeoutMs(length) * 1000;
       return true;
     }
     const std::uint64_t byteUs = ByteTimeUs(rate_);
@@ -77,13 +77,13 @@ class FakeSerial::Port : public SerialPort {
     }
     const bool shortRead = owner_.shortReads.count(index) != 0;
     const std::size_t wanted = shortRead ? length - 1 : length;
-    const std::uint64_t deadline = owner_.nowUs_ + (1000 + length) * 1000;
+    const std::uint64_t deadline = owner_.nowUs_ + TotalTimeoutMs(length) * 1000;
     std::size_t got = 0;
     std::uint64_t lastByteUs = 0;
     while (got < wanted) {
       std::uint64_t limit = deadline;
       if (got > 0)
-        limit = std::min(limit, lastByteUs + 1000 * 1000);
+        limit = std::min(limit, lastByteUs + READ_INTERVAL_MS * 1000);
       const std::uint64_t next = NextArrival();
       if (next > limit) {
         owner_.nowUs_ = std::max(owner_.nowUs_, limit);
@@ -98,7 +98,8 @@ class FakeSerial::Port : public SerialPort {
       // The missing byte is lost on the line; the read waits out its time-out for it.
       if (!owner_.incoming_.empty())
         owner_.incoming_.pop_front();
-      const std::uint64_t end = got ? std::min(deadline, lastByteUs + 1000 * 1000) : deadline;
+      const std::uint64_t end =
+          got ? std::min(deadline, lastByteUs + READ_INTERVAL_MS * 1000) : deadline;
       owner_.nowUs_ = std::max(owner_.nowUs_, end);
     }
     owner_.log_.push_back(

@@ -1,6 +1,6 @@
 // A serial backend for tests: virtual time, the interface model on one port, and faults on
-// demand. A read that gets nothing costs its full time-out of virtual time (1000 + n ms), exactly
-// as on a real port, but no real time passes.
+// demand. A read that gets nothing costs its full time-out of virtual time (TotalTimeoutMs),
+// exactly as on a real port, but no real time passes.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +68,6 @@ class FakeSerial : public SerialBackend {
   std::uint64_t NowUs() const { return nowUs_; }
   std::size_t OpenCount() const;
   bool AnyPortOpen() const { return openPorts_ != 0; }
-  InterfaceModel* Model() const { return model_; }
 
  private:
   class Port;

@@ -11,40 +11,17 @@ std::vector<std::uint8_t> InterfaceModel::Receive(const std::uint8_t* bytes, std
                                                   std::uint32_t lineRate) {
   std::vector<std::uint8_t> out;
   if (lineRate != settings_.rate) {
-    pending_.clear();
+    deframer_.Clear();
     return out;
   }
-  pending_.insert(pending_.end(), bytes, bytes + length);
-  std::size_t at = 0;
-  while (at < pending_.size()) {
-    const std::size_t left = pending_.size() - at;
-    const std::uint8_t header = pending_[at];
-    if (header == HDR_INTERFACE_QUERY) {
-      if (left < INTERFACE_QUERY_LENGTH)
-        break;
-      if (pending_[at + 1] != HDR_INTERFACE_QUERY) {
-        ++at;  // not a frame: resynchronise on the next byte
-        continue;
-      }
-      at += INTERFACE_QUERY_LENGTH;
-      ++framesTaken_;
+  deframer_.Add(bytes, length, [&](const std::uint8_t* f, std::size_t n, bool frame) {
+    if (!frame)
+      return;
+    if (n == INTERFACE_QUERY_LENGTH)
       Reply(HDR_INTERFACE_REPLY, 0x10, settings_.version, out);
-    } else if (header == HDR_CONFIG) {
-      if (left < FRAME_LENGTH)
-        break;
-      const std::uint8_t* f = &pending_[at];
-      if (CheckByte(f, 3) != f[3]) {
-        ++at;
-        continue;
-      }
-      at += FRAME_LENGTH;
-      ++framesTaken_;
+    else
       Answer(f[1], f[2], out);
-    } else {
-      ++at;
-    }
-  }
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  });
   if (faults_.silent)
     out.clear();
   return out;

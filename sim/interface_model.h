@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "sim/deframer.h"
+
 namespace valdrix {
 
 struct InterfaceSettings {
@@ -45,8 +47,6 @@ class InterfaceModel {
   const InterfaceSettings& Settings() const { return settings_; }
   InterfaceFaults& Faults() { return faults_; }
   bool IsOpen() const { return open_; }
-  // Complete frames taken (interface queries and configuration frames), for tests.
-  std::size_t FramesTaken() const { return framesTaken_; }
 
  private:
   void Answer(std::uint8_t sub, std::uint8_t value, std::vector<std::uint8_t>& out);
@@ -54,11 +54,10 @@ class InterfaceModel {
 
   InterfaceSettings settings_;
   InterfaceFaults faults_;
-  std::vector<std::uint8_t> pending_;
+  Deframer deframer_;
   bool open_ = false;
   bool streaming_ = false;
   std::uint32_t streamCounter_ = 0;
-  std::size_t framesTaken_ = 0;
 };
 
 }  // namespace valdrix

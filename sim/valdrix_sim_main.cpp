@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "protocol/frames.h"
+#include "serial/serial_posix.h"
+#include "sim/deframer.h"
 #include "sim/interface_model.h"
 
 namespace valdrix {
@@ -165,28 +167,7 @@ std::uint32_t LineRate(int master) {
   termios tio{};
   if (tcgetattr(master, &tio) != 0)
     return 0;
-  switch (cfgetospeed(&tio)) {
-    case B1200:
-      return 1200;
-    case B2400:
-      return 2400;
-    case B4800:
-      return 4800;
-    case B9600:
-      return 9600;
-    case B19200:
-      return 19200;
-    case B38400:
-      return 38400;
-    case B57600:
-      return 57600;
-    case B115200:
-      return 115200;
-    case B230400:
-      return 230400;
-    default:
-      return 0;
-  }
+  return RateForSpeed(cfgetospeed(&tio));
 }
 
 // The frame log: one JSON object a line, written at once so that a reader sees it live.
@@ -226,8 +207,8 @@ class FrameLog {
   timespec start_{};
 };
 
-// Cuts what the interface receives into frames for the log, by the interface's own framing rules
-// (F0 F0, or F2 and three bytes with a matching check byte); other bytes are logged as they come.
+// Logs what the interface receives cut into frames by its own framing rules; noise between
+// frames is logged as it comes, and bytes at another rate than its own are all noise.
 class RxFramer {
  public:
   RxFramer(FrameLog& log, std::uint32_t ownRate) : log_(log), ownRate_(ownRate) {}
@@ -237,52 +218,33 @@ class RxFramer {
       Flush();
     rate_ = rate;
     if (rate != ownRate_) {
-      log_.Line("rx", bytes, length, rate);  // noise to the interface, logged as it came
+      log_.Line("rx", bytes, length, rate);
       return;
     }
-    pending_.insert(pending_.end(), bytes, bytes + length);
     std::vector<std::uint8_t> noise;
-    std::size_t at = 0;
-    while (at < pending_.size()) {
-      const std::size_t left = pending_.size() - at;
-      const std::uint8_t* f = &pending_[at];
-      std::size_t frame = 0;
-      if (f[0] == HDR_INTERFACE_QUERY) {
-        if (left < INTERFACE_QUERY_LENGTH)
-          break;
-        if (f[1] == HDR_INTERFACE_QUERY)
-          frame = INTERFACE_QUERY_LENGTH;
-      } else if (f[0] == HDR_CONFIG) {
-        if (left < FRAME_LENGTH)
-          break;
-        if (CheckByte(f, 3) == f[3])
-          frame = FRAME_LENGTH;
-      }
-      if (frame == 0) {
+    deframer_.Add(bytes, length, [&](const std::uint8_t* f, std::size_t n, bool frame) {
+      if (!frame) {
         noise.push_back(f[0]);
-        ++at;
-        continue;
+        return;
       }
       log_.Line("rx", noise.data(), noise.size(), rate_);
       noise.clear();
-      log_.Line("rx", f, frame, rate_);
-      at += frame;
-    }
+      log_.Line("rx", f, n, rate_);
+    });
     log_.Line("rx", noise.data(), noise.size(), rate_);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
   }
 
   // A frame begun and never finished is logged as far as it came.
   void Flush() {
-    log_.Line("rx", pending_.data(), pending_.size(), rate_);
-    pending_.clear();
+    log_.Line("rx", deframer_.Pending().data(), deframer_.Pending().size(), rate_);
+    deframer_.Clear();
   }
 
  private:
   FrameLog& log_;
   std::uint32_t ownRate_;
   std::uint32_t rate_ = 0;
-  std::vector<std::uint8_t> pending_;
+  Deframer deframer_;
 };
 
 struct Pty {

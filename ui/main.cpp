@@ -5,10 +5,15 @@
 // <commctrl.h> needs <windows.h> before it.
 #include <commctrl.h>
 
+#include "conversations/config_dialog.h"
+#include "dialog/controls.h"
 #include "serial/serial_win32.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
 #include "ui/win32_dialog.h"
+
+// The portable dialog logic compares notification codes with its own copies.
+static_assert(VALDRIX_BN_CLICKED == BN_CLICKED);
+static_assert(VALDRIX_CBN_SELENDOK == CBN_SELENDOK);
+static_assert(VALDRIX_EN_CHANGE == EN_CHANGE);
 
 namespace {
 

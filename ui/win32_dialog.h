@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "protocol/dialog.h"
+#include "dialog/dialog.h"
 
 namespace valdrix {
 

@@ -11,7 +11,7 @@ out="${FUZZ_BUILD_DIR:-$repo/build/fuzz}"
 mkdir -p "$out"
 
 sources=(
-  protocol/frames.cpp protocol/text.cpp protocol/dialog.cpp protocol/search.cpp
+  protocol/frames.cpp protocol/text.cpp dialog/dialog.cpp conversations/search.cpp
   protocol/apply.cpp protocol/close.cpp protocol/exchange.cpp serial/drain.cpp
   sim/interface_model.cpp sim/fake_port.cpp sim/model_dialog.cpp ui/config_dialog.cpp
   tests/fuzz/session_fuzzer.cpp

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "protocol/configurator.h"
+#include "conversations/configurator.h"
 #include "tests/pty/pty_support.h"
 
 namespace valdrix {

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "protocol/configurator.h"
+#include "conversations/configurator.h"
 #include "serial/serial_posix.h"
-#include "sim/model_dialog.h"
+#include "dialog/memory_dialog.h"
 #include "tests/pty/pty_support.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
+#include "conversations/config_dialog.h"
+#include "dialog/controls.h"
 
 namespace valdrix {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <thread>
 
-#include "protocol/configurator.h"
+#include "conversations/configurator.h"
 #include "serial/serial_posix.h"
-#include "sim/model_dialog.h"
+#include "dialog/memory_dialog.h"
 #include "tests/pty/pty_support.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
+#include "conversations/config_dialog.h"
+#include "dialog/controls.h"
 
 namespace valdrix {
 namespace {

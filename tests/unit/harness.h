@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "protocol/configurator.h"
+#include "conversations/configurator.h"
 #include "protocol/frames.h"
 #include "sim/fake_port.h"
 #include "sim/interface_model.h"
-#include "sim/model_dialog.h"
-#include "ui/config_dialog.h"
-#include "ui/controls.h"
+#include "dialog/memory_dialog.h"
+#include "conversations/config_dialog.h"
+#include "dialog/controls.h"
 
 namespace valdrix {
 

@@ -1,18 +1,15 @@
 // The conversations with the interface and what lives for the whole run of the program. Each
 // conversation opens the port, exchanges its frames, closes the port and tells the user itself
-// (status line, error boxes); none returns a result.
+// (status line, error boxes), then reports how it ended: the window ignores that, the command line
+// turns it into its exit status.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "protocol/dialog.h"
+#include "dialog/dialog.h"
 #include "serial/serial_port.h"
 
 namespace valdrix {
-
-constexpr std::uint32_t RATES[] = {9600, 19200, 38400, 57600, 115200};
 
 struct Configurator {
   Configurator(Dialog& d, SerialBackend& s) : dialog(d), serial(s) {}
@@ -21,15 +18,28 @@ struct Configurator {
   SerialBackend& serial;
   // Set once the open frame went out; tells the close whether there is anything to close.
   bool interfaceOpen = false;
-  // Filled once when the dialog opens.
-  std::vector<std::string> portNames;
+};
+
+// How a conversation ended.
+struct Outcome {
+  enum class Kind {
+    Done,             // the writes or the close went out (or there was nothing to close)
+    Found,            // the search found the interface, at rate
+    NothingAnswered,  // no answer at any rate
+    CouldNotOpen,     // the port did not open
+    CouldNotWrite,    // a write failed
+  };
+  Kind kind = Kind::Done;
+  std::uint32_t rate = 0;
+
+  bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
 
 // Finds the interface on the chosen port, reads its values into the dialog and opens it.
-void SearchInterface(Configurator& cfg);
+Outcome SearchInterface(Configurator& cfg);
 // Sends the address, base address and module count in the dialog to the interface.
-void WriteSettings(Configurator& cfg);
+Outcome WriteSettings(Configurator& cfg);
 // Sends the close frame when the interface was opened.
-void CloseInterface(Configurator& cfg);
+Outcome CloseInterface(Configurator& cfg);
 
 }  // namespace valdrix

@@ -1,8 +1,8 @@
-#include "protocol/configurator.h"
-#include "protocol/exchange.h"
+#include "conversations/configurator.h"
+#include "conversations/exchange.h"
+#include "dialog/controls.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
-#include "ui/controls.h"
 
 namespace valdrix {
 namespace {
@@ -11,7 +11,7 @@ constexpr int VALUE_CONTROLS[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES1
 
 }  // namespace
 
-void WriteSettings(Configurator& cfg) {
+Outcome WriteSettings(Configurator& cfg) {
   Dialog& dialog = cfg.dialog;
   SetStatus(dialog, STATUS_WRITING);
   for (const int id : VALUE_CONTROLS)
@@ -21,18 +21,19 @@ void WriteSettings(Configurator& cfg) {
 
   std::unique_ptr<SerialPort> port = OpenChosenPort(cfg);
   if (!port)
-    return;
+    return {Outcome::Kind::CouldNotOpen};
+  bool allWritten = true;
 
   // With no current entry there is no address to send; 0 would give the interface an address
   // no XpressNet device can hold.
   const std::string address = dialog.CurrentEntry(IDC_XN_ADDRESS);
   if (!address.empty())
-    SendAndDrain(dialog, *port, SUB_XN_ADDRESS, ParseDecimal(address));
+    allWritten &= SendAndDrain(dialog, *port, SUB_XN_ADDRESS, ParseDecimal(address));
 
   SetStatus(dialog, STATUS_WRITING);
   const std::string base = dialog.EditText(IDC_BASE_ADDRESS);
   if (!base.empty())
-    SendAndDrain(dialog, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
+    allWritten &= SendAndDrain(dialog, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
 
   SetStatus(dialog, STATUS_WRITING);
   // 0xFF is the count query's value byte, so it stands for "no count to write".
@@ -48,10 +49,11 @@ void WriteSettings(Configurator& cfg) {
     count = (count + static_cast<std::uint32_t>(ParseDecimal(modules8))) & 0xFFu;
   }
   if (count != 0xFF)
-    SendAndDrain(dialog, *port, SUB_MODULE_COUNT, static_cast<int>(count));
+    allWritten &= SendAndDrain(dialog, *port, SUB_MODULE_COUNT, static_cast<int>(count));
 
   port.reset();
   SetStatus(dialog, STATUS_ENTER_VALUES);
+  return {allWritten ? Outcome::Kind::Done : Outcome::Kind::CouldNotWrite};
 }
 
 }  // namespace valdrix

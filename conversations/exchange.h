@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "protocol/configurator.h"
+#include "conversations/configurator.h"
 
 namespace valdrix {
 

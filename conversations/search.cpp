@@ -1,8 +1,8 @@
-#include "protocol/configurator.h"
-#include "protocol/exchange.h"
+#include "conversations/configurator.h"
+#include "conversations/exchange.h"
+#include "dialog/controls.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
-#include "ui/controls.h"
 
 namespace valdrix {
 namespace {
@@ -58,21 +58,21 @@ void OfferPortsAgain(Dialog& dialog) {
 
 }  // namespace
 
-void SearchInterface(Configurator& cfg) {
+Outcome SearchInterface(Configurator& cfg) {
   Dialog& dialog = cfg.dialog;
   SetStatus(dialog, STATUS_SEARCHING);
   const std::string name = dialog.CurrentEntry(IDC_PORT);
 
-  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, RATES[0]);
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, LINE_RATES[0]);
   if (!port) {
     OfferPortsAgain(dialog);
     ShowError(dialog, PATTERN_OPEN, name);
-    return;
+    return {Outcome::Kind::CouldNotOpen};
   }
 
-  enum class End { NoAnswer, WriteFailed, Found } end = End::NoAnswer;
+  Outcome outcome{Outcome::Kind::NothingAnswered};
   FrameBuffer frame{};
-  for (const std::uint32_t rate : RATES) {
+  for (const std::uint32_t rate : LINE_RATES) {
     cfg.interfaceOpen = false;
     port->SetPortRate(rate);
     dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
@@ -80,14 +80,14 @@ void SearchInterface(Configurator& cfg) {
 
     BuildInterfaceQuery(frame);
     if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH)) {
-      end = End::WriteFailed;
+      outcome = {Outcome::Kind::CouldNotWrite};
       break;
     }
     const ReadResult reply = port->ReadFrame(frame, FRAME_LENGTH);
     if (!IsInterfaceReply(frame, reply.ok))
       continue;
 
-    end = End::Found;
+    outcome = {Outcome::Kind::Found, rate};
     SetStatus(dialog, STATUS_READING);
     dialog.Enable(IDC_PORT, false);
     dialog.Repaint(IDC_PORT);
@@ -103,20 +103,21 @@ void SearchInterface(Configurator& cfg) {
   }
   port.reset();
 
-  switch (end) {
-    case End::Found:
+  switch (outcome.kind) {
+    case Outcome::Kind::Found:
       SetStatus(dialog, STATUS_ENTER_VALUES);
       break;
-    case End::WriteFailed:
+    case Outcome::Kind::CouldNotWrite:
       OfferPortsAgain(dialog);
       ShowError(dialog, PATTERN_WRITE, name);
       break;
-    case End::NoAnswer:
+    default:
       OfferPortsAgain(dialog);
       dialog.ClearSelection(IDC_RATE);
       ShowError(dialog, PATTERN_NOT_FOUND, name);
       break;
   }
+  return outcome;
 }
 
 }  // namespace valdrix

@@ -1,18 +1,18 @@
-#include "ui/config_dialog.h"
+#include "conversations/config_dialog.h"
 
+#include "dialog/controls.h"
 #include "protocol/text.h"
-#include "ui/controls.h"
 
 namespace valdrix {
 
 void OnInitDialog(Configurator& cfg) {
-  cfg.portNames = cfg.serial.EnumeratePorts();
-  FillLists(cfg.dialog, cfg.portNames);
+  FillLists(cfg.dialog, cfg.serial.EnumeratePorts());
 }
 
 void FillLists(Dialog& dialog, const std::vector<std::string>& portNames) {
-  for (const std::string& name : portNames) dialog.AddEntry(IDC_PORT, name);
-  for (const std::uint32_t rate : RATES) {
+  for (const std::string& name : portNames)
+    dialog.AddEntry(IDC_PORT, name);
+  for (const std::uint32_t rate : LINE_RATES) {
     dialog.AddEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
   }
   for (int address = 1; address <= 31; ++address) {
@@ -20,38 +20,40 @@ void FillLists(Dialog& dialog, const std::vector<std::string>& portNames) {
   }
 }
 
-void OnCommand(Configurator& cfg, int id, int code) {
+Outcome OnCommand(Configurator& cfg, int id, int code) {
   switch (id) {
-    case IDOK:
+    case IDOK: {
       cfg.dialog.Enable(IDOK, false);
-      WriteSettings(cfg);
-      SearchInterface(cfg);  // reads back what the interface now holds
-      return;
+      const Outcome written = WriteSettings(cfg);
+      const Outcome readBack = SearchInterface(cfg);  // what the interface now holds
+      return written.Failed() ? written : readBack;
+    }
     case IDCANCEL:
-      OnClose(cfg);
-      return;
+      return OnClose(cfg);
     case IDC_PORT:
       if (code == VALDRIX_CBN_SELENDOK)
-        SearchInterface(cfg);
-      return;
+        return SearchInterface(cfg);
+      break;
     case IDC_XN_ADDRESS:
       if (code == VALDRIX_CBN_SELENDOK)
         cfg.dialog.Enable(IDOK, true);
-      return;
+      break;
     case IDC_BASE_ADDRESS:
     case IDC_MODULES16:
     case IDC_MODULES8:
       if (code == VALDRIX_EN_CHANGE)
         cfg.dialog.Enable(IDOK, true);
-      return;
+      break;
     default:
-      return;
+      break;
   }
+  return {};
 }
 
-void OnClose(Configurator& cfg) {
-  CloseInterface(cfg);
+Outcome OnClose(Configurator& cfg) {
+  const Outcome closed = CloseInterface(cfg);
   cfg.dialog.End(0);
+  return closed;
 }
 
 }  // namespace valdrix

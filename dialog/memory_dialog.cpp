@@ -1,10 +1,10 @@
-#include "sim/model_dialog.h"
+#include "dialog/memory_dialog.h"
 
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
-#include "ui/controls.h"
+#include "dialog/controls.h"
 
 namespace valdrix {
 namespace {
@@ -23,7 +23,7 @@ bool StartsWithIgnoringCase(const std::string& entry, const std::string& prefix)
 
 }  // namespace
 
-ModelDialog::ModelDialog() {
+MemoryDialog::MemoryDialog() {
   using T = Control::Type;
   // The template's initial state: only the port list, Close and the labels start enabled.
   const auto add = [this](int id, T type, const char* text, bool enabled, bool digitsOnly) {
@@ -45,59 +45,51 @@ ModelDialog::ModelDialog() {
   add(IDC_VERSION, T::Edit, "", false, true);
 }
 
-ModelDialog::Control& ModelDialog::At(int id) {
+MemoryDialog::Control& MemoryDialog::At(int id) {
   const auto it = controls_.find(id);
   if (it == controls_.end())
     throw std::out_of_range("no control " + std::to_string(id));
   return it->second;
 }
 
-const ModelDialog::Control& ModelDialog::At(int id) const {
-  return const_cast<ModelDialog*>(this)->At(id);
+const MemoryDialog::Control& MemoryDialog::At(int id) const {
+  return const_cast<MemoryDialog*>(this)->At(id);
 }
 
-void ModelDialog::Notify(int id, int code) {
+void MemoryDialog::Notify(int id, int code) {
   if (handler_)
     handler_(id, code);
 }
 
-void ModelDialog::SetText(int id, const std::string& text) {
+void MemoryDialog::SetText(int id, const std::string& text) {
   Control& control = At(id);
   control.text = text;
-  events_.push_back({Event::Kind::SetText, id, text});
   // An edit reports every change of its text at once, whoever made it, disabled or not.
   if (control.type == Control::Type::Edit)
     Notify(id, VALDRIX_EN_CHANGE);
 }
 
-void ModelDialog::Enable(int id, bool enable) {
+void MemoryDialog::Enable(int id, bool enable) {
   At(id).enabled = enable;
-  events_.push_back({enable ? Event::Kind::Enable : Event::Kind::Disable, id, {}});
 }
 
-void ModelDialog::Repaint(int id) {
-  At(id);
-  events_.push_back({Event::Kind::Repaint, id, {}});
-}
-
-std::string ModelDialog::EditText(int id) {
+std::string MemoryDialog::EditText(int id) {
   return At(id).text.substr(0, MAX_EDIT_TEXT);
 }
 
-void ModelDialog::AddEntry(int id, const std::string& text) {
+void MemoryDialog::AddEntry(int id, const std::string& text) {
   At(id).entries.push_back(text);
 }
 
-std::string ModelDialog::CurrentEntry(int id) {
+std::string MemoryDialog::CurrentEntry(int id) {
   const Control& control = At(id);
   if (control.selection < 0)
     return {};
   return control.entries[static_cast<std::size_t>(control.selection)];
 }
 
-void ModelDialog::SelectEntry(int id, const std::string& text) {
+void MemoryDialog::SelectEntry(int id, const std::string& text) {
   Control& control = At(id);
-  events_.push_back({Event::Kind::Select, id, text});
   // Like CB_SELECTSTRING from the start: the first entry that begins with the text.
   const auto it =
       std::find_if(control.entries.begin(), control.entries.end(),
@@ -107,24 +99,20 @@ void ModelDialog::SelectEntry(int id, const std::string& text) {
   }
 }
 
-void ModelDialog::ClearSelection(int id) {
+void MemoryDialog::ClearSelection(int id) {
   At(id).selection = -1;
-  events_.push_back({Event::Kind::ClearSelection, id, {}});
 }
 
-void ModelDialog::ErrorBox(const std::string& text) {
-  events_.push_back({Event::Kind::ErrorBox, 0, text});
+void MemoryDialog::ErrorBox(const std::string& text) {
   if (onErrorBox)
     onErrorBox(text);
 }
 
-void ModelDialog::End(int result) {
-  events_.push_back({Event::Kind::End, 0, std::to_string(result)});
+void MemoryDialog::End(int) {
   ended_ = true;
-  result_ = result;
 }
 
-bool ModelDialog::Choose(int id, const std::string& entry) {
+bool MemoryDialog::Choose(int id, const std::string& entry) {
   Control& control = At(id);
   if (!control.enabled || control.type != Control::Type::ComboBox)
     return false;
@@ -136,7 +124,7 @@ bool ModelDialog::Choose(int id, const std::string& entry) {
   return true;
 }
 
-bool ModelDialog::Type(int id, const std::string& text) {
+bool MemoryDialog::Type(int id, const std::string& text) {
   Control& control = At(id);
   if (!control.enabled || control.type != Control::Type::Edit)
     return false;
@@ -150,7 +138,7 @@ bool ModelDialog::Type(int id, const std::string& text) {
   return true;
 }
 
-bool ModelDialog::Press(int id) {
+bool MemoryDialog::Press(int id) {
   Control& control = At(id);
   if (!control.enabled || control.type != Control::Type::Button)
     return false;
@@ -158,35 +146,17 @@ bool ModelDialog::Press(int id) {
   return true;
 }
 
-std::string ModelDialog::Text(int id) const {
+std::string MemoryDialog::Text(int id) const {
   return At(id).text;
 }
-bool ModelDialog::Enabled(int id) const {
+bool MemoryDialog::Enabled(int id) const {
   return At(id).enabled;
 }
-const std::vector<std::string>& ModelDialog::Entries(int id) const {
+const std::vector<std::string>& MemoryDialog::Entries(int id) const {
   return At(id).entries;
 }
-int ModelDialog::Selection(int id) const {
+int MemoryDialog::Selection(int id) const {
   return At(id).selection;
-}
-
-std::vector<std::string> ModelDialog::Statuses() const {
-  std::vector<std::string> texts;
-  for (const Event& e : events_) {
-    if (e.kind == Event::Kind::SetText && e.id == IDC_STATUS)
-      texts.push_back(e.text);
-  }
-  return texts;
-}
-
-std::vector<std::string> ModelDialog::ErrorBoxes() const {
-  std::vector<std::string> texts;
-  for (const Event& e : events_) {
-    if (e.kind == Event::Kind::ErrorBox)
-      texts.push_back(e.text);
-  }
-  return texts;
 }
 
 }  // namespace valdrix

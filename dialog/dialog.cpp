@@ -1,6 +1,6 @@
-#include "protocol/dialog.h"
+#include "dialog/dialog.h"
 
-#include "ui/controls.h"
+#include "dialog/controls.h"
 
 namespace valdrix {
 

@@ -1,8 +1,8 @@
-#include "protocol/exchange.h"
+#include "conversations/exchange.h"
 
+#include "dialog/controls.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
-#include "ui/controls.h"
 
 namespace valdrix {
 

@@ -1,6 +1,6 @@
 // The configurator dialog held in memory: the controls of the dialog template with their texts,
 // list entries, selections and enabled states, behaving like the platform's controls where the
-// dialog logic depends on it. Tests drive it like a user; the command line fills and reads it.
+// dialog logic depends on it. valdrix-config fills and reads it; tests drive it like a user.
 #pragma once
 
 #include <functional>
@@ -8,29 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "protocol/dialog.h"
+#include "dialog/dialog.h"
 
 namespace valdrix {
 
-class ModelDialog : public Dialog {
+class MemoryDialog : public Dialog {
  public:
-  // One thing the conversations did to the dialog, in order.
-  struct Event {
-    enum class Kind { SetText, Enable, Disable, Repaint, Select, ClearSelection, ErrorBox, End };
-    Kind kind;
-    int id = 0;
-    std::string text;
-  };
-
-  ModelDialog();
+  MemoryDialog();
 
   // Where the controls' notifications go (the dialog logic's command handler): id, code.
   void SetCommandHandler(std::function<void(int, int)> handler) { handler_ = std::move(handler); }
+  // Called when an error box is shown (the box is modal: the conversation waits meanwhile).
+  std::function<void(const std::string&)> onErrorBox;
 
   // --- the dialog seam
   void SetText(int id, const std::string& text) override;
   void Enable(int id, bool enable) override;
-  void Repaint(int id) override;
+  void Repaint(int) override {}
   std::string EditText(int id) override;
   void AddEntry(int id, const std::string& text) override;
   std::string CurrentEntry(int id) override;
@@ -52,16 +46,7 @@ class ModelDialog : public Dialog {
   bool Enabled(int id) const;
   const std::vector<std::string>& Entries(int id) const;
   int Selection(int id) const;  // -1: none
-  // The texts the status line showed, in order (each set, also when repeated).
-  std::vector<std::string> Statuses() const;
-  std::vector<std::string> ErrorBoxes() const;
-  const std::vector<Event>& Events() const { return events_; }
-  void ClearEvents() { events_.clear(); }
   bool Ended() const { return ended_; }
-  int Result() const { return result_; }
-
-  // Called when an error box is shown (the box is modal: the conversation waits meanwhile).
-  std::function<void(const std::string&)> onErrorBox;
 
  private:
   struct Control {
@@ -77,10 +62,8 @@ class ModelDialog : public Dialog {
   void Notify(int id, int code);
 
   std::map<int, Control> controls_;
-  std::vector<Event> events_;
   std::function<void(int, int)> handler_;
   bool ended_ = false;
-  int result_ = -1;
 };
 
 }  // namespace valdrix

@@ -1,0 +1,20 @@
+#include "conversations/configurator.h"
+#include "conversations/exchange.h"
+#include "protocol/frames.h"
+
+namespace valdrix {
+
+Outcome CloseInterface(Configurator& cfg) {
+  // Nothing was opened, so there is nothing to close and no port to touch.
+  if (!cfg.interfaceOpen)
+    return {Outcome::Kind::Done};
+  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg);
+  if (!port)
+    return {Outcome::Kind::CouldNotOpen};
+  SetStatus(cfg.dialog, STATUS_CLOSING);
+  if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0))
+    return {Outcome::Kind::CouldNotWrite};
+  return {Outcome::Kind::Done};
+}
+
+}  // namespace valdrix
