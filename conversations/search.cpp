@@ -65,7 +65,10 @@ Outcome SearchInterface(Configurator& cfg) {
 
   std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, LINE_RATES[0]);
   if (!port) {
-    OfferPortsAgain(dialog);
+    // While an interface is still open, its port must stay the chosen one: the close frame
+    // goes there.
+    if (!cfg.interfaceOpen)
+      OfferPortsAgain(dialog);
     ShowError(dialog, PATTERN_OPEN, name);
     return {Outcome::Kind::CouldNotOpen};
   }
@@ -80,6 +83,9 @@ Outcome SearchInterface(Configurator& cfg) {
 
     BuildInterfaceQuery(frame);
     if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH)) {
+      // The box comes while the port is still open, as the search's steps have it.
+      OfferPortsAgain(dialog);
+      ShowError(dialog, PATTERN_WRITE, name);
       outcome = {Outcome::Kind::CouldNotWrite};
       break;
     }
@@ -108,8 +114,6 @@ Outcome SearchInterface(Configurator& cfg) {
       SetStatus(dialog, STATUS_ENTER_VALUES);
       break;
     case Outcome::Kind::CouldNotWrite:
-      OfferPortsAgain(dialog);
-      ShowError(dialog, PATTERN_WRITE, name);
       break;
     default:
       OfferPortsAgain(dialog);

@@ -143,7 +143,7 @@ std::vector<std::string> FakeSerial::EnumeratePorts() {
 
 std::unique_ptr<SerialPort> FakeSerial::OpenPort(const std::string& name, std::uint32_t rate) {
   const bool exists = std::find(ports.begin(), ports.end(), name) != ports.end();
-  if (!exists || busy.count(name) || openPorts_ != 0) {
+  if (!exists || busy.count(name) || openPorts_ != 0 || failOpens.count(opens_++)) {
     log_.push_back({WireEvent::Kind::OpenFailed, name, rate, {}, false, NowMs()});
     return nullptr;
   }

@@ -42,6 +42,7 @@ class FakeSerial : public SerialBackend {
   // Ports held by another program (not listed, not opened) or gone.
   std::set<std::string> busy;
   // Faults by the 0-based index among all writes (or reads) since the start.
+  std::set<std::size_t> failOpens;      // by index among all opens: the port does not open
   std::set<std::size_t> failWrites;     // WriteFile fails: a port error
   std::set<std::size_t> blockedWrites;  // the handshake holds: nothing goes out, success after
                                         // the write time-out
@@ -76,6 +77,7 @@ class FakeSerial : public SerialBackend {
   InterfaceModel* model_;
   std::string interfacePort_;
   std::uint64_t nowUs_ = 0;
+  std::size_t opens_ = 0;
   std::size_t writes_ = 0;
   std::size_t reads_ = 0;
   int openPorts_ = 0;

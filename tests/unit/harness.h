@@ -1,4 +1,4 @@
-// A whole configurator on the model dialog, the fake port and the interface model.
+// A whole configurator on the recording dialog, the fake port and the interface model.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,34 +8,26 @@
 #include <string>
 #include <vector>
 
-#include "conversations/configurator.h"
+#include "conversations/config_dialog.h"
 #include "protocol/frames.h"
 #include "sim/fake_port.h"
 #include "sim/interface_model.h"
-#include "dialog/memory_dialog.h"
-#include "conversations/config_dialog.h"
-#include "dialog/controls.h"
+#include "tests/recording_dialog.h"
 
 namespace valdrix {
 
 using Bytes = std::vector<std::uint8_t>;
-// One write on the wire: the line rate and the bytes.
+// The writes on the wire: line rate and bytes.
 using Wire = std::vector<std::pair<std::uint32_t, Bytes>>;
 
-inline std::string Hex(const Bytes& bytes) {
-  std::ostringstream out;
-  out << std::hex << std::uppercase;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    out << (i ? " " : "") << (bytes[i] < 16 ? "0" : "") << static_cast<int>(bytes[i]);
-  }
-  return out.str();
-}
-
-// Printed on a mismatch: one write a line, "rate: bytes".
 inline std::string Describe(const Wire& wire) {
   std::ostringstream out;
-  for (const auto& [rate, bytes] : wire)
-    out << "  " << rate << ": " << Hex(bytes) << "\n";
+  for (const auto& [rate, bytes] : wire) {
+    out << "  " << rate << ":" << std::hex << std::uppercase;
+    for (const std::uint8_t b : bytes)
+      out << " " << (b < 16 ? "0" : "") << int(b);
+    out << std::dec << "\n";
+  }
   return out.str();
 }
 
@@ -44,19 +36,28 @@ inline std::string Describe(const Wire& wire) {
                               << Describe(actual) << "expected:\n" \
                               << Describe(expected)
 
-// The frames of a search that finds the interface at rate, after silent lower rates.
-inline Wire SearchWire(std::uint32_t foundAt) {
+const Bytes kQuery = {0xF0, 0xF0};                         // interface query
+const Bytes kOpen = {0xF2, 0xFF, 0x01, 0x0C};              // open the interface
+const Bytes kClose = {0xF2, 0xFF, 0x00, 0x0D};             // close the interface
+const Bytes kValueQueries[] = {{0xF2, 0xFD, 0x00, 0x0F},   // version
+                               {0xF2, 0x01, 0xFF, 0x0C},   // address
+                               {0xF2, 0xF1, 0xFF, 0xFC},   // base address
+                               {0xF2, 0xF2, 0xFF, 0xFF}};  // module count
+
+// The interface query at each rate up to foundAt; then, when found, the four value queries and
+// the open frame at that rate.
+inline Wire SearchWire(std::uint32_t foundAt, bool found = true) {
   Wire wire;
-  for (const std::uint32_t rate : RATES) {
-    wire.push_back({rate, {0xF0, 0xF0}});  // interface query
+  for (const std::uint32_t rate : LINE_RATES) {
+    wire.push_back({rate, kQuery});
     if (rate == foundAt)
       break;
   }
-  wire.push_back({foundAt, {0xF2, 0xFD, 0x00, 0x0F}});  // version query
-  wire.push_back({foundAt, {0xF2, 0x01, 0xFF, 0x0C}});  // address query
-  wire.push_back({foundAt, {0xF2, 0xF1, 0xFF, 0xFC}});  // base-address query
-  wire.push_back({foundAt, {0xF2, 0xF2, 0xFF, 0xFF}});  // module-count query
-  wire.push_back({foundAt, {0xF2, 0xFF, 0x01, 0x0C}});  // open interface
+  if (found) {
+    for (const Bytes& q : kValueQueries)
+      wire.push_back({foundAt, q});
+    wire.push_back({foundAt, kOpen});
+  }
   return wire;
 }
 
@@ -70,12 +71,12 @@ inline InterfaceSettings At(std::uint32_t rate) {
   return s;
 }
 
-const int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
+constexpr int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
 
 struct Rig {
-  explicit Rig(InterfaceSettings settings = {}, InterfaceFaults faults = {})
+  explicit Rig(InterfaceSettings settings = At(57600), InterfaceFaults faults = {})
       : model(settings, faults), serial(&model), cfg(dialog, serial) {
-    dialog.SetCommandHandler([this](int id, int code) { OnCommand(cfg, id, code); });
+    dialog.SetCommandHandler([this](int id, int code) { last = OnCommand(cfg, id, code); });
   }
 
   // Opens the dialog and chooses the port, as a user starting the program does.
@@ -84,16 +85,17 @@ struct Rig {
     dialog.Choose(IDC_PORT, port);
   }
 
-  // The writes from here on.
-  Wire WritesSince(std::size_t first) const {
-    Wire all = serial.Writes();
+  // The writes from the index on.
+  Wire WritesFrom(std::size_t first) const {
+    const Wire all = serial.Writes();
     return Wire(all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end());
   }
 
   InterfaceModel model;
   FakeSerial serial;
-  ModelDialog dialog;
+  RecordingDialog dialog;
   Configurator cfg;
+  Outcome last;  // of the last command handled
 };
 
 }  // namespace valdrix

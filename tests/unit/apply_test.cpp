@@ -1,0 +1,108 @@
+// Apply: the field texts -> the frames written, each drained before the next; then the read-back.
+#include "tests/unit/harness.h"
+
+namespace valdrix {
+namespace {
+
+Bytes Set(std::uint8_t sub, int value) {
+  FrameBuffer frame{};
+  BuildSetFrame(frame, sub, value);
+  return Bytes(frame, frame + 4);
+}
+
+TEST(Apply, FieldTextsToFrames) {
+  const std::string longZeros = std::string(253, '0') + "79";  // the 255th character is cut
+  const struct {
+    const char* address;  // the entry chosen; nullptr: the list has no current entry
+    std::string base, m16, m8;
+    std::vector<Bytes> frames;
+  } cases[] = {
+      {"12", "300", "3", "1", {Set(0x01, 12), Set(0xF1, 44), Set(0xF2, 7)}},
+      {"31", "", "3", "", {Set(0x01, 31), Set(0xF2, 6)}},
+      {"1", "255", "", "1", {Set(0x01, 1), {0xF2, 0xF1, 0xFF, 0xFC}, Set(0xF2, 1)}},
+      {"10", "0", "", "", {Set(0x01, 10), Set(0xF1, 0)}},
+      {"10", longZeros, "127", "1", {Set(0x01, 10), Set(0xF1, 7)}},  // 255: no count frame
+      {"10", " 7x", "128", "", {Set(0x01, 10), Set(0xF1, 7), Set(0xF2, 0)}},
+      {"10", "4294967340", "", "abc", {Set(0x01, 10), Set(0xF1, 44), Set(0xF2, 0)}},
+      {"10", "-1", "2", "x", {Set(0x01, 10), Set(0xF1, 255), Set(0xF2, 4)}},
+      {nullptr, "9", "1", "1", {Set(0xF1, 9), Set(0xF2, 3)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.base + "|" + c.m16 + "|" + c.m8);
+    InterfaceFaults faults;
+    if (!c.address)
+      faults.forcedValue[SUB_XN_ADDRESS] = 40;  // matches no entry
+    Rig rig(At(57600), faults);
+    rig.Start();
+    if (c.address)
+      rig.dialog.Choose(IDC_XN_ADDRESS, c.address);
+    // Set as they are, as a paste or another program could: digits-only edits do not stop that.
+    rig.dialog.SetText(IDC_BASE_ADDRESS, c.base);
+    rig.dialog.SetText(IDC_MODULES16, c.m16);
+    rig.dialog.SetText(IDC_MODULES8, c.m8);
+    const std::size_t first = rig.serial.Writes().size();
+    const std::size_t firstEvent = rig.serial.Log().size();
+    ASSERT_TRUE(rig.dialog.Press(IDOK));
+
+    Wire expected;
+    for (const Bytes& f : c.frames)
+      expected.push_back({57600, f});
+    const Wire readBack = SearchWire(57600);
+    expected.insert(expected.end(), readBack.begin(), readBack.end());
+    EXPECT_WIRE(rig.WritesFrom(first), expected);
+    // Each set frame is drained (reads until one gets nothing) before the next goes out.
+    const auto& log = rig.serial.Log();
+    for (std::size_t i = firstEvent, writes = 0; writes < c.frames.size(); ++i) {
+      if (log[i].kind != WireEvent::Kind::Write)
+        continue;
+      ++writes;
+      std::size_t j = i + 1;
+      while (log[j].kind == WireEvent::Kind::Read && !log[j].bytes.empty())
+        ++j;
+      EXPECT_EQ(log[j].kind, WireEvent::Kind::Read) << "write " << writes << " not drained";
+    }
+    EXPECT_EQ(rig.last.kind, Outcome::Kind::Found);
+    EXPECT_FALSE(rig.dialog.Enabled(IDOK));
+  }
+}
+
+TEST(Apply, TheReadBackShowsWhatTheInterfaceNowHolds) {
+  Rig rig;
+  rig.Start();
+  rig.dialog.Type(IDC_BASE_ADDRESS, "300");
+  rig.dialog.Type(IDC_MODULES8, "0");
+  rig.dialog.Press(IDOK);
+  EXPECT_EQ(rig.dialog.Text(IDC_BASE_ADDRESS), "44");
+  EXPECT_EQ(rig.model.Settings().count, 4);
+  EXPECT_EQ(rig.dialog.Statuses().back(), STATUS_ENTER_VALUES);
+}
+
+// The interface found on COM3, then its adapter pulled during Apply: the port list stays as it
+// is while the interface is open, so the close frame can only go where the interface was opened.
+TEST(Apply, AReadBackThatCannotOpenKeepsTheInterfacesPort) {
+  Rig rig(At(19200));
+  rig.serial.ports = {"COM3", "COM4"};
+  rig.Start("COM3");
+  rig.dialog.Type(IDC_BASE_ADDRESS, "7");
+  rig.serial.busy = {"COM3"};  // gone before the read-back
+  rig.dialog.Press(IDOK);
+  EXPECT_EQ(rig.last.kind, Outcome::Kind::CouldNotOpen);
+  EXPECT_EQ(rig.dialog.Text(IDC_STATUS), STATUS_SEARCHING);
+  EXPECT_FALSE(rig.dialog.Enabled(IDC_PORT));
+  EXPECT_FALSE(rig.dialog.Choose(IDC_PORT, "COM4"));
+  rig.serial.busy.clear();
+  rig.dialog.Press(IDCANCEL);
+  int closes = 0;
+  for (const WireEvent& e : rig.serial.Log()) {
+    EXPECT_NE(e.port, "COM4");
+    if (e.bytes == kClose) {
+      ++closes;
+      EXPECT_EQ(e.port, "COM3");
+      EXPECT_EQ(e.rate, 19200u);
+    }
+  }
+  EXPECT_EQ(closes, 1);
+}
+
+}  // namespace
+}  // namespace valdrix
