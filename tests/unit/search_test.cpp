@@ -24,117 +24,45 @@ InterfaceFaults NoReplyTo(std::uint8_t sub) {
   return f;
 }
 
-struct Shown {
-  std::string rate, version, address, base, m16, m8;
-  const char* enabled;  // port list, address, base, 16-bit, 8-bit: 'y' or 'n'
-  std::string status;
-  std::vector<std::string> errors;
-};
-
 TEST(Search, Outcomes) {
-  const std::string found = STATUS_ENTER_VALUES, select = STATUS_SELECT_PORT;
+  using O = Outcomes;
   InterfaceFaults ok, silent, stream;
   silent.silent = true;
   stream.streamAfterOpen = true;
+  const auto busy = [](FakeSerial& s) { s.busy = {"COM3"}; };
+  const auto failSecondWrite = [](FakeSerial& s) { s.failWrites = {1}; };
   const struct {
     const char* name;
     InterfaceSettings settings;
     InterfaceFaults faults;
     std::function<void(FakeSerial&)> setUp;
-    Wire wire;
     Outcome outcome;
-    std::uint64_t firstQueryAtLastRateMs;
-    Shown shown;
+    std::uint64_t lastQueryAtMs;
+    const char* shown;    // rate, version, address, base, 16-bit, 8-bit ('-': empty)
+    const char* enabled;  // port list, address, base, 16-bit, 8-bit
+    const char* error;
   } cases[] = {
-      {"found",
-       At(57600),
-       ok,
-       {},
-       SearchWire(57600),
-       {Outcomes::Found, 57600},
-       3 * 1004,
-       {"57600", "1.02", "10", "44", "2", "1", "nyyyy", found, {}}},
-      {"found after four silent rates",
-       With(115200, 100, 1, 0),
-       ok,
-       {},
-       SearchWire(115200),
-       {Outcomes::Found, 115200},
-       4 * 1004,
-       {"115200", "1.00", "1", "44", "0", "0", "nyyyy", found, {}}},
-      {"no version reply",
-       With(9600, 5, 31, 255),
-       NoReplyTo(SUB_VERSION),
-       {},
-       SearchWire(9600),
-       {Outcomes::Found, 9600},
-       0,
-       {"9600", "1.00", "31", "44", "127", "1", "nyyyy", found, {}}},
-      {"address outside the list",
-       With(9600, 5, 40, 5),
-       ok,
-       {},
-       SearchWire(9600),
-       {Outcomes::Found, 9600},
-       0,
-       {"9600", "0.05", "", "44", "2", "1", "nyyyy", found, {}}},
-      {"no base reply",
-       At(19200),
-       NoReplyTo(SUB_BASE_ADDRESS),
-       {},
-       SearchWire(19200),
-       {Outcomes::Found, 19200},
-       1004,
-       {"19200",
-        "1.02",
-        "10",
-        "",
-        "2",
-        "1",
-        "nyny"
-        "y",
-        found,
-        {}}},
-      {"no count reply",
-       At(19200),
-       NoReplyTo(SUB_MODULE_COUNT),
-       {},
-       SearchWire(19200),
-       {Outcomes::Found, 19200},
-       1004,
-       {"19200", "1.02", "10", "44", "", "", "nyynn", found, {}}},
-      {"endless stream after the open frame",
-       At(9600),
-       stream,
-       {},
-       SearchWire(9600),
-       {Outcomes::Found, 9600},
-       0,
-       {"9600", "1.02", "10", "44", "2", "1", "nyyyy", found, {}}},
-      {"nothing answers",
-       At(57600),
-       silent,
-       {},
-       SearchWire(115200, false),
-       {Outcomes::NothingAnswered},
-       4 * 1004,
-       {"", "", "", "", "", "", "ynnnn", select, {"No Valdrix found on COM3"}}},
-      {"port taken",
-       At(57600),
-       ok,
-       [](FakeSerial& s) { s.busy = {"COM3"}; },
-       {},
-       {Outcomes::CouldNotOpen},
-       0,
-       {"", "", "", "", "", "", "ynnnn", select, {"Could not open COM3"}}},
-      {"query cannot be written",
-       At(57600),
-       ok,
-       [](FakeSerial& s) { s.failWrites = {1}; },
-       {{9600, kQuery}, {19200, kQuery}},
-       {Outcomes::CouldNotWrite},
-       1004,
-       {"19200", "", "", "", "", "", "ynnnn", select, {"Could not write to COM3"}}},
+      // clang-format off
+      {"found", At(57600), ok, {}, {O::Found, 57600}, 3 * 1004, "57600 1.02 10 44 2 1", "nyyyy", ""},
+      {"found at the last rate", With(115200, 100, 1, 0), ok, {}, {O::Found, 115200}, 4 * 1004,
+       "115200 1.00 1 44 0 0", "nyyyy", ""},
+      {"no version reply", With(9600, 5, 31, 255), NoReplyTo(SUB_VERSION), {}, {O::Found, 9600}, 0,
+       "9600 1.00 31 44 127 1", "nyyyy", ""},
+      {"address outside the list", With(9600, 5, 40, 5), ok, {}, {O::Found, 9600}, 0,
+       "9600 0.05 - 44 2 1", "nyyyy", ""},
+      {"no base reply", At(19200), NoReplyTo(SUB_BASE_ADDRESS), {}, {O::Found, 19200}, 1004,
+       "19200 1.02 10 - 2 1", "nynyy", ""},
+      {"no count reply", At(19200), NoReplyTo(SUB_MODULE_COUNT), {}, {O::Found, 19200}, 1004,
+       "19200 1.02 10 44 - -", "nyynn", ""},
+      {"endless stream after the open frame", At(9600), stream, {}, {O::Found, 9600}, 0,
+       "9600 1.02 10 44 2 1", "nyyyy", ""},
+      {"nothing answers", At(57600), silent, {}, {O::NothingAnswered}, 4 * 1004, "- - - - - -",
+       "ynnnn", "No Valdrix found on COM3"},
+      {"port taken", At(57600), ok, busy, {O::CouldNotOpen}, 0, "- - - - - -", "ynnnn",
+       "Could not open COM3"},
+      {"query cannot be written", At(57600), ok, failSecondWrite, {O::CouldNotWrite}, 1004,
+       "19200 - - - - -", "ynnnn", "Could not write to COM3"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,31 +80,35 @@ TEST(Search, Outcomes) {
     rig.dialog.Choose(IDC_PORT, "COM3");
     RecordingDialog& d = rig.dialog;
 
-    EXPECT_WIRE(rig.serial.Writes(), c.wire);
+    const bool found = c.outcome.kind == O::Found;
+    const Wire wire = c.outcome.kind == O::CouldNotOpen    ? Wire{}
+                      : c.outcome.kind == O::CouldNotWrite ? SearchWire(19200, false)
+                                                           : SearchWire(c.outcome.rate, found);
+    EXPECT_WIRE(rig.serial.Writes(), wire);
     EXPECT_EQ(rig.last.kind, c.outcome.kind);
     EXPECT_EQ(rig.last.rate, c.outcome.rate);
-    const Shown& s = c.shown;
-    EXPECT_EQ(d.CurrentEntry(IDC_RATE), s.rate);
-    EXPECT_EQ(d.Text(IDC_VERSION), s.version);
-    EXPECT_EQ(d.CurrentEntry(IDC_XN_ADDRESS), s.address);
-    EXPECT_EQ(d.Text(IDC_BASE_ADDRESS), s.base);
-    EXPECT_EQ(d.Text(IDC_MODULES16), s.m16);
-    EXPECT_EQ(d.Text(IDC_MODULES8), s.m8);
-    const int shownIds[] = {IDC_PORT, IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16,
-                            IDC_MODULES8};
-    for (int i = 0; i < 5; ++i)
-      EXPECT_EQ(d.Enabled(shownIds[i]), s.enabled[i] == 'y') << shownIds[i];
+    std::string shown;
+    for (const std::string& text :
+         {d.CurrentEntry(IDC_RATE), d.Text(IDC_VERSION), d.CurrentEntry(IDC_XN_ADDRESS),
+          d.Text(IDC_BASE_ADDRESS), d.Text(IDC_MODULES16), d.Text(IDC_MODULES8)})
+      shown += (shown.empty() ? "" : " ") + (text.empty() ? "-" : text);
+    EXPECT_EQ(shown, c.shown);
+    std::string enabled;
+    for (const int id : {IDC_PORT, IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8})
+      enabled += d.Enabled(id) ? 'y' : 'n';
+    EXPECT_EQ(enabled, c.enabled);
     EXPECT_FALSE(d.Enabled(IDOK));
     EXPECT_FALSE(d.Enabled(IDC_RATE));
     EXPECT_FALSE(d.Enabled(IDC_VERSION));
-    EXPECT_EQ(d.Text(IDC_STATUS), s.status);
-    EXPECT_EQ(d.ErrorBoxes(), s.errors);
-    if (!s.errors.empty()) {
-      EXPECT_EQ(statusAtBox, select);
+    EXPECT_EQ(d.Text(IDC_STATUS), found ? STATUS_ENTER_VALUES : STATUS_SELECT_PORT);
+    EXPECT_EQ(d.ErrorBoxes(),
+              found ? std::vector<std::string>{} : std::vector<std::string>{c.error});
+    if (!found) {
+      EXPECT_EQ(statusAtBox, STATUS_SELECT_PORT);
     }
-    EXPECT_EQ(portOpenAtBox, c.outcome.kind == Outcomes::CouldNotWrite);
-    EXPECT_EQ(rig.cfg.interfaceOpen, c.outcome.kind == Outcomes::Found);
-    EXPECT_EQ(rig.model.IsOpen(), c.outcome.kind == Outcomes::Found);
+    EXPECT_EQ(portOpenAtBox, c.outcome.kind == O::CouldNotWrite);
+    EXPECT_EQ(rig.cfg.interfaceOpen, found);
+    EXPECT_EQ(rig.model.IsOpen(), found);
     EXPECT_FALSE(rig.serial.AnyPortOpen());
 
     // Each rate is shown before its query goes out, and a silent rate costs one read time-out.
@@ -189,7 +121,7 @@ TEST(Search, Outcomes) {
       }
     }
     EXPECT_EQ(d.Texts(Kind::Select, IDC_RATE), queried);
-    EXPECT_EQ(lastQueryAt, c.firstQueryAtLastRateMs);
+    EXPECT_EQ(lastQueryAt, c.lastQueryAtMs);
     // Bounded even with an endless stream: reads at most, plus the drain's own bounds.
     EXPECT_LT(rig.serial.NowMs(), 5 * 1004 + 3 * 1004 + DRAIN_MAX_MS + 1004);
   }
