@@ -84,8 +84,9 @@ std::vector<std::string> TraceBackend::EnumeratePorts() {
   return inner_.EnumeratePorts();
 }
 
-std::unique_ptr<SerialPort> TraceBackend::OpenPort(const std::string& name, std::uint32_t rate) {
-  std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate);
+std::unique_ptr<SerialPort> TraceBackend::OpenPort(const std::string& name, std::uint32_t rate,
+                                                   PortError* error) {
+  std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, error);
   if (!port) {
     Line(rate, "open " + name + " failed");
     return nullptr;

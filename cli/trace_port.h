@@ -19,7 +19,8 @@ class TraceBackend : public SerialBackend {
   TraceBackend(SerialBackend& inner, std::ostream& out, std::function<std::uint64_t()> nowUs);
 
   std::vector<std::string> EnumeratePorts() override;
-  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override;
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                       PortError* error = nullptr) override;
 
   // One trace line: "+S.mmm s  RATE  what".
   void Line(std::uint32_t rate, const std::string& what);

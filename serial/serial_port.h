@@ -26,6 +26,16 @@ constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
   return TIMEOUT_CONSTANT_MS + TIMEOUT_PER_BYTE_MS * static_cast<std::uint64_t>(length);
 }
 
+// Why a port did not open.
+enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Other };
+
+struct PortError {
+  PortProblem problem = PortProblem::None;
+  std::string group;   // Permission (POSIX): the group that owns the device node, e.g. "dialout"
+  std::string holder;  // Busy: the program holding it, e.g. "minicom (pid 1234)", when known
+  std::string detail;  // the system's own message (strerror / FormatMessage), for Other
+};
+
 struct ReadResult {
   bool ok = false;
   std::size_t count = 0;
@@ -56,8 +66,11 @@ class SerialBackend {
   virtual ~SerialBackend() = default;
   // The names of the ports that open exclusively right now, in a stable order.
   virtual std::vector<std::string> EnumeratePorts() = 0;
-  // Opens with 8N1, hardware handshake and the time-outs above; nullptr when it cannot be opened.
-  virtual std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) = 0;
+  // Opens a serial port for this program alone, with 8N1, hardware handshake and the time-outs
+  // above; nullptr, and why in *error when given, when it cannot be opened. Anything that is not
+  // a serial port is refused before a byte is written to it.
+  virtual std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                               PortError* error = nullptr) = 0;
 };
 
 // The drain does not go on for ever while the other end keeps sending.

@@ -1,21 +1,213 @@
 #include "serial/serial_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
+#include <sstream>
+
+#include "serial/port_probe_posix.h"
 
 namespace valdrix {
+namespace posix {
+namespace {
+
+std::string GroupName(gid_t gid) {
+  group entry{};
+  group* found = nullptr;
+  char buffer[4096];
+  if (getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+    return found->gr_name;
+  return std::to_string(gid);
+}
+
+// The first other process with the device open, found as fuser finds it: "comm (pid N)", or
+// empty. Processes whose descriptors we may not read are passed over.
+std::string FindHolder(dev_t device) {
+  DIR* proc = opendir("/proc");
+  if (!proc)
+    return {};
+  const long self = static_cast<long>(getpid());
+  std::string holder;
+  while (holder.empty()) {
+    const dirent* entry = readdir(proc);
+    if (!entry)
+      break;
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0 || pid == self)
+      continue;
+    const std::string base = std::string("/proc/") + entry->d_name;
+    DIR* fds = opendir((base + "/fd").c_str());
+    if (!fds)
+      continue;
+    bool holds = false;
+    while (!holds) {
+      const dirent* fd = readdir(fds);
+      if (!fd)
+        break;
+      struct stat st {};
+      holds = fd->d_name[0] != '.' && fstatat(dirfd(fds), fd->d_name, &st, 0) == 0 &&
+              S_ISCHR(st.st_mode) && st.st_rdev == device;
+    }
+    closedir(fds);
+    if (!holds)
+      continue;
+    std::ifstream in(base + "/comm");
+    std::string comm;
+    std::getline(in, comm);
+    holder = (comm.empty() ? "" : comm + " ") + "(pid " + std::to_string(pid) + ")";
+  }
+  closedir(proc);
+  return holder;
+}
+
+PortError FromErrno(int err, const struct stat* node) {
+  PortError e;
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      e.problem = PortProblem::Permission;
+      if (node)
+        e.group = GroupName(node->st_gid);
+      break;
+    case EBUSY:
+      e.problem = PortProblem::Busy;
+      if (node)
+        e.holder = FindHolder(node->st_rdev);
+      break;
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      e.problem = PortProblem::Missing;
+      break;
+    default:
+      e.problem = PortProblem::Other;
+      e.detail = std::strerror(err);
+  }
+  return e;
+}
+
+enum class DriverKind { Port, NotAPort, Unknown };
+
+// What the kernel's table of terminal drivers says about a character device: a serial or
+// pseudo-terminal driver's, another terminal's (a console), or no terminal's at all. Some
+// devices act when merely opened (a watchdog starts counting), so this is asked before open().
+// Unknown when the table cannot be read; tcgetattr() after opening then decides alone.
+DriverKind DriverOf(dev_t device) {
+  std::ifstream in("/proc/tty/drivers");
+  std::string line;
+  bool any = false;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name, node, minors, type;
+    unsigned major = 0;
+    if (!(fields >> name >> node >> major >> minors >> type))
+      continue;
+    any = true;
+    unsigned first = 0;
+    unsigned last = 0;
+    const int parsed = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
+    if (parsed < 1)
+      continue;
+    if (parsed == 1)
+      last = first;
+    const unsigned index = minor(device);
+    if (major == major(device) && index >= first && index <= last)
+      return type == "serial" || type == "pty:slave" ? DriverKind::Port : DriverKind::NotAPort;
+  }
+  return any ? DriverKind::NotAPort : DriverKind::Unknown;
+}
+
+PortError Busy(dev_t device) {
+  PortError e;
+  e.problem = PortProblem::Busy;
+  e.holder = FindHolder(device);
+  return e;
+}
+
+}  // namespace
+
+ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
+  PortError local;
+  PortError& e = error ? *error : local;
+  e = PortError{};
+  e.problem = PortProblem::NotAPort;
+
+  struct stat node {};
+  if (stat(path.c_str(), &node) != 0) {
+    e = FromErrno(errno, nullptr);
+    return {};
+  }
+  // A regular file, a directory, a FIFO (opening one wakes its reader), a socket, or a device
+  // that is no terminal: never opened.
+  if (!S_ISCHR(node.st_mode) || DriverOf(node.st_rdev) == DriverKind::NotAPort)
+    return {};
+
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    e = FromErrno(errno, &node);
+    return {};
+  }
+  // The path may have been replaced after stat(): what counts is what was opened.
+  struct stat opened {};
+  termios tio{};
+  if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || tcgetattr(fd, &tio) != 0) {
+    close(fd);
+    return {};  // /dev/null, /dev/zero and the like
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    close(fd);
+    e = err == EWOULDBLOCK ? Busy(opened.st_rdev) : FromErrno(err, &opened);
+    return {};
+  }
+  // Root opens past another program's TIOCEXCL; it must not take the port all the same.
+  int taken = 0;
+  if (ioctl(fd, TIOCGEXCL, &taken) == 0 && taken) {
+    close(fd);
+    e = Busy(opened.st_rdev);
+    return {};
+  }
+  e = PortError{};
+  return ExclusiveFd{fd, ioctl(fd, TIOCEXCL) == 0};
+}
+
+void ReleaseExclusive(ExclusiveFd& port) {
+  if (port.fd < 0)
+    return;
+  if (port.exclusiveSet)
+    ioctl(port.fd, TIOCNXCL);
+  close(port.fd);  // and with it the flock()
+  port = ExclusiveFd{};
+}
+
+bool IsRealUart(int fd) {
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0)
+    return false;
+  return info.type != PORT_UNKNOWN;
+}
+
+}  // namespace posix
+
 namespace {
 
 std::uint64_t MonotonicMs() {
@@ -43,7 +235,7 @@ void ApplyRate(termios& tio, std::uint32_t rate) {
 
 class PosixPort : public SerialPort {
  public:
-  PosixPort(int fd, std::uint32_t rate) : fd_(fd) {
+  PosixPort(posix::ExclusiveFd held, std::uint32_t rate) : held_(held), fd_(held.fd) {
     haveSettings_ = tcgetattr(fd_, &settings_) == 0;
     if (haveSettings_) {
       cfmakeraw(&settings_);
@@ -61,7 +253,7 @@ class PosixPort : public SerialPort {
     ioctl(fd_, TIOCMBIS, &dtr);  // fails on pseudo-terminals, which have no modem lines
   }
 
-  ~PosixPort() override { close(fd_); }
+  ~PosixPort() override { posix::ReleaseExclusive(held_); }
 
   void SetPortRate(std::uint32_t rate) override {
     if (!haveSettings_)
@@ -151,32 +343,11 @@ class PosixPort : public SerialPort {
     return result;
   }
 
+  posix::ExclusiveFd held_;
   int fd_;
   bool haveSettings_ = false;
   termios settings_{};
 };
-
-// Whether a ttyS device is backed by a UART; most machines list many ttyS nodes with none.
-bool IsRealUart(int fd) {
-  serial_struct info{};
-  if (ioctl(fd, TIOCGSERIAL, &info) != 0)
-    return false;
-  return info.type != PORT_UNKNOWN;
-}
-
-bool OpensExclusively(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return false;  // missing, no permission, or held exclusively by someone else
-  bool usable = ioctl(fd, TIOCEXCL) == 0;
-  // Programs that hold a port usually lock it too.
-  usable = usable && flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (usable && path.compare(0, 9, "/dev/ttyS") == 0)
-    usable = IsRealUart(fd);
-  ioctl(fd, TIOCNXCL);
-  close(fd);
-  return usable;
-}
 
 // The termios speed of each line rate, in the order of LINE_RATES.
 constexpr speed_t SPEEDS[] = {B9600, B19200, B38400, B57600, B115200};
@@ -254,17 +425,22 @@ std::vector<std::string> PosixSerial::EnumeratePorts() {
 
   std::vector<std::string> ports;
   for (const std::string& path : candidates) {
-    if (OpensExclusively(path))
+    posix::ExclusiveFd held = posix::OpenExclusive(path, nullptr);
+    if (held.fd < 0)
+      continue;
+    if (path.compare(0, 9, "/dev/ttyS") != 0 || posix::IsRealUart(held.fd))
       ports.push_back(path);
+    posix::ReleaseExclusive(held);
   }
   return ports;
 }
 
-std::unique_ptr<SerialPort> PosixSerial::OpenPort(const std::string& name, std::uint32_t rate) {
-  const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+std::unique_ptr<SerialPort> PosixSerial::OpenPort(const std::string& name, std::uint32_t rate,
+                                                  PortError* error) {
+  const posix::ExclusiveFd held = posix::OpenExclusive(name, error);
+  if (held.fd < 0)
     return nullptr;
-  return std::make_unique<PosixPort>(fd, rate);
+  return std::make_unique<PosixPort>(held, rate);
 }
 
 std::unique_ptr<SerialBackend> MakePosixSerial() {

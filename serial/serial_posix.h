@@ -1,6 +1,6 @@
-// The serial backend on POSIX terminals (termios and poll). Opens any terminal path, pseudo-
-// terminal slaves and symlinks to them included, and keeps the read and write time-outs of the
-// Windows program: one monotonic deadline per call, never a sleep loop.
+// The serial backend on POSIX terminals (termios and poll). Opens serial and pseudo-terminal
+// devices, by symlinks to them too, for this program alone, and keeps the read and write
+// time-outs of the Windows program: one monotonic deadline per call, never a sleep loop.
 #pragma once
 
 #include <termios.h>
@@ -20,7 +20,9 @@ class PosixSerial : public SerialBackend {
   // order (ttyS2 before ttyS10).
   std::vector<std::string> EnumeratePorts() override;
   // Raw 8N1, RTS/CTS, DTR on, the given rate; settings the device refuses are left as they are.
-  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override;
+  // Only terminal devices open, each held with flock() and TIOCEXCL while open.
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                       PortError* error = nullptr) override;
 };
 
 std::unique_ptr<SerialBackend> MakePosixSerial();

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <string>
 
 namespace valdrix {
 namespace {
@@ -10,6 +10,59 @@ namespace {
 // Ports are opened through the device namespace: plain "COM10" and above do not open.
 std::string DevicePath(const std::string& name) {
   return "\\\\.\\" + name;
+}
+
+std::string SystemMessage(DWORD code) {
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, text, sizeof text, nullptr);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.'))
+    message.pop_back();
+  if (message.empty())
+    message = "error " + std::to_string(code);
+  return message;
+}
+
+PortError FromLastError(DWORD code) {
+  PortError e;
+  switch (code) {
+    case ERROR_ACCESS_DENIED:  // a COM port another program has open
+    case ERROR_SHARING_VIOLATION:
+      e.problem = PortProblem::Busy;
+      break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      e.problem = PortProblem::Missing;
+      break;
+    default:
+      e.problem = PortProblem::Other;
+      e.detail = SystemMessage(code);
+  }
+  return e;
+}
+
+// Opens name for this program alone, and keeps the handle only when it is a communications
+// device: a file, NUL or the console is closed again before anything is written to it.
+HANDLE OpenExclusive(const std::string& name, PortError* error) {
+  PortError local;
+  PortError& e = error ? *error : local;
+  e = PortError{};
+  const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    e = FromLastError(GetLastError());
+    return INVALID_HANDLE_VALUE;
+  }
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &dcb)) {
+    CloseHandle(handle);
+    e.problem = PortProblem::NotAPort;
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
 }
 
 class Win32Port final : public SerialPort {
@@ -76,23 +129,16 @@ class Win32Serial final : public SerialBackend {
   std::vector<std::string> EnumeratePorts() override {
     std::vector<std::string> names;
     for (int n = 1; n <= 256; ++n) {
-      char name[16];
-      std::snprintf(name, sizeof(name), "COM%d", n);
-      // Share mode 0: a port another program holds does not open and is left out.
-      const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle == INVALID_HANDLE_VALUE)
-        continue;
-      CloseHandle(handle);
-      names.emplace_back(name);
+      const std::string name = "COM" + std::to_string(n);
+      if (ProbeComPort(name).problem == PortProblem::None)
+        names.push_back(name);
     }
     return names;
   }
 
-  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override {
-    const HANDLE handle =
-        CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                       PortError* error) override {
+    const HANDLE handle = OpenExclusive(name, error);
     if (handle == INVALID_HANDLE_VALUE)
       return nullptr;
     auto port = std::make_unique<Win32Port>(handle);
@@ -102,6 +148,14 @@ class Win32Serial final : public SerialBackend {
 };
 
 }  // namespace
+
+PortError ProbeComPort(const std::string& name) {
+  PortError error;
+  const HANDLE handle = OpenExclusive(name, &error);
+  if (handle != INVALID_HANDLE_VALUE)
+    CloseHandle(handle);
+  return error;
+}
 
 std::unique_ptr<SerialBackend> MakeWin32Serial() {
   return std::make_unique<Win32Serial>();

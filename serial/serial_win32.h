@@ -2,11 +2,16 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "serial/serial_port.h"
 
 namespace valdrix {
 
 std::unique_ptr<SerialBackend> MakeWin32Serial();
+
+// Whether name (COM5) opens as a port for this program alone right now, and why not; the port
+// list keeps the ports whose problem is None.
+PortError ProbeComPort(const std::string& name);
 
 }  // namespace valdrix

@@ -141,9 +141,12 @@ std::vector<std::string> FakeSerial::EnumeratePorts() {
   return names;
 }
 
-std::unique_ptr<SerialPort> FakeSerial::OpenPort(const std::string& name, std::uint32_t rate) {
+std::unique_ptr<SerialPort> FakeSerial::OpenPort(const std::string& name, std::uint32_t rate,
+                                                 PortError* error) {
   const bool exists = std::find(ports.begin(), ports.end(), name) != ports.end();
   if (!exists || busy.count(name) || openPorts_ != 0 || failOpens.count(opens_++)) {
+    if (error)
+      *error = PortError{exists ? PortProblem::Busy : PortProblem::Missing, {}, {}, {}};
     log_.push_back({WireEvent::Kind::OpenFailed, name, rate, {}, false, NowMs()});
     return nullptr;
   }

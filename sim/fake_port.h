@@ -34,7 +34,9 @@ class FakeSerial : public SerialBackend {
   ~FakeSerial() override;
 
   std::vector<std::string> EnumeratePorts() override;
-  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate) override;
+  // A listed port that is busy (or already open) fails as Busy, any other name as Missing.
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                       PortError* error = nullptr) override;
 
   // --- set-up
   // The ports that exist, in probe order (default: the interface's port alone).

@@ -59,4 +59,16 @@ set -e
 [ "$status" = 3 ] || fail "COM4: exit status $status"
 [ "$(tr -d '\r' <"$work/stderr")" = "Could not open COM4" ] ||
   fail "COM4: stderr $(cat "$work/stderr")"
+
+# A file given as the port is refused before a byte is written to it.
+notes="$WINEPREFIX/drive_c/valdrix notes.txt"
+printf 'keep me\n' >"$notes"
+touch -d @981173106 "$notes"
+set +e
+wine "$exe" show 'C:\valdrix notes.txt' >"$work/stdout" 2>"$work/stderr"
+status=$?
+set -e
+[ "$status" = 3 ] || fail "a file as the port: exit status $status"
+[ "$(cat "$notes")" = "keep me" ] && [ "$(stat -c %Y "$notes")" = 981173106 ] ||
+  fail "a file as the port was touched: $(od -c "$notes" | head -3)"
 echo "ok: valdrix-config.exe show COM3 printed the simulator's values"
