@@ -19,9 +19,10 @@ Outcome WriteSettings(Configurator& cfg) {
   for (const int id : VALUE_CONTROLS)
     dialog.Repaint(id);
 
-  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg);
+  PortError error;
+  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg, error);
   if (!port)
-    return {Outcome::Kind::CouldNotOpen};
+    return {Outcome::Kind::CouldNotOpen, 0, error};
   bool allWritten = true;
 
   // With no current entry there is no address to send; 0 would give the interface an address

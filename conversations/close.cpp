@@ -8,9 +8,10 @@ Outcome CloseInterface(Configurator& cfg) {
   // Nothing was opened, so there is nothing to close and no port to touch.
   if (!cfg.interfaceOpen)
     return {Outcome::Kind::Done};
-  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg);
+  PortError error;
+  std::unique_ptr<SerialPort> port = OpenChosenPort(cfg, error);
   if (!port)
-    return {Outcome::Kind::CouldNotOpen};
+    return {Outcome::Kind::CouldNotOpen, 0, error};
   SetStatus(cfg.dialog, STATUS_CLOSING);
   if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0))
     return {Outcome::Kind::CouldNotWrite};

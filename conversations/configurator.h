@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "dialog/dialog.h"
 #include "serial/serial_port.h"
@@ -29,8 +30,12 @@ struct Outcome {
     CouldNotOpen,     // the port did not open
     CouldNotWrite,    // a write failed
   };
-  Kind kind = Kind::Done;
-  std::uint32_t rate = 0;
+  Outcome(Kind k = Kind::Done, std::uint32_t r = 0, PortError why = {})
+      : kind(k), rate(r), openError(std::move(why)) {}
+
+  Kind kind;
+  std::uint32_t rate;   // Found: the rate that answered
+  PortError openError;  // CouldNotOpen: why
 
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };

@@ -16,10 +16,10 @@ bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value)
   return true;
 }
 
-std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg) {
+std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg, PortError& error) {
   const std::string name = cfg.dialog.CurrentEntry(IDC_PORT);
   const auto rate = static_cast<std::uint32_t>(ParseDecimal(cfg.dialog.CurrentEntry(IDC_RATE)));
-  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, rate);
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, rate, &error);
   if (!port)
     ShowError(cfg.dialog, PATTERN_OPEN, name);
   return port;

@@ -14,7 +14,8 @@ namespace valdrix {
 bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value);
 
 // Opens the port chosen in the port list at the rate shown in the rate list (where the last search
-// found the interface). Shows "Could not open" and returns nullptr when it cannot.
-std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg);
+// found the interface). Shows "Could not open" and returns nullptr, with why in error, when it
+// cannot.
+std::unique_ptr<SerialPort> OpenChosenPort(Configurator& cfg, PortError& error);
 
 }  // namespace valdrix

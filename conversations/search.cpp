@@ -63,14 +63,15 @@ Outcome SearchInterface(Configurator& cfg) {
   SetStatus(dialog, STATUS_SEARCHING);
   const std::string name = dialog.CurrentEntry(IDC_PORT);
 
-  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, LINE_RATES[0]);
+  PortError error;
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, LINE_RATES[0], &error);
   if (!port) {
     // While an interface is still open, its port must stay the chosen one: the close frame
     // goes there.
     if (!cfg.interfaceOpen)
       OfferPortsAgain(dialog);
     ShowError(dialog, PATTERN_OPEN, name);
-    return {Outcome::Kind::CouldNotOpen};
+    return {Outcome::Kind::CouldNotOpen, 0, error};
   }
 
   Outcome outcome{Outcome::Kind::NothingAnswered};
