@@ -82,7 +82,8 @@ def check_dialog(data):
 
 def check_version(data):
     fixed = struct.unpack_from("<6I", data, data.find(struct.pack("<I", 0xFEEF04BD)))
-    check(fixed[2:] == (0x00040001, 0, 0x00010000, 0x00020000), f"versions {[hex(v) for v in fixed[2:]]}")
+    versions = [hex(v) for v in fixed[2:]]
+    check(versions == ["0x40001", "0x0", "0x10000", "0x20000"], f"file, product {versions}")
     text = data.decode("utf-16-le", errors="replace")
     for key, value in [("FileDescription", "Valdrix Configurator"), ("FileVersion", "1.0.2"),
                        ("ProductVersion", "1.0.2"), ("InternalName", "valdrixconfig"),
