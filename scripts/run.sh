@@ -16,6 +16,8 @@ Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
                      simulated interface
   --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png)
   --headless         run on a private X server even when $DISPLAY is set
+  --at-start         without a display: the screenshot as the dialog opens, before any search
+                     (how docs/dialog-start.png was made)
   --no-install       do not install missing packages
   --help             this text
 
@@ -29,6 +31,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 device=
 screenshot=$repo/build/run/dialog.png
 headless=0
+at_start=0
 install=1
 sim_options=()
 while [ $# -gt 0 ]; do
@@ -38,6 +41,7 @@ while [ $# -gt 0 ]; do
     --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
     --screenshot=*) screenshot=$(realpath -m "${1#--screenshot=}"); shift ;;
     --headless) headless=1; shift ;;
+    --at-start) at_start=1; shift ;;
     --no-install) install=0; shift ;;
     --help | -h) usage; exit 0 ;;
     --) shift; sim_options=("$@"); break ;;
@@ -113,23 +117,36 @@ if [ "$headless" = 0 ]; then
   exit "$status"
 fi
 
-echo "== valdrixconfig.exe on the private X server: choosing COM3"
+echo "== valdrixconfig.exe on the private X server"
 wine_spawn wine "$exe"
 drive() { wine "$driver" "$@" | tr -d '\r'; }
 drive wait 30000 >/dev/null || wine_fail "the dialog did not open"
+shoot() {
+  mkdir -p "$(dirname "$screenshot")"
+  window=$(xdotool search --name "^Valdrix Configurator V 1.02$" | head -n1)
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
+  echo "screenshot: $screenshot"
+}
+if [ "$at_start" = 1 ]; then
+  shoot
+  drive close >/dev/null
+  drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
+  exit 0
+fi
+echo "== Choosing COM3"
 drive choose "$(wine_control_id IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
 found=1
 if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
   found=0
   drive errorbox 10000 | tail -n1 >"$wine_work/error.txt" || true
 fi
-mkdir -p "$(dirname "$screenshot")"
 if [ "$found" = 1 ]; then
-  window=$(xdotool search --name "^Valdrix Configurator V 1.02$" | head -n1)
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
+  shoot
 else
+  mkdir -p "$(dirname "$screenshot")"
   import -window root "$screenshot"  # the whole screen, with the error box
+  echo "screenshot: $screenshot"
 fi
 if [ "$found" = 1 ]; then
   v=()
@@ -142,7 +159,6 @@ else
   echo "error box: $(cat "$wine_work/error.txt")"
   drive dismiss >/dev/null || true
 fi
-echo "screenshot: $screenshot"
 # Close: closes the interface and ends the program
 drive command "$(wine_control_id IDCANCEL)" >/dev/null
 drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
