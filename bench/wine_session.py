@@ -15,10 +15,14 @@ Prints one JSON object.
 import argparse
 import json
 import os
+import re
 import subprocess
 import sys
 import time
 
+CONTROLS_H = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "dialog", "controls.h")
+ID = {name: int(value)
+      for name, value in re.findall(r"^#define (\w+) (\d+)$", open(CONTROLS_H).read(), re.M)}
 SELECT_PORT = "Status: Please select a COM port"
 ENTER_VALUES = "Status: Enter values and press Apply"
 TICK_MS = 1000.0 / os.sysconf("SC_CLK_TCK")
@@ -38,7 +42,7 @@ class Driver:
         return answer["code"], answer["lines"]
 
     def status(self):
-        code, lines = self.ask("text 207")
+        code, lines = self.ask(f"text {ID['IDC_STATUS']}")
         return code, lines[0] if lines else ""
 
     def stop(self):
@@ -149,11 +153,13 @@ def one_run(driver, exe, port, sim_log, server):
             "sim_span_ms": sim_span_ms(log_lines(sim_log)[before:]),
         }
 
-    conversation("search", f"choose 200 {port}", lambda: driver.status() == (0, ENTER_VALUES))
-    rate = driver.ask("current 201")[1]
+    conversation("search", f"choose {ID['IDC_PORT']} {port}",
+                 lambda: driver.status() == (0, ENTER_VALUES))
+    rate = driver.ask(f"current {ID['IDC_RATE']}")[1]
     if rate != ["57600"]:
         raise RuntimeError(f"found at {rate}, not 57600")
-    conversation("close", "command 2 0", lambda: driver.status()[0] == 1)  # 1: no dialog
+    conversation("close", f"command {ID['IDCANCEL']} 0",
+                 lambda: driver.status()[0] == 1)  # 1: no dialog
     result["exit_code"] = program.wait(timeout=30)
     return result
 

@@ -135,7 +135,7 @@ if [ "$at_start" = 1 ]; then
   exit 0
 fi
 echo "== Choosing COM3"
-drive choose 200 COM3 >/dev/null || wine_fail "could not choose COM3"
+drive choose "$(wine_control_id IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
 found=1
 if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
   found=0
@@ -150,13 +150,16 @@ else
 fi
 if [ "$found" = 1 ]; then
   v=()
-  for id in 201 108 202 203 205 206; do v+=("$(drive text "$id")"); done
+  for name in IDC_RATE IDC_VERSION IDC_XN_ADDRESS IDC_BASE_ADDRESS IDC_MODULES16 IDC_MODULES8; do
+    v+=("$(drive text "$(wine_control_id "$name")")")
+  done
   echo "found at ${v[0]}: version ${v[1]}, XpressNet address ${v[2]}, module base address" \
     "${v[3]}, 16-bit modules ${v[4]}, 8-bit modules ${v[5]}"
 else
   echo "error box: $(cat "$wine_work/error.txt")"
   drive dismiss >/dev/null || true
 fi
-drive command 2 >/dev/null  # Close: closes the interface and ends the program
+# Close: closes the interface and ends the program
+drive command "$(wine_control_id IDCANCEL)" >/dev/null
 drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
 [ "$found" = 1 ]

@@ -41,19 +41,34 @@
 #include <string>
 #include <vector>
 
+#include "dialog/controls.h"
+
 namespace {
 
 constexpr char DIALOG_CLASS[] = "#32770";
 constexpr char DIALOG_TITLE[] = "Valdrix Configurator V 1.02";
 constexpr DWORD POLL_MS = 50;
 constexpr UINT ANSWER_MS = 200;  // a dialog in its modal loop answers well within this
-constexpr int CBN_SELENDOK_CODE = 9;
 
 // Every control of the template, in template order.
-constexpr int CONTROL_IDS[] = {1,   2,   101, 102, 103, 104, 105, 106, 200,
-                               201, 202, 203, 205, 206, 207, 107, 108};
-constexpr int LIST_IDS[] = {200, 201, 202};
-constexpr int STATUS_ID = 207;
+constexpr int CONTROL_IDS[] = {IDOK,
+                               IDCANCEL,
+                               IDC_LABEL_PORT,
+                               IDC_LABEL_RATE,
+                               IDC_LABEL_XN_ADDRESS,
+                               IDC_LABEL_BASE_ADDRESS,
+                               IDC_LABEL_MODULES16,
+                               IDC_LABEL_MODULES8,
+                               IDC_PORT,
+                               IDC_RATE,
+                               IDC_XN_ADDRESS,
+                               IDC_BASE_ADDRESS,
+                               IDC_MODULES16,
+                               IDC_MODULES8,
+                               IDC_STATUS,
+                               IDC_LABEL_VERSION,
+                               IDC_VERSION};
+constexpr int LIST_IDS[] = {IDC_PORT, IDC_RATE, IDC_XN_ADDRESS};
 
 struct Result {
   int code = 0;
@@ -342,7 +357,7 @@ Result Run(const std::vector<std::string>& args) {
     if (args.size() < 3)
       return Usage();
     const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 0);
-    const HWND status = GetDlgItem(dialog, STATUS_ID);
+    const HWND status = GetDlgItem(dialog, IDC_STATUS);
     std::string text;
     for (;;) {
       // Idle first: while a conversation runs, the status line does not answer anyway.
@@ -420,7 +435,7 @@ Result Run(const std::vector<std::string>& args) {
       if (!Ask(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0, ignored))
         return Fail(3, "dialog busy");
       // What the list sends its dialog when the user confirms a choice.
-      if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK_CODE),
+      if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK),
                         reinterpret_cast<LPARAM>(control)))
         return Fail(1, "PostMessage failed");
     }
