@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "conversations/configurator.h"
+#include "serial/port_details.h"
 #include "serial/serial_port.h"
 
 namespace valdrix::cli {
@@ -22,15 +24,16 @@ enum ExitStatus : int {
   EXIT_NOT_FOUND = 5,     // "No Valdrix found on %s"
 };
 
-enum class Command { List, Show, Set };
+enum class Command { List, Show, Set, Find };
 
 struct Options {
   Command command = Command::List;
-  std::string port;
+  std::vector<std::string> ports;  // show and set: one; find: any number (none: every port)
   std::optional<int> address;
   std::optional<int> base;
   std::optional<int> modules16;
   std::optional<int> modules8;
+  bool longList = false;
   bool trace = false;
   bool json = false;
 };
@@ -50,6 +53,17 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
 // The exit status for how a conversation ended.
 int StatusFor(const Outcome& outcome);
 
+// Why a conversation with a port failed, for people and for scripts.
+struct Failure {
+  std::string message;  // the error box's text, and why where the system says
+  std::string hint;     // how to fix it; may be empty
+  std::string reason;   // "permission", "busy", "missing", "not-a-port", "write", "not-found", ...
+  std::string verdict;  // in a word or two, for find's line about the port
+};
+Failure Explain(const std::string& port, const Outcome& outcome);
+// The verdict on a port that cannot be used: "permission denied (group dialout)", "in use by ...".
+std::string StateText(const PortError& state);
+
 // What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
 struct Report {
   std::string port;
@@ -61,7 +75,6 @@ struct Report {
   std::string modules8;
 };
 void PrintReport(const Report& report, bool json, std::ostream& out);
-void PrintPorts(const std::vector<std::string>& ports, bool json, std::ostream& out);
 
 struct Streams {
   std::ostream& out;
@@ -70,8 +83,17 @@ struct Streams {
   std::ostream* progress = nullptr;
 };
 
-// Runs the command against the backend; returns the exit status.
-int Run(const Options& options, SerialBackend& backend, Streams streams);
+// What the run needs from the system beside the serial backend.
+struct System {
+  SerialBackend& serial;
+  // Every serial device with its details and state, for list -l and an empty list's reasons.
+  std::function<std::vector<PortDetails>()> describePorts;
+  // Runs work(0) ... work(count - 1), each in a thread of its own, and waits for all.
+  std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)> inParallel;
+};
+
+// Runs the command; returns the exit status.
+int Run(const Options& options, System& system, Streams streams);
 
 std::string VersionText();
 

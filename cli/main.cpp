@@ -20,11 +20,14 @@ int main(int argc, char** argv) {
   std::unique_ptr<TraceBackend> trace;
   valdrix::SerialBackend* backend = serial.get();
   if (options.trace) {
-    trace = std::make_unique<TraceBackend>(*serial, std::cerr, SteadyNowUs);
+    // find talks to several ports at once: each line then says which.
+    trace = std::make_unique<TraceBackend>(*serial, std::cerr, SteadyNowUs,
+                                           options.command == Command::Find);
     backend = trace.get();
   }
   Streams streams{std::cout, std::cerr, StderrIsTerminal() ? &std::cerr : nullptr};
-  const int status = Run(options, *backend, streams);
+  System system{*backend, DescribePlatformPorts, InParallel};
+  const int status = Run(options, system, streams);
   std::cout.flush();
   return status;
 }

@@ -14,19 +14,21 @@ namespace {
 
 constexpr char kFooter[] =
     "Commands:\n"
-    "  valdrix-config [--trace] [--json] list\n"
+    "  valdrix-config [--json] list [--long]\n"
     "  valdrix-config [--trace] [--json] show PORT\n"
     "  valdrix-config [--trace] [--json] set PORT [--address N] [--base N] [--modules16 N]\n"
     "                 [--modules8 N]\n"
+    "  valdrix-config [--trace] [--json] find [PORT...]\n"
     "PORT is a name such as COM3 or a path such as /dev/ttyUSB0. While searching, the rates tried\n"
-    "and the steps are shown on stderr when it is a terminal.\n"
+    "and the steps are shown on stderr when it is a terminal. Only serial ports are opened, and\n"
+    "only when no other program holds them.\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
     "  2  bad usage or a refused argument (nothing was sent)\n"
-    "  3  the port could not be opened\n"
+    "  3  the port could not be opened (the reason and the fix follow the message)\n"
     "  4  a frame could not be written, or a value to set was not reported by the interface\n"
-    "  5  no Valdrix interface answered on the port\n";
+    "  5  no Valdrix interface answered on the port (find: on any port)\n";
 
 // The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
 // is never written.
@@ -77,11 +79,18 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   app.add_flag("--json", options.json, "print the results as JSON");
 
   CLI::App* list = app.add_subcommand("list", "print the serial ports that open, one a line");
+  list->add_flag("-l,--long", options.longList,
+                 "every serial device with its USB details, link and state (free, in use, "
+                 "permission denied)");
+  std::string port;
   CLI::App* show = app.add_subcommand("show", "search the interface on PORT and print its values");
-  show->add_option("PORT", options.port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  show->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
   CLI::App* set = app.add_subcommand(
       "set", "search the interface on PORT, write the given values, read them back and print them");
-  set->add_option("PORT", options.port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  CLI::App* find = app.add_subcommand(
+      "find", "search every PORT given, or every port that opens, all at once, and report each");
+  find->add_option("PORT", options.ports, "serial ports (default: every port that opens)");
   std::string address, base, modules16, modules8;
   // Taken as text and checked here, so that every refusal names its option the same way.
   CLI::Option* addressOption =
@@ -102,11 +111,12 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     return {std::nullopt, status == 0 ? EXIT_OK : EXIT_USAGE};
   }
 
-  if (list->parsed()) {
-    options.command = Command::List;
+  if (list->parsed() || find->parsed()) {
+    options.command = list->parsed() ? Command::List : Command::Find;
     return {options, EXIT_OK};
   }
   options.command = show->parsed() ? Command::Show : Command::Set;
+  options.ports = {port};
   if (options.command == Command::Show)
     return {options, EXIT_OK};
 

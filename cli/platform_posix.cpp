@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <thread>
+
 #include "cli/platform.h"
 #include "serial/serial_posix.h"
 
@@ -9,8 +11,20 @@ std::unique_ptr<SerialBackend> MakePlatformSerial() {
   return MakePosixSerial();
 }
 
+std::vector<PortDetails> DescribePlatformPorts() {
+  return DescribePorts();
+}
+
 bool StderrIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+void InParallel(std::size_t count, const std::function<void(std::size_t)>& work) {
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < count; ++i)
+    threads.emplace_back(work, i);
+  for (std::thread& t : threads)
+    t.join();
 }
 
 }  // namespace valdrix::cli

@@ -1,3 +1,5 @@
+#include <windows.h>
+// After <windows.h>.
 #include <io.h>
 #include <stdio.h>
 
@@ -11,8 +13,45 @@ std::unique_ptr<SerialBackend> MakePlatformSerial() {
   return MakeWin32Serial();
 }
 
+std::vector<PortDetails> DescribePlatformPorts() {
+  return DescribePorts();
+}
+
 bool StderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
+}
+
+namespace {
+
+struct Job {
+  const std::function<void(std::size_t)>* work;
+  std::size_t index;
+};
+
+DWORD WINAPI RunJob(LPVOID param) {
+  const Job* job = static_cast<const Job*>(param);
+  (*job->work)(job->index);
+  return 0;
+}
+
+}  // namespace
+
+// The cross compiler's win32 thread model has no std::thread: the kernel's threads do it.
+void InParallel(std::size_t count, const std::function<void(std::size_t)>& work) {
+  std::vector<Job> jobs(count);
+  std::vector<HANDLE> threads;
+  for (std::size_t i = 0; i < count; ++i) {
+    jobs[i] = {&work, i};
+    const HANDLE thread = CreateThread(nullptr, 0, RunJob, &jobs[i], 0, nullptr);
+    if (thread)
+      threads.push_back(thread);
+    else
+      work(i);  // no thread to be had: this one runs here
+  }
+  for (const HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
 }
 
 }  // namespace valdrix::cli

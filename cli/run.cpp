@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <ostream>
+#include <set>
 
 #include "cli/cli.h"
 #include "conversations/config_dialog.h"
-#include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "protocol/text.h"
@@ -11,26 +13,37 @@
 namespace valdrix::cli {
 namespace {
 
-// The model dialog, telling a watcher each new status text and each rate the search tries.
+// The in-memory dialog, telling a watcher each new status text and each rate the search tries.
+// Several run at once in find: their lines share one stream and one lock.
 class ProgressDialog : public MemoryDialog {
  public:
-  explicit ProgressDialog(std::ostream* progress) : progress_(progress) {}
+  ProgressDialog(std::ostream* progress, std::string prefix, std::mutex& lock)
+      : progress_(progress), prefix_(std::move(prefix)), lock_(lock) {}
 
   void SetText(int id, const std::string& text) override {
     const bool changed = id == IDC_STATUS && Text(IDC_STATUS) != text;
     MemoryDialog::SetText(id, text);
-    if (changed && progress_)
-      *progress_ << text << std::endl;
+    if (changed)
+      Say(text);
   }
 
   void SelectEntry(int id, const std::string& text) override {
     MemoryDialog::SelectEntry(id, text);
-    if (id == IDC_RATE && progress_ && Text(IDC_STATUS) == STATUS_SEARCHING)
-      *progress_ << "  trying " << text << std::endl;
+    if (id == IDC_RATE && Text(IDC_STATUS) == STATUS_SEARCHING)
+      Say("  trying " + text);
   }
 
  private:
+  void Say(const std::string& line) {
+    if (!progress_)
+      return;
+    const std::lock_guard<std::mutex> hold(lock_);
+    *progress_ << prefix_ << line << std::endl;
+  }
+
   std::ostream* progress_;
+  std::string prefix_;
+  std::mutex& lock_;
 };
 
 void JsonString(std::ostream& out, const std::string& text) {
@@ -50,7 +63,13 @@ void JsonString(std::ostream& out, const std::string& text) {
   out << '"';
 }
 
-// A number field as JSON: its decimal value, or null when the interface did not report it.
+// A text as JSON, null when empty; numbers as numbers.
+void JsonText(std::ostream& out, const std::string& text) {
+  if (text.empty())
+    out << "null";
+  else
+    JsonString(out, text);
+}
 void JsonNumber(std::ostream& out, const std::string& text) {
   if (text.empty())
     out << "null";
@@ -58,31 +77,294 @@ void JsonNumber(std::ostream& out, const std::string& text) {
     out << ParseDecimal(text);
 }
 
-Report ReadReport(MemoryDialog& dialog, const std::string& port) {
-  Report r;
-  r.port = port;
-  r.rate = dialog.CurrentEntry(IDC_RATE);
-  r.version = dialog.Text(IDC_VERSION);
-  r.address = dialog.CurrentEntry(IDC_XN_ADDRESS);
-  r.base = dialog.Text(IDC_BASE_ADDRESS);
-  r.modules16 = dialog.Text(IDC_MODULES16);
-  r.modules8 = dialog.Text(IDC_MODULES8);
-  return r;
+// {"key":value,...} from pairs whose values are already JSON.
+template <typename Writer>
+void JsonObject(std::ostream& out, std::initializer_list<std::pair<const char*, Writer>> fields) {
+  out << '{';
+  const char* sep = "";
+  for (const auto& [key, write] : fields) {
+    out << sep << '"' << key << "\":";
+    write(out);
+    sep = ",";
+  }
+  out << '}';
 }
+using Field = std::function<void(std::ostream&)>;
+Field Text(const std::string& t) {
+  return [t](std::ostream& o) { JsonText(o, t); };
+}
+Field Number(const std::string& t) {
+  return [t](std::ostream& o) { JsonNumber(o, t); };
+}
+
+void JsonReport(const Report& r, std::ostream& out) {
+  JsonObject<Field>(out, {{"port", Text(r.port)},
+                          {"rate", Number(r.rate)},
+                          {"version", Text(r.version)},
+                          {"address", Number(r.address)},
+                          {"base", Number(r.base)},
+                          {"modules16", Number(r.modules16)},
+                          {"modules8", Number(r.modules8)}});
+}
+
+void JsonFailure(const std::string* port, const Failure& f, std::ostream& out) {
+  if (port)
+    JsonObject<Field>(
+        out, {{"port", Text(*port)}, {"error", Text(f.message)}, {"reason", Text(f.reason)}});
+  else
+    JsonObject<Field>(out, {{"error", Text(f.message)}, {"reason", Text(f.reason)}});
+}
+
+std::string Hint(const PortError& e) {
+  switch (e.problem) {
+    case PortProblem::Permission:
+      if (e.group.empty())
+        return "Ask for read and write access to the port.";
+      return "Add your user to the group " + e.group + ": sudo usermod -aG " + e.group +
+             " $USER, then log out and in again.";
+    case PortProblem::Busy:
+      return "Close the program that uses the port, or choose another port.";
+    case PortProblem::Missing:
+    case PortProblem::NotAPort:
+      return "Give a serial port: valdrix-config list -l shows them.";
+    default:
+      return {};
+  }
+}
+
+std::string ReasonFor(PortProblem problem) {
+  switch (problem) {
+    case PortProblem::Permission:
+      return "permission";
+    case PortProblem::Busy:
+      return "busy";
+    case PortProblem::Missing:
+      return "missing";
+    case PortProblem::NotAPort:
+      return "not-a-port";
+    default:
+      return "other";
+  }
+}
+
+Report ReadReport(MemoryDialog& dialog, const std::string& port) {
+  return {port,
+          dialog.CurrentEntry(IDC_RATE),
+          dialog.Text(IDC_VERSION),
+          dialog.CurrentEntry(IDC_XN_ADDRESS),
+          dialog.Text(IDC_BASE_ADDRESS),
+          dialog.Text(IDC_MODULES16),
+          dialog.Text(IDC_MODULES8)};
+}
+
+// How one port's conversations ended.
+struct PortResult {
+  int status = EXIT_OK;
+  Failure failure;  // when status is not EXIT_OK
+  bool searched = false;
+  Report report;  // when searched
+};
 
 // Puts one option's value into its field as a user would; false when the field is disabled
 // because the interface did not report that value.
 bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional<int>& value,
-           std::ostream& err) {
+           PortResult& result) {
   if (!value)
     return true;
   const std::string text = DecimalText(*value);
-  const bool taken = id == IDC_XN_ADDRESS ? dialog.Choose(id, text) : dialog.Type(id, text);
-  if (!taken) {
-    err << "valdrix-config: " << option
-        << ": the interface did not report this value, so it cannot be set\n";
+  if (id == IDC_XN_ADDRESS ? dialog.Choose(id, text) : dialog.Type(id, text))
+    return true;
+  result.status = EXIT_CANNOT_WRITE;
+  result.failure = {std::string("valdrix-config: ") + option +
+                        ": the interface did not report this value, so it cannot be set",
+                    "", "not-reported", ""};
+  return false;
+}
+
+// show (and set): the search with its read-back, the writes, then the close, as the window's
+// user would do them.
+PortResult Converse(const Options& options, const std::string& port, SerialBackend& serial,
+                    std::ostream* progress, const std::string& prefix, std::mutex& lock) {
+  ProgressDialog dialog(progress, prefix, lock);
+  Configurator cfg(dialog, serial);
+  PortResult result;
+  // The first conversation that fails decides.
+  const auto ended = [&](const Outcome& outcome) {
+    if (result.status == EXIT_OK && outcome.Failed()) {
+      result.status = StatusFor(outcome);
+      result.failure = Explain(port, outcome);
+    }
+  };
+  dialog.SetCommandHandler([&](int id, int code) { ended(OnCommand(cfg, id, code)); });
+  // Only the port asked for is listed, so any name or path works without enumerating.
+  FillLists(dialog, {port});
+  dialog.Choose(IDC_PORT, port);
+
+  if (result.status == EXIT_OK && options.command == Command::Set) {
+    const bool entered = Enter(dialog, IDC_XN_ADDRESS, "--address", options.address, result) &&
+                         Enter(dialog, IDC_BASE_ADDRESS, "--base", options.base, result) &&
+                         Enter(dialog, IDC_MODULES16, "--modules16", options.modules16, result) &&
+                         Enter(dialog, IDC_MODULES8, "--modules8", options.modules8, result);
+    // One count given with the other as read back: the byte must still stay below 255.
+    const long count = 2L * ParseDecimal(dialog.EditText(IDC_MODULES16)) +
+                       ParseDecimal(dialog.EditText(IDC_MODULES8));
+    if (entered && (options.modules16 || options.modules8) && count >= 255) {
+      result.status = EXIT_USAGE;
+      result.failure = {std::string("valdrix-config: ") +
+                            (options.modules16 ? "--modules16" : "--modules8") +
+                            ": with the other count as read, the module count would be " +
+                            std::to_string(count) + " (255 or more); nothing was written",
+                        "", "usage", ""};
+    } else if (entered) {
+      dialog.Press(IDOK);  // writes, then searches again to read back
+    }
   }
-  return taken;
+  if (result.status == EXIT_OK) {
+    result.searched = true;
+    result.report = ReadReport(dialog, port);
+  }
+  // As the dialog's Close does: closes the interface if the search opened it.
+  ended(OnClose(cfg));
+  return result;
+}
+
+void PrintFailure(const Failure& f, std::ostream& err) {
+  err << f.message << "\n";
+  if (!f.hint.empty())
+    err << f.hint << "\n";
+}
+
+std::string Or(const std::string& text, const std::string& otherwise) {
+  return text.empty() ? otherwise : text;
+}
+
+void PrintDetails(const std::vector<PortDetails>& ports, bool json, std::ostream& out) {
+  if (json) {
+    out << '[';
+    const char* sep = "";
+    for (const PortDetails& p : ports) {
+      out << sep;
+      sep = ",";
+      JsonObject<Field>(out, {{"port", Text(p.name)},
+                              {"by_id", Text(p.byId)},
+                              {"vendor_id", Text(p.vendorId)},
+                              {"product_id", Text(p.productId)},
+                              {"manufacturer", Text(p.manufacturer)},
+                              {"product", Text(p.product)},
+                              {"serial", Text(p.serialNumber)},
+                              {"description", Text(p.description)},
+                              {"state", Text(StateText(p.state))},
+                              {"holder", Text(p.state.holder)},
+                              {"group", Text(p.state.group)}});
+    }
+    out << "]\n";
+    return;
+  }
+  std::vector<std::vector<std::string>> rows = {
+      {"PORT", "STATE", "USB ID", "DESCRIPTION", "SERIAL", "BY-ID"}};
+  for (const PortDetails& p : ports) {
+    const std::string usb = p.vendorId.empty() ? "" : p.vendorId + ":" + p.productId;
+    std::string what = p.description;
+    if (what.empty())
+      what = p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product;
+    rows.push_back({p.name, StateText(p.state), Or(usb, "-"), Or(what, "-"),
+                    Or(p.serialNumber, "-"), Or(p.byId, "-")});
+  }
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c)
+      widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c)
+      line += row[c] + (c + 1 < row.size() ? std::string(widths[c] - row[c].size() + 2, ' ') : "");
+    out << line << "\n";
+  }
+}
+
+int List(const Options& options, System& system, Streams streams) {
+  if (options.longList) {
+    PrintDetails(system.describePorts(), options.json, streams.out);
+    return EXIT_OK;
+  }
+  const std::vector<std::string> ports = system.serial.EnumeratePorts();
+  if (options.json) {
+    streams.out << '[';
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      streams.out << (i ? "," : "");
+      JsonString(streams.out, ports[i]);
+    }
+    streams.out << "]\n";
+  } else {
+    for (const std::string& port : ports)
+      streams.out << port << "\n";
+  }
+  if (!ports.empty())
+    return EXIT_OK;
+  // Ports that exist but cannot be used: say which and why, with each fix once.
+  const std::vector<PortDetails> all = system.describePorts();
+  if (all.empty())
+    return EXIT_OK;
+  streams.err << "No serial port can be opened:\n";
+  std::set<std::string> hints;
+  for (const PortDetails& p : all) {
+    streams.err << "  " << p.name << ": " << StateText(p.state) << "\n";
+    hints.insert(Hint(p.state));
+  }
+  for (const std::string& hint : hints) {
+    if (!hint.empty())
+      streams.err << hint << "\n";
+  }
+  return EXIT_OK;
+}
+
+int Find(const Options& options, System& system, Streams streams) {
+  std::vector<std::string> ports;
+  for (const std::string& port :
+       options.ports.empty() ? system.serial.EnumeratePorts() : options.ports) {
+    // Never two conversations with one port at once.
+    if (std::find(ports.begin(), ports.end(), port) == ports.end())
+      ports.push_back(port);
+  }
+  std::vector<PortResult> results(ports.size());
+  std::mutex lock;
+  system.inParallel(ports.size(), [&](std::size_t i) {
+    results[i] =
+        Converse(options, ports[i], system.serial, streams.progress, ports[i] + ": ", lock);
+  });
+
+  int status = EXIT_NOT_FOUND;
+  const char* sep = "";
+  if (options.json)
+    streams.out << '[';
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const PortResult& r = results[i];
+    if (r.status == EXIT_OK)
+      status = EXIT_OK;
+    if (options.json) {
+      streams.out << sep;
+      sep = ",";
+      if (r.status == EXIT_OK)
+        JsonReport(r.report, streams.out);
+      else
+        JsonFailure(&ports[i], r.failure, streams.out);
+    } else if (r.status == EXIT_OK) {
+      streams.out << sep;
+      sep = "\n";
+      PrintReport(r.report, false, streams.out);
+    }
+  }
+  if (options.json)
+    streams.out << "]\n";
+  // The ports without an interface, one line each, after the reports.
+  for (std::size_t i = 0; i < ports.size() && !options.json; ++i) {
+    if (results[i].status != EXIT_OK)
+      streams.out << ports[i] << ": " << results[i].failure.verdict << "\n";
+  }
+  if (ports.empty())
+    streams.err << "valdrix-config: find: no serial port can be opened (see valdrix-config list)\n";
+  return status;
 }
 
 }  // namespace
@@ -100,30 +382,44 @@ int StatusFor(const Outcome& outcome) {
   }
 }
 
+std::string StateText(const PortError& state) {
+  switch (state.problem) {
+    case PortProblem::None:
+      return "free";
+    case PortProblem::Permission:
+      return "permission denied" + (state.group.empty() ? "" : " (group " + state.group + ")");
+    case PortProblem::Busy:
+      return "in use" + (state.holder.empty() ? " by another program" : " by " + state.holder);
+    case PortProblem::Missing:
+      return "no such port";
+    case PortProblem::NotAPort:
+      return "not a serial port";
+    default:
+      return Or(state.detail, "cannot be opened");
+  }
+}
+
+Failure Explain(const std::string& port, const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::CouldNotOpen:
+      return {ErrorText(PATTERN_OPEN, port) + ": " + StateText(outcome.openError),
+              Hint(outcome.openError), ReasonFor(outcome.openError.problem),
+              StateText(outcome.openError)};
+    case Outcome::Kind::CouldNotWrite:
+      return {ErrorText(PATTERN_WRITE, port), "", "write", "could not write"};
+    default:
+      return {ErrorText(PATTERN_NOT_FOUND, port), "", "not-found", "no answer at any rate"};
+  }
+}
+
 void PrintReport(const Report& r, bool json, std::ostream& out) {
   if (json) {
-    out << "{\"port\":";
-    JsonString(out, r.port);
-    out << ",\"rate\":";
-    JsonNumber(out, r.rate);
-    out << ",\"version\":";
-    if (r.version.empty())
-      out << "null";
-    else
-      JsonString(out, r.version);
-    out << ",\"address\":";
-    JsonNumber(out, r.address);
-    out << ",\"base\":";
-    JsonNumber(out, r.base);
-    out << ",\"modules16\":";
-    JsonNumber(out, r.modules16);
-    out << ",\"modules8\":";
-    JsonNumber(out, r.modules8);
-    out << "}\n";
+    JsonReport(r, out);
+    out << "\n";
     return;
   }
   const auto line = [&out](const char* name, const std::string& value) {
-    out << name << (value.empty() ? "-" : value) << "\n";
+    out << name << Or(value, "-") << "\n";
   };
   line("port:                ", r.port);
   line("rate:                ", r.rate);
@@ -134,66 +430,28 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
   line("8-bit modules:       ", r.modules8);
 }
 
-void PrintPorts(const std::vector<std::string>& ports, bool json, std::ostream& out) {
-  if (!json) {
-    for (const std::string& port : ports)
-      out << port << "\n";
-    return;
+int Run(const Options& options, System& system, Streams streams) {
+  switch (options.command) {
+    case Command::List:
+      return List(options, system, streams);
+    case Command::Find:
+      return Find(options, system, streams);
+    default:
+      break;
   }
-  out << '[';
-  for (std::size_t i = 0; i < ports.size(); ++i) {
-    if (i)
-      out << ',';
-    JsonString(out, ports[i]);
+  std::mutex lock;
+  const std::string& port = options.ports.front();
+  const PortResult r = Converse(options, port, system.serial, streams.progress, "", lock);
+  if (r.status != EXIT_OK && options.json) {
+    JsonFailure(nullptr, r.failure, streams.out);
+    streams.out << "\n";
+    return r.status;
   }
-  out << "]\n";
-}
-
-int Run(const Options& options, SerialBackend& backend, Streams streams) {
-  if (options.command == Command::List) {
-    PrintPorts(backend.EnumeratePorts(), options.json, streams.out);
-    return EXIT_OK;
-  }
-
-  ProgressDialog dialog(streams.progress);
-  Configurator cfg(dialog, backend);
-  int status = EXIT_OK;
-  // The first conversation that fails decides the exit status.
-  const auto ended = [&status](const Outcome& outcome) {
-    if (status == EXIT_OK)
-      status = StatusFor(outcome);
-  };
-  dialog.SetCommandHandler([&](int id, int code) { ended(OnCommand(cfg, id, code)); });
-  dialog.onErrorBox = [&](const std::string& text) { streams.err << text << std::endl; };
-  // Only the port asked for is listed, so any name or path works without enumerating.
-  FillLists(dialog, {options.port});
-  dialog.Choose(IDC_PORT, options.port);
-
-  if (status == EXIT_OK && options.command == Command::Set) {
-    const bool entered =
-        Enter(dialog, IDC_XN_ADDRESS, "--address", options.address, streams.err) &&
-        Enter(dialog, IDC_BASE_ADDRESS, "--base", options.base, streams.err) &&
-        Enter(dialog, IDC_MODULES16, "--modules16", options.modules16, streams.err) &&
-        Enter(dialog, IDC_MODULES8, "--modules8", options.modules8, streams.err);
-    // One count given with the other as read back: the byte must still stay below 255.
-    const long count = 2L * ParseDecimal(dialog.EditText(IDC_MODULES16)) +
-                       ParseDecimal(dialog.EditText(IDC_MODULES8));
-    if (!entered) {
-      status = EXIT_CANNOT_WRITE;
-    } else if ((options.modules16 || options.modules8) && count >= 255) {
-      streams.err << "valdrix-config: " << (options.modules16 ? "--modules16" : "--modules8")
-                  << ": with the other count as read, the module count would be " << count
-                  << " (255 or more); nothing was written\n";
-      status = EXIT_USAGE;
-    } else {
-      dialog.Press(IDOK);  // writes, then searches again to read back
-    }
-  }
-  if (status == EXIT_OK)
-    PrintReport(ReadReport(dialog, options.port), options.json, streams.out);
-  // As the dialog's Close does: closes the interface if the search opened it.
-  ended(OnClose(cfg));
-  return status;
+  if (r.searched)
+    PrintReport(r.report, options.json, streams.out);
+  if (r.status != EXIT_OK)
+    PrintFailure(r.failure, streams.err);
+  return r.status;
 }
 
 }  // namespace valdrix::cli

@@ -14,18 +14,18 @@ class TracePort : public SerialPort {
       : inner_(std::move(inner)), trace_(trace), name_(std::move(name)), rate_(rate) {}
   ~TracePort() override {
     inner_.reset();
-    trace_.Line(rate_, "close " + name_);
+    trace_.Line(name_, rate_, "close " + name_);
   }
 
   void SetPortRate(std::uint32_t rate) override {
     inner_->SetPortRate(rate);
     rate_ = rate;
-    trace_.Line(rate_, "rate " + std::to_string(rate));
+    trace_.Line(name_, rate_, "rate " + std::to_string(rate));
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
     const bool ok = inner_->WriteFrame(bytes, length);
-    trace_.Line(rate_, "> " + HexBytes(bytes, length) + (ok ? "" : "  (write failed)"));
+    trace_.Line(name_, rate_, "> " + HexBytes(bytes, length) + (ok ? "" : "  (write failed)"));
     return ok;
   }
 
@@ -43,7 +43,7 @@ class TracePort : public SerialPort {
                 " bytes: time-out)";
       }
     }
-    trace_.Line(rate_, what);
+    trace_.Line(name_, rate_, what);
     return result;
   }
 
@@ -77,8 +77,12 @@ std::uint64_t SteadyNowUs() {
 }
 
 TraceBackend::TraceBackend(SerialBackend& inner, std::ostream& out,
-                           std::function<std::uint64_t()> nowUs)
-    : inner_(inner), out_(out), nowUs_(std::move(nowUs)), startUs_(nowUs_()) {}
+                           std::function<std::uint64_t()> nowUs, bool namePorts)
+    : inner_(inner),
+      out_(out),
+      nowUs_(std::move(nowUs)),
+      startUs_(nowUs_()),
+      namePorts_(namePorts) {}
 
 std::vector<std::string> TraceBackend::EnumeratePorts() {
   return inner_.EnumeratePorts();
@@ -88,21 +92,22 @@ std::unique_ptr<SerialPort> TraceBackend::OpenPort(const std::string& name, std:
                                                    PortError* error) {
   std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, error);
   if (!port) {
-    Line(rate, "open " + name + " failed");
+    Line(name, rate, "open " + name + " failed");
     return nullptr;
   }
-  Line(rate, "open " + name);
+  Line(name, rate, "open " + name);
   return std::make_unique<TracePort>(std::move(port), *this, name, rate);
 }
 
-void TraceBackend::Line(std::uint32_t rate, const std::string& what) {
+void TraceBackend::Line(const std::string& port, std::uint32_t rate, const std::string& what) {
   const std::uint64_t us = nowUs_() - startUs_;
   char head[48];
   std::snprintf(
       head, sizeof head, "+%llu.%03llu s %6lu  ", static_cast<unsigned long long>(us / 1000000),
       static_cast<unsigned long long>(us / 1000 % 1000), static_cast<unsigned long>(rate));
   // One write a line, flushed, so that the trace interleaves sanely with progress and errors.
-  out_ << head << what << std::endl;
+  const std::lock_guard<std::mutex> hold(lock_);
+  out_ << (namePorts_ ? port + ": " : "") << head << what << std::endl;
 }
 
 }  // namespace valdrix::cli

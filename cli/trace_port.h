@@ -6,6 +6,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,20 +17,24 @@ namespace valdrix::cli {
 class TraceBackend : public SerialBackend {
  public:
   // nowUs: a monotonic clock in microseconds; the trace counts from its value at construction.
-  TraceBackend(SerialBackend& inner, std::ostream& out, std::function<std::uint64_t()> nowUs);
+  // With namePorts, each line starts with the port's name.
+  TraceBackend(SerialBackend& inner, std::ostream& out, std::function<std::uint64_t()> nowUs,
+               bool namePorts = false);
 
   std::vector<std::string> EnumeratePorts() override;
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error = nullptr) override;
 
-  // One trace line: "+S.mmm s  RATE  what".
-  void Line(std::uint32_t rate, const std::string& what);
+  // One trace line: "[PORT: ]+S.mmm s  RATE  what". Safe from several threads.
+  void Line(const std::string& port, std::uint32_t rate, const std::string& what);
 
  private:
   SerialBackend& inner_;
   std::ostream& out_;
   std::function<std::uint64_t()> nowUs_;
   std::uint64_t startUs_;
+  bool namePorts_;
+  std::mutex lock_;
 };
 
 // "F2 01 FF 0C".

@@ -9,13 +9,17 @@ void SetStatus(Dialog& dialog, const char* text) {
   dialog.Repaint(IDC_STATUS);
 }
 
-void ShowError(Dialog& dialog, const char* pattern, const std::string& port) {
+std::string ErrorText(const char* pattern, const std::string& port) {
   // Substituted by hand: the port name is user-visible data, never a format string.
   std::string text = pattern;
   const std::size_t at = text.find("%s");
   if (at != std::string::npos)
     text.replace(at, 2, port);
-  dialog.ErrorBox(text);
+  return text;
+}
+
+void ShowError(Dialog& dialog, const char* pattern, const std::string& port) {
+  dialog.ErrorBox(ErrorText(pattern, port));
 }
 
 }  // namespace valdrix

@@ -47,6 +47,7 @@ class Dialog {
 void SetStatus(Dialog& dialog, const char* text);
 
 // pattern is one of the PATTERN_ texts; the port name takes the place of "%s".
+std::string ErrorText(const char* pattern, const std::string& port);
 void ShowError(Dialog& dialog, const char* pattern, const std::string& port);
 
 }  // namespace valdrix

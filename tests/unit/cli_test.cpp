@@ -1,0 +1,225 @@
+// valdrix-config over the fake port: the command line, what each ending prints and returns.
+#include <sstream>
+
+#include "cli/cli.h"
+#include "cli/trace_port.h"
+#include "tests/unit/harness.h"
+
+namespace valdrix::cli {
+namespace {
+
+TEST(CliOptions, RefusalsNameTheirOptionAndAcceptedValuesArrive) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* said;  // on stderr
+  } cases[] = {
+      {{"set", "COM3", "--address", "0"}, EXIT_USAGE, "--address"},
+      {{"set", "COM3", "--address", "32"}, EXIT_USAGE, "--address"},
+      {{"set", "COM3", "--address", "+5"}, EXIT_USAGE, "--address"},
+      {{"set", "COM3", "--base", "255"}, EXIT_USAGE, "--base"},
+      {{"set", "COM3", "--base", "4294967340"}, EXIT_USAGE, "--base"},  // 44 in a field
+      {{"set", "COM3", "--base", " 7"}, EXIT_USAGE, "--base"},
+      {{"set", "COM3", "--modules16", "128"}, EXIT_USAGE, "--modules16"},
+      {{"set", "COM3", "--modules8", ""}, EXIT_USAGE, "--modules8"},
+      {{"set", "COM3", "--modules16", "127", "--modules8", "1"}, EXIT_USAGE, "--modules8"},
+      {{"set", "COM3"}, EXIT_USAGE, "--address"},  // nothing to set
+      {{"show"}, EXIT_USAGE, "PORT"},
+      {{"show", "COM3", "--address", "3"}, EXIT_USAGE, ""},
+      {{}, EXIT_USAGE, ""},
+      {{"set", "COM3", "--address", "31", "--base", "254", "--modules16", "127"}, EXIT_OK, ""},
+      {{"--json", "find", "COM3", "COM1"}, EXIT_OK, ""},
+      {{"list", "-l", "--trace"}, EXIT_OK, ""},
+      {{"--version"}, EXIT_OK, ""},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    const Parsed parsed = ParseArguments(c.args, out, err);
+    EXPECT_EQ(parsed.exitStatus, c.status) << err.str();
+    EXPECT_NE(err.str().find(c.said), std::string::npos) << err.str();
+    EXPECT_EQ(parsed.options.has_value(), c.status == EXIT_OK && c.args[0] != "--version");
+  }
+  const Options set =
+      *ParseArguments({"set", "/dev/ttyUSB0", "--address", "31", "--modules8", "254"}, std::cout,
+                      std::cerr)
+           .options;
+  EXPECT_EQ(set.ports, std::vector<std::string>{"/dev/ttyUSB0"});
+  EXPECT_EQ(set.address, 31);
+  EXPECT_EQ(set.modules8, 254);
+  EXPECT_FALSE(set.base);
+  const Options find =
+      *ParseArguments({"--json", "find", "COM3", "COM1"}, std::cout, std::cerr).options;
+  EXPECT_EQ(find.ports, (std::vector<std::string>{"COM3", "COM1"}));
+  EXPECT_TRUE(find.json);
+  EXPECT_TRUE(ParseArguments({"list", "-l"}, std::cout, std::cerr).options->longList);
+}
+
+struct CliRig {
+  explicit CliRig(InterfaceSettings s = At(57600)) : model(s), serial(&model) {
+    serial.ports = {"COM1", "COM2", "COM3"};
+  }
+  int Run(std::vector<std::string> args) {
+    const Options options = *ParseArguments(args, out, err).options;
+    System system{serial, [this] { return details; },
+                  [](std::size_t n, const std::function<void(std::size_t)>& work) {
+                    for (std::size_t i = 0; i < n; ++i)
+                      work(i);
+                  }};
+    return cli::Run(options, system, {out, err, nullptr});
+  }
+  InterfaceModel model;
+  FakeSerial serial;
+  std::vector<PortDetails> details;
+  std::ostringstream out, err;
+};
+
+TEST(CliRun, EachEndingPrintsAndReturns) {
+  const auto silent = [](CliRig& r) { r.model.Faults().silent = true; };
+  const auto busy = [](CliRig& r) { r.serial.busy = {"COM3"}; };
+  const struct {
+    const char* name;
+    std::function<void(CliRig&)> setUp;
+    std::vector<std::string> args;
+    int status;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"show",
+       {},
+       {"show", "COM3"},
+       EXIT_OK,
+       "rate:                57600\nversion:             1.02\n",
+       ""},
+      {"show --json",
+       {},
+       {"--json", "show", "COM3"},
+       EXIT_OK,
+       "{\"port\":\"COM3\",\"rate\":57600,\"version\":\"1.02\",\"address\":10,\"base\":44,"
+       "\"modules16\":2,\"modules8\":1}\n",
+       ""},
+      {"set", {}, {"set", "COM3", "--base", "77"}, EXIT_OK, "module base address: 77\n", ""},
+      {"not found", silent, {"show", "COM3"}, EXIT_NOT_FOUND, "", "No Valdrix found on COM3\n"},
+      {"busy",
+       busy,
+       {"show", "COM3"},
+       EXIT_CANNOT_OPEN,
+       "",
+       "Could not open COM3: in use by another program\nClose the program"},
+      {"busy --json",
+       busy,
+       {"--json", "show", "COM3"},
+       EXIT_CANNOT_OPEN,
+       "{\"error\":\"Could not open COM3: in use by another program\",\"reason\":\"busy\"}\n",
+       ""},
+      {"missing",
+       {},
+       {"show", "COM9"},
+       EXIT_CANNOT_OPEN,
+       "",
+       "Could not open COM9: no such port\n"},
+      {"write fails",
+       [](CliRig& r) { r.serial.failWrites = {0}; },
+       {"show", "COM3"},
+       EXIT_CANNOT_WRITE,
+       "",
+       "Could not write to COM3\n"},
+      {"value not reported",
+       [](CliRig& r) { r.model.Faults().noReplyTo = SUB_BASE_ADDRESS; },
+       {"set", "COM3", "--base", "7"},
+       EXIT_CANNOT_WRITE,
+       "",
+       "--base: the interface did not report"},
+      {"count over 254 with the read one",
+       [](CliRig& r) { r.model.Faults().forcedValue[SUB_MODULE_COUNT] = 1; },
+       {"set", "COM3", "--modules16", "127"},
+       EXIT_USAGE,
+       "",
+       "would be 255"},
+      {"find",
+       [](CliRig& r) { r.serial.busy = {"COM2"}; },
+       {"find", "COM1", "COM2", "COM3", "COM1"},
+       EXIT_OK,
+       "port:                COM3\n",
+       ""},
+      {"find, lines",
+       [](CliRig& r) { r.serial.busy = {"COM2"}; },
+       {"find", "COM1", "COM2", "COM3"},
+       EXIT_OK,
+       "COM1: no answer at any rate\nCOM2: in use by another program\n",
+       ""},
+      {"find --json",
+       silent,
+       {"--json", "find", "COM3"},
+       EXIT_NOT_FOUND,
+       "[{\"port\":\"COM3\",\"error\":\"No Valdrix found on COM3\",\"reason\":\"not-found\"}]\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliRig rig;
+    if (c.setUp)
+      c.setUp(rig);
+    EXPECT_EQ(rig.Run(c.args), c.status);
+    EXPECT_NE(rig.out.str().find(c.out), std::string::npos) << rig.out.str();
+    EXPECT_NE(rig.err.str().find(c.err), std::string::npos) << rig.err.str();
+    if (c.status != EXIT_OK && c.args[0] == "show") {
+      EXPECT_EQ(rig.out.str(), "");  // no report after a failure
+    }
+    EXPECT_FALSE(rig.model.IsOpen());  // closed again on every path
+    EXPECT_FALSE(rig.serial.AnyPortOpen());
+  }
+}
+
+TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
+  CliRig rig;
+  rig.details = {
+      {"/dev/ttyUSB0",
+       "/dev/serial/by-id/usb-X",
+       "0403",
+       "6001",
+       "FTDI",
+       "FT232R",
+       "A1",
+       "",
+       {PortProblem::Permission, "dialout", "", ""}},
+      {"/dev/ttyS0", "", "", "", "", "", "", "", {PortProblem::Busy, "", "minicom (pid 7)", ""}}};
+  EXPECT_EQ(rig.Run({"--json", "list", "-l"}), EXIT_OK);
+  EXPECT_EQ(rig.out.str(),
+            "[{\"port\":\"/dev/ttyUSB0\",\"by_id\":\"/dev/serial/by-id/usb-X\",\"vendor_id\":"
+            "\"0403\",\"product_id\":\"6001\",\"manufacturer\":\"FTDI\",\"product\":\"FT232R\","
+            "\"serial\":\"A1\",\"description\":null,\"state\":\"permission denied (group dialout)"
+            "\",\"holder\":null,\"group\":\"dialout\"},{\"port\":\"/dev/ttyS0\",\"by_id\":null,"
+            "\"vendor_id\":null,\"product_id\":null,\"manufacturer\":null,\"product\":null,"
+            "\"serial\":null,\"description\":null,\"state\":\"in use by minicom (pid 7)\","
+            "\"holder\":\"minicom (pid 7)\",\"group\":null}]\n");
+  rig.serial.ports.clear();
+  rig.out.str("");
+  EXPECT_EQ(rig.Run({"list"}), EXIT_OK);
+  EXPECT_EQ(rig.out.str(), "");
+  EXPECT_EQ(rig.err.str(),
+            "No serial port can be opened:\n  /dev/ttyUSB0: permission denied (group dialout)\n"
+            "  /dev/ttyS0: in use by minicom (pid 7)\n"
+            "Add your user to the group dialout: sudo usermod -aG dialout $USER, then log out "
+            "and in again.\nClose the program that uses the port, or choose another port.\n");
+}
+
+TEST(CliTrace, EveryCallWithItsPortRateAndTime) {
+  CliRig rig;
+  std::ostringstream trace;
+  TraceBackend traced(
+      rig.serial, trace, [&rig] { return rig.serial.NowUs(); }, true);
+  std::vector<std::string> lines;
+  auto port = traced.OpenPort("COM3", 9600);
+  port->WriteFrame(kQuery.data(), 2);
+  std::uint8_t reply[4];
+  port->ReadFrame(reply, 4);
+  port.reset();
+  EXPECT_FALSE(traced.OpenPort("COM9", 9600));
+  EXPECT_EQ(trace.str(),
+            "COM3: +0.000 s   9600  open COM3\nCOM3: +0.000 s   9600  > F0 F0\n"
+            "COM3: +1.004 s   9600  < (nothing: time-out)\nCOM3: +1.004 s   9600  close COM3\n"
+            "COM9: +1.004 s   9600  open COM9 failed\n");
+}
+
+}  // namespace
+}  // namespace valdrix::cli
