@@ -1,7 +1,6 @@
 // Pseudo-terminals, a running valdrix-sim and its frame log, for the real-time tests.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,9 +29,6 @@ struct PtyPair {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   std::string slave =
       master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
-  PtyPair() = default;
-  PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
   ~PtyPair() { CloseMaster(); }
   void CloseMaster() {
     if (master >= 0)
@@ -47,9 +43,6 @@ struct TempDir {
     char name[] = "/tmp/valdrix-pty-XXXXXX";
     return std::string(mkdtemp(name) ? name : "");
   }();
-  TempDir() = default;
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
@@ -83,8 +76,6 @@ class SimProcess {
       path_ += c;
     close(out[0]);
   }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
   ~SimProcess() { Stop(); }
 
   const std::string& Path() const { return path_; }
@@ -122,14 +113,8 @@ inline std::vector<std::string> ReadFrameLog(const std::string& path, const std:
 }
 
 // How many files this process has open, to tell that nothing was left open.
-inline int OpenFiles() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d))
-      ++n;
-    closedir(d);
-  }
-  return n;
+inline long OpenFiles() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 }  // namespace valdrix::pty
