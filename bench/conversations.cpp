@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/sim_launcher.h"
 #include "conversations/config_dialog.h"
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
-#include "dialog/dialog.h"
 #include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
-#include "tests/pty/pty_support.h"
 
 namespace {
 
@@ -68,7 +67,7 @@ Sample Time(F&& conversation) {
 
 // One dialog and its state, as the command line holds them for one port.
 struct Session {
-  ModelDialog dialog;
+  MemoryDialog dialog;
   PosixSerial serial;
   Configurator cfg{dialog, serial};
 
@@ -103,9 +102,9 @@ int main(int argc, char** argv) {
   }
 
   // One simulator per rate, each answering only at its own.
-  std::vector<std::unique_ptr<pty::SimProcess>> sims;
-  for (const std::uint32_t rate : RATES) {
-    sims.push_back(std::make_unique<pty::SimProcess>(
+  std::vector<std::unique_ptr<bench::Sim>> sims;
+  for (const std::uint32_t rate : LINE_RATES) {
+    sims.push_back(std::make_unique<bench::Sim>(
         std::vector<std::string>{"--rate", std::to_string(rate), "--reply-delay", kReplyDelay}));
     if (sims.back()->Path().empty()) {
       std::fprintf(stderr, "valdrix-sim did not start\n");
@@ -114,24 +113,26 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Series> searches;
-  for (std::size_t k = 0; k < std::size(RATES); ++k)
-    searches.push_back({"search@" + std::to_string(RATES[k]), static_cast<int>(k), 1, {}, {}});
+  for (std::size_t k = 0; k < std::size(LINE_RATES); ++k)
+    searches.push_back({"search@" + std::to_string(LINE_RATES[k]), static_cast<int>(k), 1, {}, {}});
   Series apply{"apply", 0, 3, {}, {}};
   Series close{"close", 0, 1, {}, {}};
 
   std::string lastBase;  // what the previous Apply wrote, read back by this run's search
   for (int run = 0; run < runs; ++run) {
-    for (std::size_t k = 0; k < std::size(RATES); ++k) {
-      const std::string rate = std::to_string(RATES[k]);
+    for (std::size_t k = 0; k < std::size(LINE_RATES); ++k) {
+      const std::string rate = std::to_string(LINE_RATES[k]);
       Session s(sims[k]->Path());
-      searches[k].samples.push_back(Time([&] { SearchInterface(s.cfg); }));
+      Outcome found;
+      searches[k].samples.push_back(Time([&] { found = SearchInterface(s.cfg); }));
+      Expect(searches[k], found.kind == Outcome::Kind::Found && found.rate == LINE_RATES[k],
+             "not found at " + rate);
       Expect(searches[k], s.dialog.Text(IDC_STATUS) == STATUS_ENTER_VALUES,
              "status " + s.dialog.Text(IDC_STATUS));
       Expect(searches[k], s.dialog.CurrentEntry(IDC_RATE) == rate,
              "rate " + s.dialog.CurrentEntry(IDC_RATE));
-      Expect(searches[k], s.dialog.ErrorBoxes().empty(), "an error box");
       Expect(searches[k], s.cfg.interfaceOpen, "interface not opened");
-      if (RATES[k] != kApplyRate)
+      if (LINE_RATES[k] != kApplyRate)
         continue;
 
       // Apply with all three frames and new values, then the close, on the same dialog.
@@ -142,17 +143,16 @@ int main(int argc, char** argv) {
       s.dialog.SetText(IDC_BASE_ADDRESS, lastBase);
       s.dialog.SetText(IDC_MODULES16, "3");
       s.dialog.SetText(IDC_MODULES8, "1");
-      apply.samples.push_back(Time([&] { WriteSettings(s.cfg); }));
+      Outcome written;
+      apply.samples.push_back(Time([&] { written = WriteSettings(s.cfg); }));
+      Expect(apply, written.kind == Outcome::Kind::Done, "a frame was not written");
       Expect(apply, s.dialog.Text(IDC_STATUS) == STATUS_ENTER_VALUES,
              "status " + s.dialog.Text(IDC_STATUS));
-      Expect(apply, s.dialog.ErrorBoxes().empty(), "an error box");
 
-      s.dialog.ClearEvents();
-      close.samples.push_back(Time([&] { CloseInterface(s.cfg); }));
-      const std::vector<std::string> statuses = s.dialog.Statuses();
-      Expect(close, !statuses.empty() && statuses.front() == STATUS_CLOSING,
-             "the close frame did not go out");
-      Expect(close, s.dialog.ErrorBoxes().empty(), "an error box");
+      // The search opened the interface, so Done means the close frame went out.
+      Outcome closed;
+      close.samples.push_back(Time([&] { closed = CloseInterface(s.cfg); }));
+      Expect(close, closed.kind == Outcome::Kind::Done, "the close frame did not go out");
     }
   }
 

@@ -1,4 +1,4 @@
-// Pseudo-terminals and a running valdrix-sim for the real-time tests.
+// Pseudo-terminals, a running valdrix-sim and its frame log, for the real-time tests.
 #pragma once
 
 #include <fcntl.h>
@@ -6,13 +6,10 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -27,58 +24,34 @@ inline double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// CPU time (user + system) this thread has used, in milliseconds.
-inline double ThreadCpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_THREAD, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
-
 // A pseudo-terminal whose master the test holds; the code under test opens the slave by path.
 struct PtyPair {
-  int master = -1;
-  std::string slave;
-
-  PtyPair() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-      return;
-    slave = ptsname(master);
-  }
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  std::string slave =
+      master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
   ~PtyPair() { CloseMaster(); }
-  PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
-
   void CloseMaster() {
     if (master >= 0)
       close(master);
     master = -1;
   }
-
-  // Everything the slave side sent within the given time, stopping early at want bytes.
-  std::vector<std::uint8_t> ReadMaster(std::size_t want, int timeoutMs) const {
-    std::vector<std::uint8_t> got;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < want) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-      if (left <= 0)
-        break;
-      pollfd p{master, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0)
-        break;
-      std::uint8_t chunk[256];
-      const ssize_t n = read(master, chunk, sizeof chunk);
-      if (n <= 0)
-        break;
-      got.insert(got.end(), chunk, chunk + n);
-    }
-    return got;
-  }
 };
 
-// valdrix-sim running with the given options; stopped with SIGTERM when destroyed.
+// A fresh directory, removed with everything in it at the end.
+struct TempDir {
+  std::string path = [] {
+    char name[] = "/tmp/valdrix-pty-XXXXXX";
+    return std::string(mkdtemp(name) ? name : "");
+  }();
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// valdrix-sim started with the given options; Path() is the terminal it printed. Stopped with
+// SIGTERM when destroyed.
 class SimProcess {
  public:
   explicit SimProcess(const std::vector<std::string>& options) {
@@ -89,8 +62,7 @@ class SimProcess {
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
       dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(VALDRIX_SIM_PATH));
+      std::vector<char*> argv{const_cast<char*>(VALDRIX_SIM_PATH)};
       for (const std::string& o : options)
         argv.push_back(const_cast<char*>(o.c_str()));
       argv.push_back(nullptr);
@@ -98,93 +70,51 @@ class SimProcess {
       _exit(127);
     }
     close(out[1]);
-    // The first line of its output is the terminal's path.
-    const auto end = Clock::now() + std::chrono::seconds(5);
     char c = 0;
-    while (Clock::now() < end) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0)
-        continue;
-      if (read(out[0], &c, 1) != 1 || c == '\n')
-        break;
+    pollfd p{out[0], POLLIN, 0};
+    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
       path_ += c;
-    }
     close(out[0]);
   }
   ~SimProcess() { Stop(); }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
 
   const std::string& Path() const { return path_; }
 
-  // Sends the signal (SIGKILL: the device goes away without a word) and returns the exit status
-  // (-1: did not exit normally).
+  // Sends the signal and returns the exit status (-1: killed by a signal or already stopped).
   int Stop(int signal = SIGTERM) {
     if (pid_ <= 0)
-      return exitStatus_;
+      return -1;
     kill(pid_, signal);
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
-    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return exitStatus_;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:
   pid_t pid_ = -1;
   std::string path_;
-  int exitStatus_ = -1;
 };
 
-struct LoggedFrame {
-  std::string dir;
-  std::string hex;
-  unsigned rate;
-  bool operator==(const LoggedFrame& o) const {
-    return dir == o.dir && hex == o.hex && rate == o.rate;
-  }
-};
-
-inline std::ostream& operator<<(std::ostream& os, const LoggedFrame& f) {
-  return os << f.dir << " " << f.hex << " @" << f.rate;
-}
-
-inline std::vector<LoggedFrame> ReadFrameLog(const std::string& path) {
+// The frame log as "rx F0 F0 @9600" lines; a line that is not the JSON expected is kept whole.
+inline std::vector<std::string> ReadFrameLog(const std::string& path, const std::string& dir = "") {
   static const std::regex line(
       R"re(^\{"dir":"(rx|tx)","hex":"([0-9A-F ]+)","rate":([0-9]+),"t":[0-9]+\.[0-9]+\}$)re");
-  std::vector<LoggedFrame> frames;
+  std::vector<std::string> frames;
   std::ifstream in(path);
-  std::string text;
-  while (std::getline(in, text)) {
-    std::smatch m;
-    if (!std::regex_match(text, m, line)) {
-      frames.push_back({"malformed", text, 0});
-      continue;
-    }
-    frames.push_back({m[1], m[2], static_cast<unsigned>(std::stoul(m[3]))});
+  std::smatch m;
+  for (std::string text; std::getline(in, text);) {
+    if (!std::regex_match(text, m, line))
+      frames.push_back("malformed " + text);
+    else if (dir.empty() || m[1] == dir)
+      frames.push_back(m[1].str() + " " + m[2].str() + " @" + m[3].str());
   }
   return frames;
 }
 
-// A fresh directory for links and logs, removed with its files at the end.
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/valdrix-pty-XXXXXX";
-    if (mkdtemp(name))
-      path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty())
-      std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// How many files this process has open, to tell that nothing was left open.
+inline long OpenFiles() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 }  // namespace valdrix::pty
