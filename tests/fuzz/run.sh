@@ -12,7 +12,7 @@ cd "$repo"
 sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/interface_model.cpp
   sim/deframer.cpp sim/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
 if [ ! -x "$binary" ] || [ -n "$(find protocol dialog conversations serial sim tests/fuzz \
-  -newer "$binary" -name '*.[ch]*' -print -quit)" ]; then
+  -type f -newer "$binary" -print -quit)" ]; then
   echo "== building $binary"
   rm -f "$out"/*.o  # a source that fails to compile leaves no object, so the link fails too
   for f in "${sources[@]}"; do
