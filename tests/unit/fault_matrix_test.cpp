@@ -19,16 +19,15 @@ struct Seen {
   std::string version = "1.02", base = "77";
 };
 
-bool operator==(const Seen& a, const Seen& b) {
-  return a.wire == b.wire && a.errors == b.errors && a.status == b.status && a.open == b.open &&
-         a.values == b.values && a.port == b.port && a.version == b.version && a.base == b.base;
-}
-std::ostream& operator<<(std::ostream& out, const Seen& s) {
-  out << "\n" << Describe(s.wire) << "errors:";
+// Compared as text, so that a mismatch shows both whole.
+std::string Str(const Seen& s) {
+  std::ostringstream out;
+  out << Describe(s.wire) << "errors:";
   for (const std::string& e : s.errors)
     out << " [" << e << "]";
-  return out << "\nstatus: " << s.status << "\nopen " << s.open << " values " << s.values
-             << " port " << s.port << " version " << s.version << " base " << s.base;
+  out << "\nstatus: " << s.status << "\nopen " << s.open << " values " << s.values << " port "
+      << s.port << " version " << s.version << " base " << s.base;
+  return out.str();
 }
 
 enum class Fault { FailOpen, FailWrite, HoldWrite, FailRead, ShortRead };
@@ -88,110 +87,61 @@ Wire Pick(std::initializer_list<std::tuple<std::size_t, std::size_t, std::uint32
 }
 
 TEST(FaultMatrix, WhatTheUserSeesAfterEachFailure) {
+  using F = Fault;
   const std::string open = "Could not open COM3", write = "Could not write to COM3",
-                    none = "No Valdrix found on COM3";
-  const Seen clean{CleanWire(), {}, STATUS_ENTER_VALUES};
-  const auto with = [&](Wire wire, auto change) {
-    Seen s = clean;
-    s.wire = std::move(wire);
-    change(s);
-    return s;
-  };
-  // The first search ends without the interface: nothing to edit, apply or close.
-  const auto firstEnded = [&](Wire wire, const std::string& error) {
-    return Seen{std::move(wire), {error}, STATUS_SELECT_PORT, false, false, true, "", ""};
-  };
-  // The read-back ends without it: the values stay disabled, the ports are offered again.
-  const auto secondEnded = [&](Wire wire, const std::string& error) {
-    return with(std::move(wire), [&](Seen& s) {
-      s = {s.wire, {error}, STATUS_SELECT_PORT, false, false, true, "1.02", "77"};
-    });
-  };
+                    none = "No Valdrix found on COM3", E = STATUS_ENTER_VALUES,
+                    P = STATUS_SELECT_PORT;
+  const Wire all = CleanWire();
   const Wire notFound = Pick({{0, 1, 0}, {0, 0, 38400}, {0, 0, 57600}, {0, 0, 115200}});
   const Wire notFound2 = Pick({{0, 11, 0}, {0, 0, 38400}, {0, 0, 57600}, {0, 0, 115200}});
-  const Seen noAddress = with(Pick({{0, 6, 0}, {8, 17, 0}}), [](Seen&) {});
-  const Seen noBase = with(Pick({{0, 6, 0}, {17, 17, 0}}), [](Seen& s) {
-    s.values = false;
-    s.base = "";
-  });
-  const Seen noCount = with(Pick({{0, 8, 0}, {10, 17, 0}}), [](Seen&) {});
-  const Seen baseKept = with(CleanWire(), [](Seen& s) { s.base = "44"; });
-  const Seen noVersion2 = with(CleanWire(), [](Seen& s) { s.version = "1.00"; });
-  // A read-back value that does not come leaves its control disabled, as Apply left it.
-  const Seen valueMissing2 = with(CleanWire(), [](Seen& s) { s.values = false; });
-  // A failed read leaves the interface's reply in the line for the next read: the search
-  // settles at 38400, where nothing answers its queries.
-  const Seen tooLate = with(Pick({{0, 1, 0}, {1, 6, 38400}, {17, 17, 38400}}), [](Seen& s) {
-    s = {s.wire, {}, STATUS_ENTER_VALUES, true, false, false, "1.00", ""};
-  });
-  const Seen tooLate2 = with(Pick({{0, 11, 0}, {1, 6, 38400}, {17, 17, 38400}}), [](Seen& s) {
-    s.values = false;
-    s.version = "1.00";
-  });
-  const Seen shiftedReplies = with(Pick({{0, 6, 0}, {17, 17, 0}}), [](Seen& s) {
-    s = {s.wire, {}, STATUS_ENTER_VALUES, true, false, false, "1.00", ""};
-  });
-  std::map<std::pair<Fault, std::size_t>, Seen> rows = {
-      {{Fault::FailOpen, 0}, firstEnded({}, open)},
-      {{Fault::FailOpen, 1},
-       with(Pick({{0, 6, 0}, {10, 17, 0}}),
-            [&](Seen& s) {
-              s.errors = {open};
-              s.base = "44";
-            })},
+  const struct {
+    std::vector<std::pair<Fault, std::size_t>> at;
+    Seen seen;  // wire, errors, status, open, values, port, version, base
+  } rows[] = {
+      // clang-format off
+      // The first search ends without the interface: nothing to edit, apply or close.
+      {{{F::FailOpen, 0}}, {{}, {open}, P, false, false, true, "", ""}},
+      {{{F::FailWrite, 0}}, {Pick({{0, 0, 0}}), {write}, P, false, false, true, "", ""}},
+      {{{F::FailWrite, 1}}, {Pick({{0, 1, 0}}), {write}, P, false, false, true, "", ""}},
+      {{{F::HoldWrite, 1}}, {notFound, {none}, P, false, false, true, "", ""}},
+      // A value the first search misses is not applied, or cannot be edited.
+      {{{F::FailWrite, 3}, {F::HoldWrite, 3}, {F::ShortRead, 3}}, {Pick({{0, 6, 0}, {8, 17, 0}}), {}, E}},
+      {{{F::FailWrite, 4}, {F::HoldWrite, 4}, {F::FailRead, 3}, {F::FailRead, 4}, {F::ShortRead, 4}},
+       {Pick({{0, 6, 0}, {17, 17, 0}}), {}, E, true, false, false, "1.02", ""}},
+      {{{F::FailWrite, 5}, {F::HoldWrite, 5}, {F::FailRead, 5}, {F::ShortRead, 5}},
+       {Pick({{0, 8, 0}, {10, 17, 0}}), {}, E}},
+      {{{F::FailOpen, 1}}, {Pick({{0, 6, 0}, {10, 17, 0}}), {open}, E, true, true, false, "1.02", "44"}},
+      {{{F::FailWrite, 8}, {F::HoldWrite, 8}}, {all, {}, E, true, true, false, "1.02", "44"}},
       // The read-back cannot open: the interface stays open on its port, and Close reaches it.
-      {{Fault::FailOpen, 2},
-       with(Pick({{0, 9, 0}, {17, 17, 0}}),
-            [&](Seen& s) {
-              s = {s.wire, {open}, STATUS_SEARCHING, true, false, false, "1.02", "77"};
-            })},
-      {{Fault::FailOpen, 3}, with(Pick({{0, 16, 0}}), [&](Seen& s) { s.errors = {open}; })},
-      {{Fault::FailWrite, 0}, firstEnded(Pick({{0, 0, 0}}), write)},
-      {{Fault::FailWrite, 1}, firstEnded(Pick({{0, 1, 0}}), write)},
-      {{Fault::HoldWrite, 1}, firstEnded(notFound, none)},
-      {{Fault::FailWrite, 3}, noAddress},
-      {{Fault::HoldWrite, 3}, noAddress},
-      {{Fault::FailWrite, 4}, noBase},
-      {{Fault::HoldWrite, 4}, noBase},
-      {{Fault::FailWrite, 5}, noCount},
-      {{Fault::HoldWrite, 5}, noCount},
-      {{Fault::FailWrite, 8}, baseKept},
-      {{Fault::HoldWrite, 8}, baseKept},
-      {{Fault::FailWrite, 10}, secondEnded(Pick({{0, 10, 0}}), write)},
-      {{Fault::FailWrite, 11}, secondEnded(Pick({{0, 11, 0}}), write)},
-      {{Fault::HoldWrite, 11}, secondEnded(notFound2, none)},
-      {{Fault::HoldWrite, 12}, noVersion2},  // a failed write keeps the version shown
-      {{Fault::FailWrite, 16}, with(Pick({{0, 16, 0}}), [](Seen& s) { s.open = false; })},
-      {{Fault::FailRead, 1}, tooLate},
-      {{Fault::FailRead, 2}, shiftedReplies},
-      {{Fault::FailRead, 3},
-       with(Pick({{0, 6, 0}, {17, 17, 0}}),
-            [](Seen& s) {
-              s.values = false;
-              s.base = "";
-            })},
-      {{Fault::ShortRead, 3}, noAddress},
-      {{Fault::FailRead, 4}, noBase},
-      {{Fault::ShortRead, 4}, noBase},
-      {{Fault::FailRead, 5}, noCount},
-      {{Fault::ShortRead, 5}, noCount},
-      {{Fault::FailRead, 27}, tooLate2},
-      {{Fault::FailRead, 28},
-       with(CleanWire(),
-            [](Seen& s) {
-              s.version = "1.00";  // and every later reply is read one query late
-              s.values = false;
-            })},
-      {{Fault::ShortRead, 28}, noVersion2},
+      {{{F::FailOpen, 2}}, {Pick({{0, 9, 0}, {17, 17, 0}}), {open}, STATUS_SEARCHING, true, false}},
+      {{{F::FailWrite, 10}}, {Pick({{0, 10, 0}}), {write}, P, false, false, true}},
+      {{{F::FailWrite, 11}}, {Pick({{0, 11, 0}}), {write}, P, false, false, true}},
+      {{{F::HoldWrite, 11}}, {notFound2, {none}, P, false, false, true}},
+      {{{F::HoldWrite, 12}, {F::ShortRead, 28}}, {all, {}, E, true, true, false, "1.00"}},
+      // A read-back value that does not come leaves its control disabled, as Apply left it.
+      {{{F::FailWrite, 13}, {F::HoldWrite, 13}, {F::FailWrite, 14}, {F::HoldWrite, 14},
+        {F::FailWrite, 15}, {F::HoldWrite, 15}, {F::FailRead, 29}, {F::ShortRead, 29},
+        {F::FailRead, 30}, {F::ShortRead, 30}, {F::FailRead, 31}, {F::ShortRead, 31}}, {all, {}, E, true, false}},
+      {{{F::FailWrite, 16}}, {Pick({{0, 16, 0}}), {}, E, false}},
+      {{{F::FailOpen, 3}}, {Pick({{0, 16, 0}}), {open}, E}},
+      // A failed read leaves the reply in the line for the next read: the search settles at
+      // 38400, where nothing answers, or each value is read one query late.
+      {{{F::FailRead, 1}}, {Pick({{0, 1, 0}, {1, 6, 38400}, {17, 17, 38400}}), {}, E, true, false, false, "1.00", ""}},
+      {{{F::FailRead, 2}}, {Pick({{0, 6, 0}, {17, 17, 0}}), {}, E, true, false, false, "1.00", ""}},
+      {{{F::FailRead, 27}}, {Pick({{0, 11, 0}, {1, 6, 38400}, {17, 17, 38400}}), {}, E, true, false, false, "1.00"}},
+      {{{F::FailRead, 28}}, {all, {}, E, true, false, false, "1.00"}},
+      // clang-format on
   };
-  for (const std::size_t i : {13, 14, 15}) {
-    rows[{Fault::FailWrite, i}] = rows[{Fault::HoldWrite, i}] = valueMissing2;
-    rows[{Fault::FailRead, i + 16}] = rows[{Fault::ShortRead, i + 16}] = valueMissing2;
+  std::map<std::pair<Fault, std::size_t>, Seen> expected;
+  for (const auto& row : rows) {
+    for (const auto& at : row.at)
+      expected[at] = row.seen;
   }
   for (int f = 0; f < 5; ++f) {
     for (std::size_t i = 0; i < kCount[f]; ++i) {
-      const auto row = rows.find({static_cast<Fault>(f), i});
-      EXPECT_EQ(RunSession(static_cast<Fault>(f), i), row == rows.end() ? clean : row->second)
+      const auto row = expected.find({static_cast<Fault>(f), i});
+      EXPECT_EQ(Str(RunSession(static_cast<Fault>(f), i)),
+                Str(row == expected.end() ? Seen{all, {}, E} : row->second))
           << "fault " << f << " at " << i;
     }
   }

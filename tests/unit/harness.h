@@ -9,12 +9,58 @@
 #include <vector>
 
 #include "conversations/config_dialog.h"
+#include "dialog/controls.h"
+#include "dialog/memory_dialog.h"
 #include "protocol/frames.h"
 #include "sim/fake_port.h"
 #include "sim/interface_model.h"
-#include "tests/recording_dialog.h"
 
 namespace valdrix {
+
+// The in-memory dialog, recording what the conversations did to it, in order.
+class RecordingDialog : public MemoryDialog {
+ public:
+  enum class Kind { SetText, Disable, Select, ErrorBox };
+  struct Event {
+    Kind kind;
+    int id;
+    std::string text;
+  };
+
+  void SetText(int id, const std::string& text) override {
+    events_.push_back({Kind::SetText, id, text});
+    MemoryDialog::SetText(id, text);
+  }
+  void Enable(int id, bool on) override {
+    if (!on)
+      events_.push_back({Kind::Disable, id, {}});
+    MemoryDialog::Enable(id, on);
+  }
+  void SelectEntry(int id, const std::string& text) override {
+    events_.push_back({Kind::Select, id, text});
+    MemoryDialog::SelectEntry(id, text);
+  }
+  void ErrorBox(const std::string& text) override {
+    events_.push_back({Kind::ErrorBox, 0, text});
+    MemoryDialog::ErrorBox(text);
+  }
+
+  const std::vector<Event>& Events() const { return events_; }
+  // The texts of one kind of event for one control (0: any).
+  std::vector<std::string> Texts(Kind kind, int id = 0) const {
+    std::vector<std::string> texts;
+    for (const Event& e : events_) {
+      if (e.kind == kind && (id == 0 || e.id == id))
+        texts.push_back(e.text);
+    }
+    return texts;
+  }
+  std::vector<std::string> Statuses() const { return Texts(Kind::SetText, IDC_STATUS); }
+  std::vector<std::string> ErrorBoxes() const { return Texts(Kind::ErrorBox); }
+
+ private:
+  std::vector<Event> events_;
+};
 
 using Bytes = std::vector<std::uint8_t>;
 // The writes on the wire: line rate and bytes.

@@ -6,7 +6,7 @@
 namespace valdrix {
 namespace {
 
-using Kind = RecordingDialog::Event::Kind;
+using Kind = RecordingDialog::Kind;
 using Outcomes = Outcome::Kind;
 
 InterfaceSettings With(std::uint32_t rate, std::uint8_t version, std::uint8_t address,
