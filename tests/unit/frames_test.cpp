@@ -1,5 +1,7 @@
-// The frames, the numbers as the dialog reads and shows them, and the interface model's framing.
+// The frames, the numbers as the dialog reads and shows them, the order ports are listed in, and
+// the interface model's framing.
 #include "protocol/text.h"
+#include "serial/serial_posix.h"
 #include "tests/unit/harness.h"
 
 namespace valdrix {
@@ -62,6 +64,13 @@ TEST(Text, ParseDecimal) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(Ports, ListedInNaturalOrder) {
+  std::vector<std::string> names = {"/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS1"};
+  std::sort(names.begin(), names.end(), NaturalLess);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
 }
 
 TEST(InterfaceModel, AnswersWholeFramesAtItsOwnRateOnly) {
