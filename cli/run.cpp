@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 #include <ostream>
 #include <set>
 
@@ -14,11 +13,12 @@ namespace valdrix::cli {
 namespace {
 
 // The in-memory dialog, telling a watcher each new status text and each rate the search tries.
-// Several run at once in find: their lines share one stream and one lock.
+// Several run at once in find, each line written whole with one insertion: the standard streams
+// keep such a line together when threads write at once.
 class ProgressDialog : public MemoryDialog {
  public:
-  ProgressDialog(std::ostream* progress, std::string prefix, std::mutex& lock)
-      : progress_(progress), prefix_(std::move(prefix)), lock_(lock) {}
+  ProgressDialog(std::ostream* progress, std::string prefix)
+      : progress_(progress), prefix_(std::move(prefix)) {}
 
   void SetText(int id, const std::string& text) override {
     const bool changed = id == IDC_STATUS && Text(IDC_STATUS) != text;
@@ -35,15 +35,12 @@ class ProgressDialog : public MemoryDialog {
 
  private:
   void Say(const std::string& line) {
-    if (!progress_)
-      return;
-    const std::lock_guard<std::mutex> hold(lock_);
-    *progress_ << prefix_ << line << std::endl;
+    if (progress_)
+      *progress_ << (prefix_ + line + "\n") << std::flush;
   }
 
   std::ostream* progress_;
   std::string prefix_;
-  std::mutex& lock_;
 };
 
 void JsonString(std::ostream& out, const std::string& text) {
@@ -184,8 +181,8 @@ bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional
 // show (and set): the search with its read-back, the writes, then the close, as the window's
 // user would do them.
 PortResult Converse(const Options& options, const std::string& port, SerialBackend& serial,
-                    std::ostream* progress, const std::string& prefix, std::mutex& lock) {
-  ProgressDialog dialog(progress, prefix, lock);
+                    std::ostream* progress, const std::string& prefix) {
+  ProgressDialog dialog(progress, prefix);
   Configurator cfg(dialog, serial);
   PortResult result;
   // The first conversation that fails decides.
@@ -328,10 +325,8 @@ int Find(const Options& options, System& system, Streams streams) {
       ports.push_back(port);
   }
   std::vector<PortResult> results(ports.size());
-  std::mutex lock;
   system.inParallel(ports.size(), [&](std::size_t i) {
-    results[i] =
-        Converse(options, ports[i], system.serial, streams.progress, ports[i] + ": ", lock);
+    results[i] = Converse(options, ports[i], system.serial, streams.progress, ports[i] + ": ");
   });
 
   int status = EXIT_NOT_FOUND;
@@ -439,9 +434,8 @@ int Run(const Options& options, System& system, Streams streams) {
     default:
       break;
   }
-  std::mutex lock;
   const std::string& port = options.ports.front();
-  const PortResult r = Converse(options, port, system.serial, streams.progress, "", lock);
+  const PortResult r = Converse(options, port, system.serial, streams.progress, "");
   if (r.status != EXIT_OK && options.json) {
     JsonFailure(nullptr, r.failure, streams.out);
     streams.out << "\n";

@@ -106,8 +106,7 @@ void TraceBackend::Line(const std::string& port, std::uint32_t rate, const std::
       head, sizeof head, "+%llu.%03llu s %6lu  ", static_cast<unsigned long long>(us / 1000000),
       static_cast<unsigned long long>(us / 1000 % 1000), static_cast<unsigned long>(rate));
   // One write a line, flushed, so that the trace interleaves sanely with progress and errors.
-  const std::lock_guard<std::mutex> hold(lock_);
-  out_ << (namePorts_ ? port + ": " : "") << head << what << std::endl;
+  out_ << ((namePorts_ ? port + ": " : "") + head + what + "\n") << std::flush;
 }
 
 }  // namespace valdrix::cli

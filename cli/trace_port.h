@@ -6,7 +6,6 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,8 @@ class TraceBackend : public SerialBackend {
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error = nullptr) override;
 
-  // One trace line: "[PORT: ]+S.mmm s  RATE  what". Safe from several threads.
+  // One trace line: "[PORT: ]+S.mmm s  RATE  what", written whole with one insertion, so that
+  // lines from several threads stay whole on a standard stream.
   void Line(const std::string& port, std::uint32_t rate, const std::string& what);
 
  private:
@@ -34,7 +34,6 @@ class TraceBackend : public SerialBackend {
   std::function<std::uint64_t()> nowUs_;
   std::uint64_t startUs_;
   bool namePorts_;
-  std::mutex lock_;
 };
 
 // "F2 01 FF 0C".
