@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only where it is missing (idempotent).
-# Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine with 32-bit support, Xvfb, xdotool)
+# Usage: scripts/install-deps.sh [--wine]   (--wine adds what the tests need besides: Wine with
+# 32-bit support, Xvfb, xdotool, lintian and man for the package test)
 set -euo pipefail
 
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
-      g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat)
+      g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
+      help2man gzip dpkg-dev)
 if [ "${1:-}" = "--wine" ]; then
-  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick)
+  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick lintian man-db)
 fi
 
 need_i386=0

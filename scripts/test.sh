@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the unit suite (also under ASan+UBSan), the
-# pseudo-terminal tests and the Wine end-to-end tests. Installs what is missing first.
+# pseudo-terminal tests, the Wine end-to-end tests and the package test (on the packages it
+# makes with scripts/package.sh). Installs what is missing first.
 # The last line is CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +22,8 @@ ctest --preset asan -L unit -j"$jobs" --output-on-failure
 echo "== Native build (native preset): every test"
 cmake --preset native -DVALDRIX_WIN32_BUILD_DIR="$PWD/build/win32" >/dev/null
 cmake --build --preset native -j"$jobs"
+
+echo "== Packages (scripts/package.sh)"
+bash scripts/package.sh
+
 ctest --preset native --output-on-failure

@@ -1,0 +1,58 @@
+# What "cmake --install" puts where. The win32 build: the two Windows programs, with the
+# README.txt and LICENSE that go into the zip beside them. The native build: valdrix-config and
+# valdrix-sim, their man pages (made from their --help by help2man) and the bash completion.
+include(GNUInstallDirs)
+set(valdrix_packaging ${PROJECT_SOURCE_DIR}/packaging)
+
+if(WIN32)
+  foreach(program valdrixconfig valdrix-config)
+    if(TARGET ${program})
+      install(TARGETS ${program} RUNTIME DESTINATION .)
+    endif()
+  endforeach()
+  # Notepad and its kin on older Windows want CRLF.
+  configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  return()
+endif()
+
+if(NOT TARGET valdrix-config OR NOT TARGET valdrix-sim)
+  return()
+endif()
+install(TARGETS valdrix-config valdrix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${valdrix_packaging}/valdrix-config.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME valdrix-config)
+
+find_program(VALDRIX_HELP2MAN help2man)
+find_program(VALDRIX_GZIP gzip)
+if(NOT VALDRIX_HELP2MAN OR NOT VALDRIX_GZIP)
+  message(WARNING "help2man or gzip missing: no man pages")
+  return()
+endif()
+# help2man runs the program it is given with --help; for valdrix-config that is a script that
+# adds each command's options to the common ones.
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
+     CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh $<TARGET_FILE:valdrix-config> \"$@\"\n"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
+function(valdrix_man_page program run name)  # ARGN: more help2man options
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
+  set(include ${valdrix_packaging}/${program}.h2m)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${VALDRIX_HELP2MAN} --no-info --name ${name} --include ${include} ${ARGN}
+            --output ${page} ${run}
+    COMMAND ${VALDRIX_GZIP} -9nf ${page}
+    DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh
+    COMMENT "Man page ${program}(1)"
+    VERBATIM)
+  set(valdrix_man_pages ${valdrix_man_pages} ${page}.gz PARENT_SCOPE)
+endfunction()
+valdrix_man_page(valdrix-config ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
+                 "find a Valdrix interface on a serial port, show and change its settings")
+# valdrix-sim's --version takes a value, so help2man is given the version instead.
+valdrix_man_page(valdrix-sim $<TARGET_FILE:valdrix-sim>
+                 "a simulated Valdrix interface on a pseudo-terminal"
+                 "--version-string=valdrix-sim ${PROJECT_VERSION}")
+add_custom_target(valdrix_man_pages ALL DEPENDS ${valdrix_man_pages})
+install(FILES ${valdrix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The packages in dist/ (made by scripts/package.sh) as a user gets them: the .deb's files,
+# control fields and lintian; its programs unpacked into a temporary root, valdrix-config
+# finding its valdrix-sim, the man pages and the completion; the zip's programs are the ones
+# the Wine tests ran, its README.txt has the exit statuses, and valdrix-config.exe starts.
+#
+# Usage: check.sh <dist dir> <win32 build dir> <version>
+set -euo pipefail
+dist=$(realpath "$1") win32=$(realpath "$2") version=$3
+deb=$dist/valdrix-config_${version}_$(dpkg --print-architecture).deb
+zip=$dist/valdrix-configurator-$version-win32.zip
+
+# shellcheck source=tools/wine/lib.sh
+source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
+fail() { wine_fail "$@"; }
+[ -f "$deb" ] && [ -f "$zip" ] || fail "no packages for $version in $dist: run scripts/package.sh"
+wine_work_dir
+work=$wine_work root=$wine_work/root
+trap wine_cleanup EXIT
+
+# Wine takes longest (a new prefix), so it starts first and is collected at the end.
+mkdir "$work/zip" && (cd "$work/zip" && unzip -q "$zip")
+export WINEPREFIX=$work/prefix
+wine_version() { wine_make_prefix "$WINEPREFIX"; wine "$work/zip/valdrix-config.exe" --version >"$work/wine.out" 2>/dev/null; }
+wine_spawn wine_version
+
+(cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+files=$(dpkg-deb -c "$deb" | awk '!/\/$/ { print $1, $2, $6 }')
+want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
+-rwxr-xr-x root/root ./usr/bin/valdrix-sim
+-rw-r--r-- root/root ./usr/share/bash-completion/completions/valdrix-config
+-rw-r--r-- root/root ./usr/share/doc/valdrix-config/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/valdrix-config/copyright
+-rw-r--r-- root/root ./usr/share/man/man1/valdrix-config.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/valdrix-sim.1.gz"
+[ "$files" = "$want" ] || fail "the .deb holds:
+$files"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package) $(field Version)" = "valdrix-config $version" ] || fail "control: $(field Package) $(field Version)"
+for dep in $(field Depends | sed 's/([^)]*)//g; s/,/ /g'); do
+  case $dep in libc6 | libgcc-s1 | libstdc++6) ;; *) fail "needless dependency $dep" ;; esac
+done
+field Description | grep -q "MIT licence" || fail "the description does not name the licence"
+lintian --fail-on error "$deb" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
+
+dpkg-deb -x "$deb" "$root"
+export PATH=$root/usr/bin:$PATH
+[ "$(valdrix-config --version)" = "valdrix-config $version" ] || fail "--version: $(valdrix-config --version)"
+wine_spawn valdrix-sim --rate 9600 --address 7 --base 20 --count 5 --link "$work/tty" >/dev/null
+wine_wait_path "$work/tty" || fail "valdrix-sim made no terminal"
+shown=$(valdrix-config --json show "$work/tty")
+[ "$shown" = "{\"port\":\"$work/tty\",\"rate\":9600,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
+  fail "show printed $shown"
+
+for page in valdrix-config valdrix-sim; do
+  warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
+  [ -z "$warnings" ] || fail "man $page: $warnings"
+done
+# The completion offers what --help lists; each command and option is on the man page.
+source "$root/usr/share/bash-completion/completions/valdrix-config"
+offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${COMPREPLY[*]}"; }
+[ "$(offers valdrix-config s)" = "show set" ] || fail "completion of 's': $(offers valdrix-config s)"
+for command in $(offers valdrix-config ""); do
+  for word in "$command" $(offers valdrix-config "$command" -); do
+    grep -qF -- "$word" "$work/valdrix-config.txt" || fail "$word is not on the man page"
+  done
+done
+
+[ "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE README.txt valdrix-config.exe valdrixconfig.exe " ] ||
+  fail "the zip holds: $(ls "$work/zip")"
+cmp "$work/zip/valdrixconfig.exe" "$win32/ui/valdrixconfig.exe" || fail "valdrixconfig.exe is not the tested one"
+cmp "$work/zip/valdrix-config.exe" "$win32/cli/valdrix-config.exe" || fail "valdrix-config.exe is not the tested one"
+valdrix-config --help | sed -n '/^Exit status:/,$p' | grep '^ ' | while read -r line; do
+  tr -d '\r' <"$work/zip/README.txt" | grep -qF -- "$line" || fail "README.txt lacks the exit status '$line'"
+done
+wait "${wine_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
+[ "$(tr -d '\r' <"$work/wine.out")" = "valdrix-config $version" ] || fail "under Wine: $(cat "$work/wine.out")"
+echo "ok: the .deb and the zip of $version"
