@@ -55,7 +55,7 @@ replay() {
     elif [ "$status" = 2 ]; then
       result=BUILD-BROKEN
     else
-      timeout "$limit" ctest --test-dir build/native --no-tests=error "${args[@]}" >>"$log" 2>&1
+      timeout "$limit" ctest --test-dir build/native --no-tests=error --output-on-failure "${args[@]}" >>"$log" 2>&1
       status=$?
       if grep -q 'No tests were found' "$log"; then
         result="NO-TESTS (${args[*]})"
