@@ -1,0 +1,201 @@
+// What the POSIX backend refuses to open, and why: things that are not ports are never touched,
+// a port someone holds is not shared.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
+
+#include "serial/serial_posix.h"
+#include "tests/pty/pty_support.h"
+
+namespace valdrix {
+namespace {
+
+using namespace valdrix::pty;
+
+struct Refusal {
+  const char* name;
+  std::function<std::string(const TempDir&)> make;  // returns the path to open
+  PortProblem problem;
+};
+
+void PrintTo(const Refusal& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Refused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refused, WithoutTouchingIt) {
+  TempDir dir;
+  const std::string path = GetParam().make(dir);
+  struct stat before {};
+  const bool exists = stat(path.c_str(), &before) == 0;
+  // A FIFO's reader would see anything written, or a writer merely opening it.
+  const int reader = S_ISFIFO(before.st_mode) ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+
+  PortError error;
+  EXPECT_EQ(PosixSerial().OpenPort(path, 9600, &error), nullptr);
+  EXPECT_EQ(error.problem, GetParam().problem);
+
+  struct stat after {};
+  if (exists) {
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  }
+  if (S_ISREG(before.st_mode)) {
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
+  }
+  if (reader >= 0) {
+    char c;
+    EXPECT_LE(read(reader, &c, 1), 0);
+    close(reader);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PosixSerial, Refused,
+    ::testing::Values(
+        Refusal{"RegularFile",
+                [](const TempDir& d) {
+                  std::ofstream(d / "notes.txt") << "keep\n";
+                  return d / "notes.txt";
+                },
+                PortProblem::NotAPort},
+        Refusal{"Fifo",
+                [](const TempDir& d) {
+                  mkfifo((d / "fifo").c_str(), 0600);
+                  return d / "fifo";
+                },
+                PortProblem::NotAPort},
+        Refusal{"Directory", [](const TempDir& d) { return d / ""; }, PortProblem::NotAPort},
+        Refusal{"DevNull", [](const TempDir&) { return std::string("/dev/null"); },
+                PortProblem::NotAPort},
+        Refusal{"Missing", [](const TempDir& d) { return d / "ttyUSB9"; }, PortProblem::Missing}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+// Runs body in a child process named "valdrix-holder", which then waits until the Child is
+// destroyed; body's result comes back to the parent.
+class Child {
+ public:
+  explicit Child(const std::function<std::string()>& body) {
+    int up[2], down[2];
+    if (pipe(up) != 0 || pipe(down) != 0)
+      return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      prctl(PR_SET_NAME, "valdrix-holder");
+      close(up[0]);
+      close(down[1]);
+      const std::string result = body() + "\n";
+      char c;
+      if (write(up[1], result.data(), result.size()) > 0)
+        (void)!read(down[0], &c, 1);  // until the parent lets go
+      _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    release_ = down[1];
+    char text[256];
+    const ssize_t n = read(up[0], text, sizeof text);
+    result_.assign(text, n > 0 ? n - 1 : 0);
+    close(up[0]);
+  }
+  ~Child() {
+    close(release_);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::string Name() const { return "valdrix-holder (pid " + std::to_string(pid_) + ")"; }
+  const std::string& result() const { return result_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  std::string result_;
+};
+
+struct HolderCase {
+  const char* name;
+  std::function<bool(const std::string&)> hold;  // in the child: takes the port
+};
+
+void PrintTo(const HolderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class HeldPort : public ::testing::TestWithParam<HolderCase> {};
+
+TEST_P(HeldPort, IsBusyNamingTheHolder) {
+  PtyPair pty;
+  Child child([&] { return GetParam().hold(pty.slave) ? "held" : "failed"; });
+  ASSERT_EQ(child.result(), "held");
+  PortError error;
+  EXPECT_EQ(PosixSerial().OpenPort(pty.slave, 9600, &error), nullptr);
+  EXPECT_EQ(error.problem, PortProblem::Busy);
+  EXPECT_EQ(error.holder, child.Name());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PosixSerial, HeldPort,
+    ::testing::Values(
+        HolderCase{"ThroughTheBackend",
+                   [](const std::string& path) {
+                     static std::unique_ptr<SerialPort> port;  // kept until the child exits
+                     port = PosixSerial().OpenPort(path, 9600);
+                     return port != nullptr;
+                   }},
+        // Other programs take a port with either of the two.
+        HolderCase{"ByFlock",
+                   [](const std::string& path) {
+                     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+                     return flock(fd, LOCK_EX | LOCK_NB) == 0;
+                   }},
+        HolderCase{"ByTiocexcl",
+                   [](const std::string& path) {
+                     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+                     return ioctl(fd, TIOCEXCL) == 0;
+                   }}),
+    [](const ::testing::TestParamInfo<HolderCase>& info) { return info.param.name; });
+
+TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
+  PtyPair pty;
+  PosixSerial serial;
+  auto first = serial.OpenPort(pty.slave, 9600);
+  ASSERT_TRUE(first);
+  PortError error;
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600, &error), nullptr);
+  EXPECT_EQ(error.problem, PortProblem::Busy);
+  EXPECT_EQ(error.holder, "");  // never this program itself
+  // The refused open left the first one's hold in place.
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);
+  first.reset();
+  EXPECT_TRUE(serial.OpenPort(pty.slave, 9600, &error));
+  EXPECT_EQ(error.problem, PortProblem::None);
+}
+
+TEST(PosixSerial, APortThisUserMayNotOpenNamesItsGroup) {
+  const group* dialout = getgrnam("dialout");
+  if (geteuid() != 0 || !dialout)
+    GTEST_SKIP() << "needs root, to drop to another user, and a dialout group";
+  PtyPair pty;
+  ASSERT_EQ(chown(pty.slave.c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(chmod(pty.slave.c_str(), 0600), 0);
+  Child child([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0)
+      return std::string("still root");
+    PortError error;
+    PosixSerial().OpenPort(pty.slave, 9600, &error);
+    return std::to_string(static_cast<int>(error.problem)) + " " + error.group;
+  });
+  EXPECT_EQ(child.result(), std::to_string(static_cast<int>(PortProblem::Permission)) + " dialout");
+}
+
+}  // namespace
+}  // namespace valdrix
