@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 
+#include "serial/port_details.h"
 #include "serial/serial_posix.h"
 #include "tests/pty/pty_support.h"
 
@@ -195,6 +196,43 @@ TEST(PosixSerial, APortThisUserMayNotOpenNamesItsGroup) {
     return std::to_string(static_cast<int>(error.problem)) + " " + error.group;
   });
   EXPECT_EQ(child.result(), std::to_string(static_cast<int>(PortProblem::Permission)) + " dialout");
+}
+
+TEST(PortDetails, FromAFakeSystemTree) {
+  PtyPair pty;
+  TempDir root;
+  const std::string usb = "sys/devices/pci0000:00/usb1/1-2";
+  std::filesystem::create_directories(root / usb + "/1-2:1.0/ttyUSB0");
+  std::filesystem::create_directories(root / "sys/class/tty/ttyUSB0");
+  std::filesystem::create_directories(root / "dev/serial/by-id");
+  const std::pair<const char*, const char*> attributes[] = {{"idVendor", "1a86"},
+                                                            {"idProduct", "7523"},
+                                                            {"manufacturer", "Acme Works"},
+                                                            {"product", "USB Serial Bridge"},
+                                                            {"serial", "AW-0042"}};
+  for (const auto& [name, value] : attributes)
+    std::ofstream(root / usb + "/" + name) << value << "\n";
+  ASSERT_EQ(symlink(("../../../" + usb.substr(4) + "/1-2:1.0/ttyUSB0").c_str(),
+                    (root / "sys/class/tty/ttyUSB0/device").c_str()),
+            0);
+  ASSERT_EQ(symlink(pty.slave.c_str(), (root / "dev/ttyUSB0").c_str()), 0);
+  const std::string byId = root / "dev/serial/by-id/usb-Acme_Works_USB_Serial_Bridge_AW-0042-port0";
+  ASSERT_EQ(symlink("../../ttyUSB0", byId.c_str()), 0);
+  std::ofstream(root / "dev/ttyUSB1") << "not a port\n";  // left out
+
+  std::string sysroot = root / "";
+  sysroot.pop_back();
+  setenv("VALDRIX_SYSROOT", sysroot.c_str(), 1);
+  const std::vector<PortDetails> ports = DescribePorts();
+  unsetenv("VALDRIX_SYSROOT");
+  ASSERT_EQ(ports.size(), 1u);
+  const PortDetails& port = ports[0];
+  EXPECT_EQ(port.name, root / "dev/ttyUSB0");
+  EXPECT_EQ(port.byId, byId);
+  EXPECT_EQ(port.vendorId + ":" + port.productId, "1a86:7523");
+  EXPECT_EQ(port.manufacturer + "|" + port.product + "|" + port.serialNumber,
+            "Acme Works|USB Serial Bridge|AW-0042");
+  EXPECT_EQ(port.state.problem, PortProblem::None);
 }
 
 }  // namespace
