@@ -18,68 +18,36 @@ namespace {
 
 using namespace valdrix::pty;
 
-struct Refusal {
-  const char* name;
-  std::function<std::string(const TempDir&)> make;  // returns the path to open
-  PortProblem problem;
-};
-
-void PrintTo(const Refusal& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class Refused : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(Refused, WithoutTouchingIt) {
+TEST(PosixSerial, WhatIsNoPortIsRefusedUntouched) {
   TempDir dir;
-  const std::string path = GetParam().make(dir);
-  struct stat before {};
-  const bool exists = stat(path.c_str(), &before) == 0;
-  // A FIFO's reader would see anything written, or a writer merely opening it.
-  const int reader = S_ISFIFO(before.st_mode) ? open(path.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-
-  PortError error;
-  EXPECT_EQ(PosixSerial().OpenPort(path, 9600, &error), nullptr);
-  EXPECT_EQ(error.problem, GetParam().problem);
-
-  struct stat after {};
-  if (exists) {
-    ASSERT_EQ(stat(path.c_str(), &after), 0);
+  std::ofstream(dir / "notes.txt") << "keep\n";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // The FIFO's reader would see anything written to it.
+  const int reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::pair<std::string, PortProblem> cases[] = {{dir / "notes.txt", PortProblem::NotAPort},
+                                                       {dir / "fifo", PortProblem::NotAPort},
+                                                       {dir / "", PortProblem::NotAPort},
+                                                       {"/dev/null", PortProblem::NotAPort},
+                                                       {dir / "ttyUSB9", PortProblem::Missing}};
+  for (const auto& [path, problem] : cases) {
+    SCOPED_TRACE(path);
+    struct stat before {
+    }, after{};
+    stat(path.c_str(), &before);
+    PortError error;
+    EXPECT_EQ(PosixSerial().OpenPort(path, 9600, &error), nullptr);
+    EXPECT_EQ(error.problem, problem);
+    stat(path.c_str(), &after);
     EXPECT_EQ(after.st_size, before.st_size);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(std::make_pair(after.st_mtim.tv_sec, after.st_mtim.tv_nsec),
+              std::make_pair(before.st_mtim.tv_sec, before.st_mtim.tv_nsec));
   }
-  if (S_ISREG(before.st_mode)) {
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
-  }
-  if (reader >= 0) {
-    char c;
-    EXPECT_LE(read(reader, &c, 1), 0);
-    close(reader);
-  }
+  std::ifstream in(dir / "notes.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
+  char c;
+  EXPECT_LE(read(reader, &c, 1), 0);
+  close(reader);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    PosixSerial, Refused,
-    ::testing::Values(
-        Refusal{"RegularFile",
-                [](const TempDir& d) {
-                  std::ofstream(d / "notes.txt") << "keep\n";
-                  return d / "notes.txt";
-                },
-                PortProblem::NotAPort},
-        Refusal{"Fifo",
-                [](const TempDir& d) {
-                  mkfifo((d / "fifo").c_str(), 0600);
-                  return d / "fifo";
-                },
-                PortProblem::NotAPort},
-        Refusal{"Directory", [](const TempDir& d) { return d / ""; }, PortProblem::NotAPort},
-        Refusal{"DevNull", [](const TempDir&) { return std::string("/dev/null"); },
-                PortProblem::NotAPort},
-        Refusal{"Missing", [](const TempDir& d) { return d / "ttyUSB9"; }, PortProblem::Missing}),
-    [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
 // Runs body in a child process named "valdrix-holder", which then waits until the Child is
 // destroyed; body's result comes back to the parent.
@@ -122,48 +90,25 @@ class Child {
   std::string result_;
 };
 
-struct HolderCase {
-  const char* name;
-  std::function<bool(const std::string&)> hold;  // in the child: takes the port
-};
-
-void PrintTo(const HolderCase& c, std::ostream* os) {
-  *os << c.name;
+TEST(PosixSerial, APortAnotherProgramHoldsIsBusyNamingIt) {
+  // Through this backend, and the two ways other programs take a port.
+  for (const char* how : {"backend", "flock", "TIOCEXCL"}) {
+    SCOPED_TRACE(how);
+    PtyPair pty;
+    Child child([&] {
+      if (how[0] == 'b')
+        return PosixSerial().OpenPort(pty.slave, 9600).release() ? "held" : "";  // kept open
+      const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+      return (how[0] == 'f' ? flock(fd, LOCK_EX | LOCK_NB) : ioctl(fd, TIOCEXCL)) == 0 ? "held"
+                                                                                       : "";
+    });
+    ASSERT_EQ(child.result(), "held");
+    PortError error;
+    EXPECT_EQ(PosixSerial().OpenPort(pty.slave, 9600, &error), nullptr);
+    EXPECT_EQ(error.problem, PortProblem::Busy);
+    EXPECT_EQ(error.holder, child.Name());
+  }
 }
-
-class HeldPort : public ::testing::TestWithParam<HolderCase> {};
-
-TEST_P(HeldPort, IsBusyNamingTheHolder) {
-  PtyPair pty;
-  Child child([&] { return GetParam().hold(pty.slave) ? "held" : "failed"; });
-  ASSERT_EQ(child.result(), "held");
-  PortError error;
-  EXPECT_EQ(PosixSerial().OpenPort(pty.slave, 9600, &error), nullptr);
-  EXPECT_EQ(error.problem, PortProblem::Busy);
-  EXPECT_EQ(error.holder, child.Name());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    PosixSerial, HeldPort,
-    ::testing::Values(
-        HolderCase{"ThroughTheBackend",
-                   [](const std::string& path) {
-                     static std::unique_ptr<SerialPort> port;  // kept until the child exits
-                     port = PosixSerial().OpenPort(path, 9600);
-                     return port != nullptr;
-                   }},
-        // Other programs take a port with either of the two.
-        HolderCase{"ByFlock",
-                   [](const std::string& path) {
-                     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-                     return flock(fd, LOCK_EX | LOCK_NB) == 0;
-                   }},
-        HolderCase{"ByTiocexcl",
-                   [](const std::string& path) {
-                     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-                     return ioctl(fd, TIOCEXCL) == 0;
-                   }}),
-    [](const ::testing::TestParamInfo<HolderCase>& info) { return info.param.name; });
 
 TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
   PtyPair pty;
