@@ -45,14 +45,17 @@ PortError FromLastError(DWORD code) {
 
 // Opens name for this program alone, and keeps the handle only when it is a communications
 // device: a file, NUL or the console is closed again before anything is written to it.
-HANDLE OpenExclusive(const std::string& name, PortError* error) {
+HANDLE OpenExclusive(const std::string& name, PortError* error, unsigned long* systemError) {
   PortError local;
   PortError& e = error ? *error : local;
   e = PortError{};
   const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    e = FromLastError(GetLastError());
+    const DWORD code = GetLastError();
+    if (systemError)
+      *systemError = code;
+    e = FromLastError(code);
     return INVALID_HANDLE_VALUE;
   }
   DCB dcb{};
@@ -138,7 +141,7 @@ class Win32Serial final : public SerialBackend {
 
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error) override {
-    const HANDLE handle = OpenExclusive(name, error);
+    const HANDLE handle = OpenExclusive(name, error, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
       return nullptr;
     auto port = std::make_unique<Win32Port>(handle);
@@ -149,9 +152,9 @@ class Win32Serial final : public SerialBackend {
 
 }  // namespace
 
-PortError ProbeComPort(const std::string& name) {
+PortError ProbeComPort(const std::string& name, unsigned long* systemError) {
   PortError error;
-  const HANDLE handle = OpenExclusive(name, &error);
+  const HANDLE handle = OpenExclusive(name, &error, systemError);
   if (handle != INVALID_HANDLE_VALUE)
     CloseHandle(handle);
   return error;
