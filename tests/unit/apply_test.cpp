@@ -66,43 +66,5 @@ TEST(Apply, FieldTextsToFrames) {
   }
 }
 
-TEST(Apply, TheReadBackShowsWhatTheInterfaceNowHolds) {
-  Rig rig;
-  rig.Start();
-  rig.dialog.Type(IDC_BASE_ADDRESS, "300");
-  rig.dialog.Type(IDC_MODULES8, "0");
-  rig.dialog.Press(IDOK);
-  EXPECT_EQ(rig.dialog.Text(IDC_BASE_ADDRESS), "44");
-  EXPECT_EQ(rig.model.Settings().count, 4);
-  EXPECT_EQ(rig.dialog.Statuses().back(), STATUS_ENTER_VALUES);
-}
-
-// The interface found on COM3, then its adapter pulled during Apply: the port list stays as it
-// is while the interface is open, so the close frame can only go where the interface was opened.
-TEST(Apply, AReadBackThatCannotOpenKeepsTheInterfacesPort) {
-  Rig rig(At(19200));
-  rig.serial.ports = {"COM3", "COM4"};
-  rig.Start("COM3");
-  rig.dialog.Type(IDC_BASE_ADDRESS, "7");
-  rig.serial.busy = {"COM3"};  // gone before the read-back
-  rig.dialog.Press(IDOK);
-  EXPECT_EQ(rig.last.kind, Outcome::Kind::CouldNotOpen);
-  EXPECT_EQ(rig.dialog.Text(IDC_STATUS), STATUS_SEARCHING);
-  EXPECT_FALSE(rig.dialog.Enabled(IDC_PORT));
-  EXPECT_FALSE(rig.dialog.Choose(IDC_PORT, "COM4"));
-  rig.serial.busy.clear();
-  rig.dialog.Press(IDCANCEL);
-  int closes = 0;
-  for (const WireEvent& e : rig.serial.Log()) {
-    EXPECT_NE(e.port, "COM4");
-    if (e.bytes == kClose) {
-      ++closes;
-      EXPECT_EQ(e.port, "COM3");
-      EXPECT_EQ(e.rate, 19200u);
-    }
-  }
-  EXPECT_EQ(closes, 1);
-}
-
 }  // namespace
 }  // namespace valdrix
