@@ -1,5 +1,4 @@
-// The frames, the numbers as the dialog reads and shows them, the order ports are listed in, and
-// the interface model's framing.
+// The frames, the numbers as the dialog reads and shows them, and the order ports are listed in.
 #include "protocol/text.h"
 #include "serial/serial_posix.h"
 #include "tests/unit/harness.h"
@@ -31,17 +30,6 @@ TEST(Frames, SetFramesCarryTheLowEightBitsAndTheXorOfTheFirstThree) {
   EXPECT_EQ(VersionText(5), "0.05");
 }
 
-TEST(Frames, RepliesAreJudgedByHeaderSubCommandAndCount) {
-  const FrameBuffer reply = {0xF2, 0x01, 0x0A, 0xF9};
-  EXPECT_TRUE(IsReplyTo(reply, true, 4, SUB_XN_ADDRESS));
-  EXPECT_FALSE(IsReplyTo(reply, true, 3, SUB_XN_ADDRESS));  // the query's own bytes behind it
-  EXPECT_FALSE(IsReplyTo(reply, false, 4, SUB_XN_ADDRESS));
-  EXPECT_FALSE(IsReplyTo(reply, true, 4, SUB_BASE_ADDRESS));
-  EXPECT_TRUE(IsInterfaceReply({0x02, 0, 0, 0}, true));
-  EXPECT_FALSE(IsInterfaceReply({0x02, 0, 0, 0}, false));
-  EXPECT_FALSE(IsInterfaceReply({0xF0, 0xF0, 0, 0}, true));
-}
-
 TEST(Text, ParseDecimal) {
   const struct {
     std::string text;
@@ -71,30 +59,6 @@ TEST(Ports, ListedInNaturalOrder) {
   std::sort(names.begin(), names.end(), NaturalLess);
   EXPECT_EQ(names,
             (std::vector<std::string>{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
-}
-
-TEST(InterfaceModel, AnswersWholeFramesAtItsOwnRateOnly) {
-  const struct {
-    const char* name;
-    Bytes in;
-    std::uint32_t rate;
-    Bytes out;
-  } cases[] = {
-      {"interface query", kQuery, 57600, {0x02, 0x10, 102, 0x02 ^ 0x10 ^ 102}},
-      {"address query", kValueQueries[1], 57600, {0xF2, 0x01, 0x01, 0xF2}},
-      {"another rate", kQuery, 9600, {}},
-      {"bad check byte", {0xF2, 0x01, 0xFF, 0x00}, 57600, {}},
-      {"noise, then a frame", {0x55, 0xF0, 0xF0}, 57600, {0x02, 0x10, 102, 0x02 ^ 0x10 ^ 102}},
-      {"half a frame", {0xF2, 0x01}, 57600, {}},
-  };
-  for (const auto& c : cases) {
-    InterfaceModel model;
-    EXPECT_EQ(model.Receive(c.in.data(), c.in.size(), c.rate), c.out) << c.name;
-  }
-  InterfaceModel model;  // a frame split over two writes is still one frame
-  model.Receive(kOpen.data(), 2, 57600);
-  EXPECT_EQ(model.Receive(kOpen.data() + 2, 2, 57600), kOpen);
-  EXPECT_TRUE(model.IsOpen());
 }
 
 }  // namespace
