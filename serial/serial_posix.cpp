@@ -37,9 +37,42 @@ std::string GroupName(gid_t gid) {
   return std::to_string(gid);
 }
 
-// The first other process with the device open, found as fuser finds it: "comm (pid N)", or
-// empty. Processes whose descriptors we may not read are passed over.
-std::string FindHolder(dev_t device) {
+std::string ProcessName(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string comm;
+  std::getline(in, comm);
+  return (comm.empty() ? "" : comm + " ") + "(pid " + std::to_string(pid) + ")";
+}
+
+// The other process holding an flock() on the node, from the kernel's table of locks; 0 if none.
+long LockHolder(const struct stat& node) {
+  std::ifstream in("/proc/locks");
+  std::string line;
+  while (std::getline(in, line)) {
+    // "1: FLOCK  ADVISORY  WRITE 245 00:17:7 0 EOF"; waiting requests carry "->" and hold nothing.
+    std::istringstream fields(line);
+    std::string id, type, mode, access, where;
+    long pid = 0;
+    unsigned devMajor = 0, devMinor = 0;
+    unsigned long inode = 0;
+    if (line.find("->") != std::string::npos ||
+        !(fields >> id >> type >> mode >> access >> pid >> where) || type != "FLOCK" ||
+        std::sscanf(where.c_str(), "%x:%x:%lu", &devMajor, &devMinor, &inode) != 3)
+      continue;
+    if (devMajor == major(node.st_dev) && devMinor == minor(node.st_dev) && inode == node.st_ino &&
+        pid != static_cast<long>(getpid()))
+      return pid;
+  }
+  return 0;
+}
+
+// The program holding the device: the one with its lock, or else the first other process with
+// it open, found as fuser finds it: "comm (pid N)", or empty. Processes whose descriptors we may
+// not read are passed over.
+std::string FindHolder(const struct stat& node) {
+  if (const long pid = LockHolder(node))
+    return ProcessName(pid);
+  const dev_t device = node.st_rdev;
   DIR* proc = opendir("/proc");
   if (!proc)
     return {};
@@ -67,12 +100,8 @@ std::string FindHolder(dev_t device) {
               S_ISCHR(st.st_mode) && st.st_rdev == device;
     }
     closedir(fds);
-    if (!holds)
-      continue;
-    std::ifstream in(base + "/comm");
-    std::string comm;
-    std::getline(in, comm);
-    holder = (comm.empty() ? "" : comm + " ") + "(pid " + std::to_string(pid) + ")";
+    if (holds)
+      holder = ProcessName(pid);
   }
   closedir(proc);
   return holder;
@@ -90,7 +119,7 @@ PortError FromErrno(int err, const struct stat* node) {
     case EBUSY:
       e.problem = PortProblem::Busy;
       if (node)
-        e.holder = FindHolder(node->st_rdev);
+        e.holder = FindHolder(*node);
       break;
     case ENOENT:
     case ENOTDIR:
@@ -136,10 +165,10 @@ DriverKind DriverOf(dev_t device) {
   return any ? DriverKind::NotAPort : DriverKind::Unknown;
 }
 
-PortError Busy(dev_t device) {
+PortError Busy(const struct stat& node) {
   PortError e;
   e.problem = PortProblem::Busy;
-  e.holder = FindHolder(device);
+  e.holder = FindHolder(node);
   return e;
 }
 
@@ -176,14 +205,14 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     close(fd);
-    e = err == EWOULDBLOCK ? Busy(opened.st_rdev) : FromErrno(err, &opened);
+    e = err == EWOULDBLOCK ? Busy(opened) : FromErrno(err, &opened);
     return {};
   }
   // Root opens past another program's TIOCEXCL; it must not take the port all the same.
   int taken = 0;
   if (ioctl(fd, TIOCGEXCL, &taken) == 0 && taken) {
     close(fd);
-    e = Busy(opened.st_rdev);
+    e = Busy(opened);
     return {};
   }
   e = PortError{};
