@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Performance bench: every conversation timed against the floor its time-outs set.
 #
-#   bash bench/run.sh            build, run (about 5 minutes), print the tables, write
+#   bash bench/run.sh            build, run (about 4 minutes), print the tables, write
 #                                bench/results.json
-#   bash bench/run.sh find       only valdrix-config find over 1, 8 and 32 ports (about 2
-#                                minutes); the other figures in results.json stay
+#   bash bench/run.sh find       only valdrix-config find over 1, 8 and 32 ports (about a
+#                                minute); the other figures in results.json stay
 #
 # Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
 # find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
