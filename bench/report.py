@@ -6,6 +6,8 @@ bytes and ends at its total time-out, 1000 + 4 x 1 ms. A drain ends with a one-b
 gets nothing, and that read ends at its own total time-out, 1000 + 1 x 1 ms: the 1000 ms gap
 limit counts only between bytes of one read, and every byte of a drain is read by its own call.
 valdrix-sim answers at once (--reply-delay 0), so no device time is added.
+find's floor is its slowest port's conversation: a silent port reads five rates in vain, the
+interface at 57600 three, then drains after the open and after the close.
 """
 import argparse
 import datetime
@@ -20,6 +22,10 @@ POSIX_RATIO = 1.02
 WINE_RATIO = 1.05
 POSIX_CPU_MS = 20.0
 EXE_BYTES = 300 * 1000
+FIND_RATIO = {8: 1.05, 32: 1.10}  # up to so many ports
+FIND_CPU_MS = 50.0
+FIND_SILENT_PORT = (5, 0)  # silent reads, drains
+FIND_INTERFACE_PORT = {57600: (3, 2)}
 
 
 def floor_ms(silent_reads, drains):
@@ -43,13 +49,81 @@ def verdict(ok):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--posix", required=True)
+    parser.add_argument("--posix")
     parser.add_argument("--wine")
+    parser.add_argument("--find")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
+    # A part not run keeps its figures from the last run.
+    results = {}
+    if os.path.exists(args.out):
+        with open(args.out) as f:
+            results = json.load(f)
+    if args.posix:
+        report_conversations(args, results)
+    if args.find:
+        with open(args.find) as f:
+            results["find"] = find_rows(json.load(f))
+    with open(args.out, "w") as f:
+        json.dump(results, f, indent=2)
+        f.write("\n")
+    if args.find:
+        print_find(results["find"])
+
+
+def machine():
+    return {"cpu": cpu_model(), "nproc": os.cpu_count(), "arch": platform.machine(),
+            "kernel": platform.release()}
+
+
+def today():
+    return datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d")
+
+
+def find_rows(samples):
+    rows = []
+    for size in samples["sizes"]:
+        ports = [FIND_INTERFACE_PORT[size["interface_rate"]]] + \
+            [FIND_SILENT_PORT] * size["silent_ports"]
+        floors = [floor_ms(*p) for p in ports]
+        wall = statistics.median(size["wall_ms"])
+        limit = min((r for n, r in FIND_RATIO.items() if size["ports"] <= n), default=1.10)
+        rows.append({
+            "ports": size["ports"], "runs": len(size["wall_ms"]), "floor_ms": max(floors),
+            "median_wall_ms": round(wall, 1), "ratio": round(wall / max(floors), 4),
+            "sequential_ms": sum(floors),
+            "median_cpu_ms": round(statistics.median(size["cpu_ms"]), 2),
+            "max_cpu_ms": round(max(size["cpu_ms"]), 2), "wall_ms": size["wall_ms"],
+            "cpu_ms": size["cpu_ms"], "faults": size["faults"],
+            "target": verdict(wall / max(floors) <= limit and max(size["cpu_ms"]) < FIND_CPU_MS
+                              and not size["faults"]),
+        })
+    return {"date": today(), "machine": machine(),
+            "targets": {"ratio_up_to_ports": FIND_RATIO, "cpu_ms": FIND_CPU_MS},
+            "sizes": rows}
+
+
+def print_find(find):
+    m = find["machine"]
+    print(f"valdrix-config find, measured {find['date']} on {m['cpu']}, {m['nproc']} CPUs:")
+    print("| ports | floor ms | median wall ms | ratio | one after another ms | CPU ms | target |")
+    print("|---:|---:|---:|---:|---:|---:|---|")
+    for r in find["sizes"]:
+        print(f"| {r['ports']} | {r['floor_ms']} | {r['median_wall_ms']} | {r['ratio']:.4f} "
+              f"| {r['sequential_ms']} | {r['median_cpu_ms']} (max {r['max_cpu_ms']}) "
+              f"| {r['target']} |")
+    for r in find["sizes"]:
+        for fault in r["faults"]:
+            print(f"fault with {r['ports']} ports: {fault}")
+
+
+def report_conversations(args, results):
     with open(args.posix) as f:
         posix = json.load(f)
+    # Without wine its figures go, rather than stay from an older run.
+    results.pop("wine", None)
+    results.pop("exe_bytes", None)
     rows = []
     for conv in posix["conversations"]:
         floor = floor_ms(conv["silent_reads"], conv["drains"])
@@ -89,17 +163,15 @@ def main():
                 "target": verdict(wall / floor <= WINE_RATIO),
             })
 
-    now = datetime.datetime.now(datetime.timezone.utc)
-    results = {
-        "date": now.strftime("%Y-%m-%d"),
-        "machine": {"cpu": cpu_model(), "nproc": os.cpu_count(), "arch": platform.machine(),
-                    "kernel": platform.release()},
+    results.update({
+        "date": today(),
+        "machine": machine(),
         "floors": {"silent_read_ms": SILENT_READ_MS, "drain_ms": DRAIN_MS,
                    "sim_reply_delay_ms": posix["reply_delay_ms"]},
         "targets": {"posix_ratio": POSIX_RATIO, "wine_ratio": WINE_RATIO,
                     "posix_cpu_ms": POSIX_CPU_MS, "exe_bytes": EXE_BYTES},
         "conversations": rows,
-    }
+    })
     if wine:
         startup = [run["startup_ms"] for run in wine["runs"]]
         results["wine"] = {
@@ -108,9 +180,6 @@ def main():
             "exit_codes": [run["exit_code"] for run in wine["runs"]],
         }
         results["exe_bytes"] = wine["exe_bytes"]
-    with open(args.out, "w") as f:
-        json.dump(results, f, indent=2)
-        f.write("\n")
 
     m = results["machine"]
     print(f"Measured {results['date']} on {m['cpu']}, {m['nproc']} CPUs, {m['arch']}.")

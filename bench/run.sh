@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Performance bench: every conversation timed against the floor its time-outs set.
 #
-#   bash bench/run.sh            build, run (about 3 minutes), print the table, write
+#   bash bench/run.sh            build, run (about 4 minutes), print the tables, write
 #                                bench/results.json
+#   bash bench/run.sh find       only valdrix-config find over 1, 8 and 32 ports (about a
+#                                minute); the other figures in results.json stay
 #
-# Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), BENCH_NATIVE_DIR and
+# Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
+# find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
 # BENCH_WIN32_DIR (build directories, default build/bench-native and build/bench-win32, made
 # from the native and win32 presets). Without wine the Wine rows are left out.
 # Not part of the test command: a slow machine misses the targets without a fault in the code.
@@ -15,6 +18,8 @@ native=${BENCH_NATIVE_DIR:-build/bench-native}
 win32=${BENCH_WIN32_DIR:-build/bench-win32}
 runs=${RUNS:-5}
 wine_runs=${WINE_RUNS:-3}
+only=${1:-all}
+[ "$only" = all ] || [ "$only" = find ] || { echo "usage: bash bench/run.sh [find]" >&2; exit 2; }
 
 configure() {  # preset, directory
   if [ -f "$2/CMakeCache.txt" ]; then
@@ -26,9 +31,10 @@ configure() {  # preset, directory
 
 echo "building ($native, $win32) ..." >&2
 configure native "$native"
-cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim >/dev/null
+cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim valdrix-config \
+  >/dev/null
 have_wine=0
-if command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
+if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
   configure win32 "$win32"
   cmake --build "$win32" -j2 --target valdrixconfig valdrix_driver >/dev/null
   have_wine=1
@@ -38,8 +44,17 @@ source tools/wine/lib.sh
 wine_work_dir
 trap wine_cleanup EXIT
 
-echo "POSIX backend: $runs runs of every conversation ..." >&2
-"$native/bench/valdrix_bench_conversations" "$runs" >"$wine_work/posix.json"
+parts=()
+if [ "$only" = all ]; then
+  echo "POSIX backend: $runs runs of every conversation ..." >&2
+  "$native/bench/valdrix_bench_conversations" "$runs" >"$wine_work/posix.json"
+  parts+=(--posix "$wine_work/posix.json")
+fi
+
+echo "valdrix-config find: ${FIND_PLAN:-1x5,8x5,32x3} (ports x runs) ..." >&2
+python3 bench/find.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
+  --plan "${FIND_PLAN:-1x5,8x5,32x3}" >"$wine_work/find.json"
+parts+=(--find "$wine_work/find.json")
 
 if [ "$have_wine" = 1 ]; then
   echo "Wine: prefix, then $wine_runs runs ..." >&2
@@ -59,7 +74,5 @@ if [ "$have_wine" = 1 ]; then
     --runs "$wine_runs" >"$wine_work/wine.json"
 fi
 
-wine_json=()
-[ "$have_wine" = 1 ] && wine_json=(--wine "$wine_work/wine.json")
-python3 bench/report.py --posix "$wine_work/posix.json" "${wine_json[@]}" \
-  --out "$root/bench/results.json"
+[ "$have_wine" = 1 ] && parts+=(--wine "$wine_work/wine.json")
+python3 bench/report.py "${parts[@]}" --out "$root/bench/results.json"
