@@ -43,13 +43,16 @@ PortError FromLastError(DWORD code) {
   return e;
 }
 
-// Opens name for this program alone, and keeps the handle only when it is a communications
-// device: a file, NUL or the console is closed again before anything is written to it.
-HANDLE OpenExclusive(const std::string& name, PortError* error, unsigned long* systemError) {
+// Opens name and keeps the handle only when it is a communications device: a file, NUL or the
+// console is closed again before anything is written to it. Windows gives a COM port to one
+// program at a time whatever the share mode; the probe asks for none, the conversations for
+// FILE_SHARE_READ, as the window always has.
+HANDLE OpenChecked(const std::string& name, DWORD share, PortError* error,
+                   unsigned long* systemError) {
   PortError local;
   PortError& e = error ? *error : local;
   e = PortError{};
-  const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+  const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, share,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
@@ -141,7 +144,7 @@ class Win32Serial final : public SerialBackend {
 
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error) override {
-    const HANDLE handle = OpenExclusive(name, error, nullptr);
+    const HANDLE handle = OpenChecked(name, FILE_SHARE_READ, error, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
       return nullptr;
     auto port = std::make_unique<Win32Port>(handle);
@@ -154,7 +157,7 @@ class Win32Serial final : public SerialBackend {
 
 PortError ProbeComPort(const std::string& name, unsigned long* systemError) {
   PortError error;
-  const HANDLE handle = OpenExclusive(name, &error, systemError);
+  const HANDLE handle = OpenChecked(name, 0, &error, systemError);
   if (handle != INVALID_HANDLE_VALUE)
     CloseHandle(handle);
   return error;
