@@ -148,15 +148,16 @@ TEST(CliTrace, EveryCallWithItsPortRateAndTime) {
       rig.serial, trace, [&rig] { return rig.serial.NowUs(); }, true);
   std::vector<std::string> lines;
   auto port = traced.OpenPort("COM3", 9600);
+  port->SetPortRate(19200);
   port->WriteFrame(kQuery.data(), 2);
   std::uint8_t reply[4];
   port->ReadFrame(reply, 4);
   port.reset();
   EXPECT_FALSE(traced.OpenPort("COM9", 9600));
   EXPECT_EQ(trace.str(),
-            "COM3: +0.000 s   9600  open COM3\nCOM3: +0.000 s   9600  > F0 F0\n"
-            "COM3: +1.004 s   9600  < (nothing: time-out)\nCOM3: +1.004 s   9600  close COM3\n"
-            "COM9: +1.004 s   9600  open COM9 failed\n");
+            "COM3: +0.000 s   9600  open COM3\nCOM3: +0.000 s  19200  rate 19200\n"
+            "COM3: +0.000 s  19200  > F0 F0\nCOM3: +1.004 s  19200  < (nothing: time-out)\n"
+            "COM3: +1.004 s  19200  close COM3\nCOM9: +1.004 s   9600  open COM9 failed\n");
 }
 
 }  // namespace
