@@ -1,5 +1,6 @@
 // The POSIX backend on a real pseudo-terminal: the time-outs in real time, the line settings the
-// other end sees, which ports are listed, and a vanished other end.
+// other end sees, which ports are listed, a second open in this process, and a vanished other end.
+// What it refuses to open and why is seen through valdrix-config (tests/cli).
 #include "serial/serial_posix.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,20 @@ TEST(PosixSerial, ListsOnlyPortsThatOpenExclusively) {
   close(held);
   EXPECT_EQ(std::find(whileHeld.begin(), whileHeld.end(), ports[0]), whileHeld.end());
   EXPECT_EQ(serial.EnumeratePorts(), ports);
+}
+
+TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
+  PtyPair pty;
+  PosixSerial serial;
+  auto first = serial.OpenPort(pty.slave, 9600);
+  ASSERT_TRUE(first);
+  PortError error;
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600, &error), nullptr);
+  EXPECT_EQ(error.problem, PortProblem::Busy);
+  EXPECT_EQ(error.holder, "");                           // never this program itself
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);  // the refused open left the hold
+  first.reset();
+  EXPECT_TRUE(serial.OpenPort(pty.slave, 9600));
 }
 
 TEST(PosixSerial, AVanishedOtherEndFailsReadsAndWritesAtOnce) {

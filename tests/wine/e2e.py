@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The real valdrixconfig.exe against valdrix-sim, in the Wine prefix e2e.sh prepared: real input,
-the Win32 serial port and COM names, the real message box, the exit code.
-Usage: e2e.py <exe> <driver.exe> <valdrix-sim> <work dir>"""
+"""The real valdrixconfig.exe and valdrix-config.exe against valdrix-sim, in the Wine prefix e2e.sh
+prepared: real input, the Win32 serial port and COM names, the real message box, the exit code.
+Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim> <work dir>"""
 import json
 import os
 import re
@@ -19,7 +19,7 @@ APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = 
 SELECT_PORT = "Status: Please select a COM port"
 ENTER_VALUES = "Status: Enter values and press Apply"
 RATES = (9600, 19200, 38400, 57600, 115200)
-EXE, DRIVER, SIM, WORK = sys.argv[1:5]
+EXE, CONSOLE, DRIVER, SIM, WORK = sys.argv[1:6]
 running = []  # processes to end when a scenario is over
 
 
@@ -169,8 +169,32 @@ def not_found_then_com12():
     sim12.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
 
 
+def console_find_and_a_file():
+    sim3 = Sim("com3", "--rate", "9600", "--address", "12", "--base", "40", "--count", "7",
+               "--version", "103")
+    sim4 = Sim("com4", "--silent")
+    r = subprocess.run(["wine", CONSOLE, "find", "COM3", "COM4"], capture_output=True, text=True,
+                       timeout=60)
+    check((r.returncode, r.stdout.replace("\r", "")) == (0, (
+        "port:                COM3\nrate:                9600\nversion:             1.03\n"
+        "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
+        "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
+    sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
+    sim4.expect([("F0 F0", rate) for rate in RATES])
+    # A file given as the port is refused before a byte is written to it.
+    notes = f"{os.environ['WINEPREFIX']}/drive_c/valdrix notes.txt"
+    with open(notes, "w") as f:
+        f.write("keep me\n")
+    os.utime(notes, (981173106, 981173106))
+    r = subprocess.run(["wine", CONSOLE, "show", "C:\\valdrix notes.txt"], capture_output=True,
+                       text=True, timeout=60)
+    check(r.returncode == 3 and open(notes).read() == "keep me\n"
+          and os.stat(notes).st_mtime == 981173106, f"a file as the port: {r}")
+
+
 def main():
-    for scenario in (escape_before_search, found_apply_close, not_found_then_com12):
+    for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
+                     console_find_and_a_file):
         started = time.monotonic()
         try:
             scenario()
