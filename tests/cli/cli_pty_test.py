@@ -26,10 +26,10 @@ def frames(rate, *triples):
 def conversation(rate, *writes):
     # The search (the query at each rate up to the answering one, the reads, the open frame), the
     # writes and the search that reads them back, the close.
-    search = ["F0 F0 @%d" % r for r in RATES[:RATES.index(rate) + 1]] + frames(
-        rate, (0xF2, 0xFD, 0), (0xF2, 1, 0xFF), (0xF2, 0xF1, 0xFF), (0xF2, 0xF2, 0xFF),
-        (0xF2, 0xFF, 1))
-    return search + (frames(rate, *writes) + search if writes else []) + frames(rate, (0xF2, 0xFF, 0))
+    search = ["F0 F0 @%d" % r for r in RATES[:RATES.index(rate) + 1]] + frames(rate, (
+        0xF2, 0xFD, 0), (0xF2, 1, 0xFF), (0xF2, 0xF1, 0xFF), (0xF2, 0xF2, 0xFF), (0xF2, 0xFF, 1))
+    return search + (frames(rate, *writes) + search if writes else []) + frames(rate, (
+        0xF2, 0xFF, 0))
 
 
 def write(path, text):

@@ -9,8 +9,8 @@ import subprocess
 import sys
 import time
 
-ID = {name: int(value) for name, value in re.findall(r"^#define (\w+) (\d+)$", open(
-    os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../dialog/controls.h")).read(), re.M)}
+ID = {name: int(value) for name, value in re.findall(r"^#define (\w+) (\d+)$", open(os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "../../dialog/controls.h")).read(), re.M)}
 APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = (
     ID[name] for name in ("IDOK", "IDCANCEL", "IDC_PORT", "IDC_RATE", "IDC_VERSION",
                           "IDC_XN_ADDRESS", "IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_MODULES8",
