@@ -1,26 +1,40 @@
 #!/usr/bin/env python3
-# valdrix-config against valdrix-sim at 9600 (the first rate searched) on a pseudo-terminal.
+# valdrix-config against valdrix-sim on pseudo-terminals, and against what is no port.
 # Usage: cli_pty_test.py <valdrix-config> <valdrix-sim> <case>
-import contextlib
+import fcntl
+import grp
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 
 CONFIG, SIM, CASE = sys.argv[1:4]
+TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
+RATES = (9600, 19200, 38400, 57600, 115200)
+ME = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
+running = []
 
 
-def frame(*data):
-    check = 0
-    for b in data:
-        check ^= b
-    return " ".join("%02X" % b for b in data + (check,))
+def frames(rate, *triples):
+    return ["%02X %02X %02X %02X @%d" % (a, b, c, a ^ b ^ c, rate) for a, b, c in triples]
 
 
-QUERIES = ["F0 F0"] + [frame(0xF2, sub, value) for sub, value in
-                       ((0xFD, 0), (0x01, 0xFF), (0xF1, 0xFF), (0xF2, 0xFF), (0xFF, 1))]
-CLOSE = frame(0xF2, 0xFF, 0)
+def conversation(rate, *writes):
+    # The search (the query at each rate up to the answering one, the reads, the open frame), the
+    # writes and the search that reads them back, the close.
+    search = ["F0 F0 @%d" % r for r in RATES[:RATES.index(rate) + 1]] + frames(rate, (
+        0xF2, 0xFD, 0), (0xF2, 1, 0xFF), (0xF2, 0xF1, 0xFF), (0xF2, 0xF2, 0xFF), (0xF2, 0xFF, 1))
+    return search + (frames(rate, *writes) + search if writes else []) + frames(rate, (
+        0xF2, 0xFF, 0))
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
 
 
 def check(ok, message):
@@ -28,77 +42,131 @@ def check(ok, message):
         sys.exit("FAIL: " + message)
 
 
-@contextlib.contextmanager
-def sim(*options):
-    # The terminal's path, and a function giving the frames the simulator received so far.
-    with tempfile.TemporaryDirectory(prefix="valdrix-cli-") as tmp:
-        log = os.path.join(tmp, "frames.log")
-        proc = subprocess.Popen([SIM, "--rate", "9600", "--log", log, *options],
-                                stdout=subprocess.PIPE, text=True)
-
-        def received():
-            with open(log) as f:
-                return [e["hex"] for e in map(json.loads, f) if e["dir"] == "rx"]
-        try:
-            yield proc.stdout.readline().strip(), received
-        finally:
-            proc.terminate()
-            proc.wait(timeout=5)
+def sim(rate=9600, *options):
+    # A terminal's path, and a function giving the frames valdrix-sim received there so far.
+    log = os.path.join(TMP, "frames%d.log" % len(running))
+    running.append(subprocess.Popen([SIM, "--rate", str(rate), "--log", log, *options],
+                                    stdout=subprocess.PIPE, text=True))
+    return running[-1].stdout.readline().strip(), lambda: [
+        "%s @%d" % (e["hex"], e["rate"]) for e in map(json.loads, open(log)) if e["dir"] == "rx"]
 
 
-def run(*args, status=0):
+def run(*args, status=0, env=None, user=()):
     # stderr is a pipe, not a terminal: no progress lines may appear on it.
-    r = subprocess.run([CONFIG, *args], capture_output=True, text=True, timeout=30)
-    check(r.returncode == status, "%s: exit status %d, expected %d\nstdout: %s\nstderr: %s"
-          % (" ".join(args), r.returncode, status, r.stdout, r.stderr))
+    r = subprocess.run([*user, CONFIG, *args], capture_output=True, text=True, timeout=30, env=env)
+    check(r.returncode == status, "%s: exit status %d\nstdout: %s\nstderr: %s"
+          % (" ".join(args), r.returncode, r.stdout, r.stderr))
     return r
 
 
-def case_show_text():
-    with sim("--address", "7", "--base", "12", "--count", "5", "--version", "105") as (path, rx):
-        r = run("show", path)
-        check(rx() == QUERIES + [CLOSE], "frames %s" % rx())
-    want = ("port:                %s\nrate:                9600\nversion:             1.05\n"
-            "XpressNet address:   7\nmodule base address: 12\n16-bit modules:      2\n"
-            "8-bit modules:       1\n" % path)
-    check((r.stdout, r.stderr) == (want, ""), "show printed %r, %r" % (r.stdout, r.stderr))
+def report(*values):
+    return ("port:                %s\nrate:                %s\nversion:             %s\n"
+            "XpressNet address:   %s\nmodule base address: %s\n16-bit modules:      %s\n"
+            "8-bit modules:       %s\n" % values)
 
 
 def case_show_json_trace():
-    with sim("--address", "31", "--base", "254", "--count", "254") as (path, rx):
-        r = run("--json", "show", path, "--trace")
-        frames = rx()
+    path, rx = sim(9600, "--address", "31", "--base", "254", "--count", "254")
+    r = run("--json", "show", path, "--trace")
+    check(rx() == conversation(9600), "frames %s" % rx())
     want = {"port": path, "rate": 9600, "version": "1.02", "address": 31, "base": 254,
             "modules16": 127, "modules8": 0}
     check(json.loads(r.stdout) == want, "json %s" % r.stdout)
     lines = r.stderr.splitlines()
-    sent = [line.split("> ", 1)[1] for line in lines if "  > " in line]
-    check(sent == frames, "traced %s, simulator received %s" % (sent, frames))
+    sent = ["%s @9600" % line.split("> ", 1)[1] for line in lines if "  > " in line]
+    check(sent == rx(), "traced %s" % sent)
     check("< F2 F2 FE " in r.stderr and all(" 9600  " in line for line in lines), r.stderr)
 
 
 def case_set():
-    with sim("--address", "7", "--base", "12", "--count", "5") as (path, rx):
-        r = run("set", path, "--address", "9", "--base", "30", "--modules16", "3",
-                "--modules8", "0")
-        writes = [frame(0xF2, 0x01, 9), frame(0xF2, 0xF1, 30), frame(0xF2, 0xF2, 6)]
-        check(rx() == QUERIES + writes + QUERIES + [CLOSE], "frames %s" % rx())
-    check("XpressNet address:   9\nmodule base address: 30\n16-bit modules:      3\n"
-          "8-bit modules:       0\n" in r.stdout, "set printed:\n" + r.stdout)
+    path, rx = sim(9600, "--address", "7", "--base", "12", "--count", "5")
+    r = run("set", path, "--address", "9", "--base", "30", "--modules16", "3", "--modules8", "0")
+    check(rx() == conversation(9600, (0xF2, 1, 9), (0xF2, 0xF1, 30), (0xF2, 0xF2, 6)), str(rx()))
+    check(r.stdout == report(path, 9600, "1.02", 9, 30, 3, 0), "set printed:\n" + r.stdout)
 
 
-def case_refused():
-    with sim() as (path, rx):
-        r = run("set", path, "--address", "32", status=2)
-        check("--address" in r.stderr and not r.stdout and not rx(), "%r %s" % (r.stderr, rx()))
+def case_find():
+    # Every port searched at once, each in a conversation of its own; ports this process holds
+    # (with flock, with TIOCEXCL) and what is no port are passed over unopened.
+    silent = [sim(57600, "--silent") for _ in range(2)]
+    found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
+    fds = [os.openpty()[1] for _ in range(2)]
+    fcntl.flock(fds[0], fcntl.LOCK_EX)
+    fcntl.ioctl(fds[1], termios.TIOCEXCL)
+    held = [os.ttyname(fd) for fd in fds]
+    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0]]
+    start = time.monotonic()
+    r = run("find", *ports)
+    elapsed = time.monotonic() - start
+    verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
+                    for p in held] + [(TMP, "not a serial port")])
+    want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
+        "%s: %s\n" % (p, verdicts[p]) for p in ports if p != found)
+    check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
+    check(rx() == conversation(57600), "frames %s" % rx())
+    for _, quiet in silent:
+        check(quiet() == ["F0 F0 @%d" % r for r in RATES], "frames %s" % quiet())
+    # A silent port takes five 1 s read time-outs; one after another these would take over 14 s.
+    check(elapsed < 7.5, "find took %.1f s" % elapsed)
 
 
-def case_not_found():
-    with sim("--silent") as (path, rx):
-        r = run("set", path, "--address", "3", status=5)
-        check(rx() == ["F0 F0"] * 5, "frames %s" % rx())
-    check((r.stdout, r.stderr) == ("", "No Valdrix found on %s\n" % path), r.stderr)
+def case_not_a_port():
+    # Refused from what the path is, never opened: no byte reaches a file or a FIFO's reader.
+    notes, fifo = os.path.join(TMP, "notes.txt"), os.path.join(TMP, "fifo")
+    write(notes, "keep\n")
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    paths = (notes, fifo, "/dev/null")
+    before = [(s.st_size, s.st_mtime_ns) for s in map(os.stat, paths)]
+    for path in paths:  # refused; the lines of find below say why
+        run("show", path, status=3)
+    r = run("find", *paths, status=5)
+    check(r.stdout == "".join("%s: not a serial port\n" % p for p in paths), r.stdout)
+    check([(s.st_size, s.st_mtime_ns) for s in map(os.stat, paths)] == before, "touched")
+    check(open(notes).read() == "keep\n" and os.read(reader, 1) == b"", "written to")
 
 
-globals()["case_" + CASE]()
+def case_permission():
+    # As a user outside the port's group; only root can become one.
+    user = next((u for u in (["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"],
+                             ["runuser", "-u", "nobody", "--"]) if shutil.which(u[0])), None)
+    if os.geteuid() or not user or "dialout" not in [g.gr_name for g in grp.getgrall()]:
+        sys.exit(print("skipped: needs root, setpriv or runuser, and a dialout group") or 77)
+    path = os.ttyname(os.openpty()[1])
+    os.chown(path, 0, grp.getgrnam("dialout").gr_gid)
+    os.chmod(path, 0o660)
+    r = run("show", path, status=3, user=user)
+    check(r.stderr == "Could not open %s: permission denied (group dialout)\nAdd your user to the "
+          "group dialout: sudo usermod -aG dialout $USER, then log out and in again.\n" % path,
+          r.stderr)
+
+
+def case_list_long():
+    # list -l on a fake system tree: a USB adapter's ids, strings and by-id link.
+    usb = TMP + "/sys/devices/pci0000:00/usb1/1-2"
+    for d in (usb + "/1-2:1.0/ttyUSB0", TMP + "/sys/class/tty/ttyUSB0", TMP + "/dev/serial/by-id"):
+        os.makedirs(d)
+    for name, value in (("idVendor", "1a86"), ("idProduct", "7523"), ("manufacturer", "Acme"),
+                        ("product", "USB Serial"), ("serial", "AW-0042")):
+        write("%s/%s" % (usb, name), value + "\n")
+    os.symlink("../../../devices/pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0",
+               TMP + "/sys/class/tty/ttyUSB0/device")
+    os.symlink(sim()[0], TMP + "/dev/ttyUSB0")
+    os.symlink("../../ttyUSB0", TMP + "/dev/serial/by-id/usb-Acme-port0")
+    write(TMP + "/dev/ttyUSB1", "")  # no port: left out
+    r = run("--json", "list", "-l", env=dict(os.environ, VALDRIX_SYSROOT=TMP))
+    check(json.loads(r.stdout) == [{
+        "port": TMP + "/dev/ttyUSB0", "by_id": TMP + "/dev/serial/by-id/usb-Acme-port0",
+        "vendor_id": "1a86", "product_id": "7523", "manufacturer": "Acme", "product": "USB Serial",
+        "serial": "AW-0042", "description": None, "state": "free", "holder": None,
+        "group": None}], r.stdout)
+
+
+try:
+    globals()["case_" + CASE]()
+finally:
+    for process in running:
+        process.terminate()
+        process.wait(5)
+    shutil.rmtree(TMP)
 print("ok: " + CASE)

@@ -98,21 +98,17 @@ def check_manifest(data):
           "no dependency on common controls 6 for X86")
 
 
-def main():
-    exe, objdump = sys.argv[1:3]
-    out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
-    dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
-    check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},
-          f"imports {sorted(dlls)}")
-    data = open(exe, "rb").read()
-    check(len(data) < 300 * 1024, f"{len(data)} bytes")
-    found = resources(data)
-    check_dialog(found[5])
-    check_version(found[16])
-    check_manifest(found[24])
-    print("\n".join(f"FAIL: {failure}" for failure in failures) or "ok")
-    sys.exit(1 if failures else 0)
+exe, objdump = sys.argv[1:3]
+out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
+dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
+check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},
+      f"imports {sorted(dlls)}")
+data = open(exe, "rb").read()
+check(len(data) < 300 * 1024, f"{len(data)} bytes")
+found = resources(data)
+check_dialog(found[5])
+check_version(found[16])
+check_manifest(found[24])
+print("\n".join(f"FAIL: {failure}" for failure in failures) or "ok")
+sys.exit(1 if failures else 0)
 
-
-if __name__ == "__main__":
-    main()

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The real valdrixconfig.exe against valdrix-sim, in the Wine prefix e2e.sh prepared: real input,
-the Win32 serial port and COM names, the real message box, the exit code.
-Usage: e2e.py <exe> <driver.exe> <valdrix-sim> <work dir>"""
+"""The real valdrixconfig.exe and valdrix-config.exe against valdrix-sim, in the Wine prefix e2e.sh
+prepared: real input, the Win32 serial port and COM names, the real message box, the exit code.
+Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim> <work dir>"""
 import json
 import os
 import re
@@ -9,9 +9,8 @@ import subprocess
 import sys
 import time
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-ID = {name: int(value) for name, value in re.findall(
-    r"^#define (\w+) (\d+)$", open(f"{ROOT}/dialog/controls.h").read(), re.M)}
+ID = {name: int(value) for name, value in re.findall(r"^#define (\w+) (\d+)$", open(os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "../../dialog/controls.h")).read(), re.M)}
 APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = (
     ID[name] for name in ("IDOK", "IDCANCEL", "IDC_PORT", "IDC_RATE", "IDC_VERSION",
                           "IDC_XN_ADDRESS", "IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_MODULES8",
@@ -19,7 +18,7 @@ APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = 
 SELECT_PORT = "Status: Please select a COM port"
 ENTER_VALUES = "Status: Enter values and press Apply"
 RATES = (9600, 19200, 38400, 57600, 115200)
-EXE, DRIVER, SIM, WORK = sys.argv[1:5]
+EXE, CONSOLE, DRIVER, SIM, WORK = sys.argv[1:6]
 running = []  # processes to end when a scenario is over
 
 
@@ -29,8 +28,7 @@ def check(condition, message):
 
 
 def search_frames(rate):
-    """The interface query at each rate up to the answering one, then the version, address,
-    base and count queries and the open frame at that rate."""
+    # The query at each rate up to the answering one, the reads and the open frame at that one.
     return ([("F0 F0", r) for r in RATES[:RATES.index(rate) + 1]] +
             [(f, rate) for f in ("F2 FD 00 0F", "F2 01 FF 0C", "F2 F1 FF FC", "F2 F2 FF FF",
                                  "F2 FF 01 0C")])
@@ -47,8 +45,7 @@ class Sim:
 
     def received(self):
         with open(self.log) as log:
-            entries = [json.loads(line) for line in log if line.strip()]
-        return [(e["hex"], e["rate"], e["t"]) for e in entries if e["dir"] == "rx"]
+            return [(e["hex"], e["rate"], e["t"]) for e in map(json.loads, log) if e["dir"] == "rx"]
 
     def expect(self, frames, count_timeout=0):
         deadline = time.monotonic() + count_timeout
@@ -66,28 +63,20 @@ class Program:
         running.extend((self.process, self.driver))
         self.do("wait 30000")
 
-    def ask(self, line):
+    def do(self, line):
         self.driver.stdin.write(line + "\n")
         answer = json.loads(self.driver.stdout.readline())
-        return answer["code"], answer["lines"]
-
-    def do(self, line):
-        code, lines = self.ask(line)
-        check(code == 0, f"driver {line}: {lines}")
-        return lines
+        check(answer["code"] == 0, f"driver {line}: {answer['lines']}")
+        return answer["lines"]
 
     def expect(self, enabled, values):
-        """enabled: the ids of the enabled controls; values: the texts (a list's current entry)
-        that are not empty."""
+        # enabled: the ids of the enabled controls; values: the texts that are not empty
         dump = {int(i): c for i, c in json.loads(self.do("dump")[0]).items()}
         for id_ in (APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS):
             got = (dump[id_]["enabled"], dump[id_].get("current", dump[id_]["text"]) or "")
             want = (id_ in enabled, values.get(id_, {APPLY: "Apply", CLOSE: "Close"}.get(id_, "")))
             check(got == want, f"control {id_}: (enabled, text) {got}, expected {want}")
         return dump
-
-    def wait_status(self, text):
-        self.do(f"waitstatus 30000 {text}")
 
     def click(self, id_):
         left, top, right, bottom = map(int, self.do(f"rect {id_}")[0].split())
@@ -99,10 +88,9 @@ class Program:
         check(self.process.wait(20) == 0, f"exit code {self.process.returncode}")
 
 
-def found(port, rate, version, address, base, modules16, modules8):
-    return {PORT: port, RATE: str(rate), VERSION: version, ADDRESS: str(address),
-            BASE: str(base), MODULES16: str(modules16), MODULES8: str(modules8),
-            STATUS: ENTER_VALUES}
+def found(*values):  # port, rate, version, address, base, 16-bit and 8-bit modules
+    return dict(zip((PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS),
+                    map(str, values + (ENTER_VALUES,))))
 
 
 FOUND_ENABLED = {CLOSE, ADDRESS, BASE, MODULES16, MODULES8, STATUS}
@@ -130,7 +118,7 @@ def found_apply_close():
         check(time.monotonic() < deadline, "the port list did not drop down")
         time.sleep(0.1)
     subprocess.run(["xdotool", "key", "Down", "Return"], check=True)
-    program.wait_status(ENTER_VALUES)
+    program.do(f"waitstatus 30000 {ENTER_VALUES}")
     sim.expect(search_frames(57600))
     times = [frame[2] for frame in sim.received()]
     check(all(b - a >= 0.9 for a, b in zip(times[:3], times[1:4])), f"silent rates {times[:4]}")
@@ -142,7 +130,7 @@ def found_apply_close():
     wire = search_frames(57600) + [("F2 01 07 F4", 57600), ("F2 F1 21 22", 57600),
                                    ("F2 F2 05 05", 57600)] + search_frames(57600)
     sim.expect(wire, 30)
-    program.wait_status(ENTER_VALUES)
+    program.do(f"waitstatus 30000 {ENTER_VALUES}")
     program.expect(FOUND_ENABLED, found("COM3", 57600, "1.02", 7, 33, 2, 1))
     program.do(f"press {CLOSE}")
     program.expect_exit()
@@ -162,15 +150,41 @@ def not_found_then_com12():
     program.expect({CLOSE, PORT, STATUS}, {PORT: "COM3", STATUS: SELECT_PORT})
     sim3.expect([("F0 F0", rate) for rate in RATES])
     program.do(f"choose {PORT} COM12")  # opened as \\.\COM12
-    program.wait_status(ENTER_VALUES)
+    program.do(f"waitstatus 30000 {ENTER_VALUES}")
     program.expect(FOUND_ENABLED, found("COM12", 9600, "1.00", 10, 1, 1, 1))
     program.do("close")  # WM_CLOSE, as from the window's close box
     program.expect_exit()
     sim12.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
 
 
+def console(*args):
+    return subprocess.run(["wine", CONSOLE, *args], capture_output=True, text=True, timeout=60)
+
+
+def console_find_and_a_file():
+    # valdrix-config.exe: find on two ports at once, and a file given as the port.
+    sim3 = Sim("com3", "--rate", "9600", "--address", "12", "--base", "40", "--count", "7",
+               "--version", "103")
+    sim4 = Sim("com4", "--silent")
+    r = console("find", "COM3", "COM4")
+    check((r.returncode, r.stdout.replace("\r", "")) == (0, (
+        "port:                COM3\nrate:                9600\nversion:             1.03\n"
+        "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
+        "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
+    sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
+    sim4.expect([("F0 F0", rate) for rate in RATES])
+    notes = f"{os.environ['WINEPREFIX']}/drive_c/valdrix notes.txt"
+    with open(notes, "w") as f:
+        f.write("keep me\n")
+    os.utime(notes, (981173106, 981173106))
+    r = console("show", "C:\\valdrix notes.txt")
+    check(r.returncode == 3 and open(notes).read() == "keep me\n"
+          and os.stat(notes).st_mtime == 981173106, f"a file as the port: {r}")
+
+
 def main():
-    for scenario in (escape_before_search, found_apply_close, not_found_then_com12):
+    for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
+                     console_find_and_a_file):
         started = time.monotonic()
         try:
             scenario()
@@ -186,5 +200,4 @@ def main():
     return 0
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+sys.exit(main())

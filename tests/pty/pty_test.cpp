@@ -1,0 +1,296 @@
+// The POSIX backend on real pseudo-terminals: the time-outs in real time, the line settings the
+// other end sees, which ports are listed, a second open in this process, and the other end
+// vanishing, alone and under the conversations. What it refuses to open, and why, is seen through
+// valdrix-config (tests/cli).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conversations/config_dialog.h"
+#include "conversations/configurator.h"
+#include "dialog/controls.h"
+#include "dialog/memory_dialog.h"
+#include "serial/serial_posix.h"
+
+namespace valdrix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A pseudo-terminal whose master the test holds; the code under test opens the slave by path.
+struct PtyPair {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  std::string slave =
+      master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
+  ~PtyPair() { CloseMaster(); }
+  void CloseMaster() {
+    if (master >= 0)
+      close(master);
+    master = -1;
+  }
+};
+
+// valdrix-sim started with the given options, logging to Log() and reached through Link(), both
+// in a directory of its own; Path() is the terminal it printed. Killed, and the directory removed,
+// when destroyed.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> options) {
+    char dir[] = "/tmp/valdrix-pty-XXXXXX";
+    dir_ = mkdtemp(dir) ? dir : "";
+    options.insert(options.end(), {"--log", Log(), "--link", Link()});
+    int out[2];
+    if (dir_.empty() || pipe2(out, O_CLOEXEC) != 0)
+      return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
+      dup2(out[1], STDOUT_FILENO);
+      std::vector<char*> argv{const_cast<char*>(VALDRIX_SIM_PATH)};
+      for (const std::string& o : options)
+        argv.push_back(const_cast<char*>(o.c_str()));
+      argv.push_back(nullptr);
+      execv(VALDRIX_SIM_PATH, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    char c = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
+      path_ += c;
+    close(out[0]);
+  }
+  ~SimProcess() {
+    Kill();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  const std::string& Path() const { return path_; }
+  std::string Log() const { return dir_ + "/frames.jsonl"; }
+  std::string Link() const { return dir_ + "/tty"; }
+
+  void Kill() {
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0)
+      waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+// How many frames valdrix-sim logged as received.
+std::size_t ReceivedFrames(const std::string& log) {
+  std::ifstream in(log);
+  std::size_t count = 0;
+  for (std::string line; std::getline(in, line);)
+    count += line.find("\"dir\":\"rx\"") != std::string::npos;
+  return count;
+}
+
+// How many files this process has open, to tell that nothing was left open.
+long OpenFiles() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
+// The other end sends `first` before the read begins and `later` this many milliseconds after.
+struct ReadCase {
+  const char* name;
+  std::size_t length;
+  std::string first;
+  int laterAtMs;
+  std::string later;
+  std::size_t count;
+  std::uint64_t endsAtMs;
+};
+
+TEST(PosixRead, EndsWhenTheTimeoutsSay) {
+  const ReadCase cases[] = {
+      {"Silent4", 4, "", 0, "", 0, TotalTimeoutMs(4)},
+      {"Silent300", 300, "", 0, "", 0, TotalTimeoutMs(300)},
+      // Line-discipline bytes (interrupt, XON, CR, erase) arrive as they were sent.
+      {"FullInPieces", 4, "\x03\x11", 150, "\x0D\x7F", 4, 150},
+      {"PartialEndsAfterLastByte", 600, "\x55", 300, "\x66", 2, 300 + READ_INTERVAL_MS},
+      {"GapsDoNotExtendTheTotal", 4, "\xF2\xFD", 600, "\x66", 3, TotalTimeoutMs(4)}};
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    auto port = PosixSerial().OpenPort(pty.slave, 57600);
+    ASSERT_TRUE(port);
+    std::vector<std::uint8_t> buffer(c.length);
+    ASSERT_EQ(write(pty.master, c.first.data(), c.first.size()), ssize_t(c.first.size()));
+    const Clock::time_point start = Clock::now();
+    std::thread sender([&] {
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(c.laterAtMs));
+      EXPECT_EQ(write(pty.master, c.later.data(), c.later.size()), ssize_t(c.later.size()));
+    });
+    const std::clock_t cpuBefore = std::clock();
+    const ReadResult result = port->ReadFrame(buffer.data(), buffer.size());
+    const double cpuMs = (std::clock() - cpuBefore) * 1000.0 / CLOCKS_PER_SEC;
+    const double elapsedMs = SecondsSince(start) * 1000;
+    sender.join();
+
+    EXPECT_TRUE(result.ok);
+    ASSERT_EQ(result.count, c.count);
+    EXPECT_GE(elapsedMs, c.endsAtMs - 2.0);
+    EXPECT_LE(elapsedMs, c.endsAtMs + 150.0);
+    EXPECT_LT(cpuMs, 20.0);  // poll() waits; a spinning loop would burn the whole second
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.count),
+              (c.first + c.later).substr(0, c.count));
+  }
+}
+
+TEST(PosixSerial, TheOtherEndSeesRaw8N1WithHandshakeAndEachRate) {
+  PtyPair pty;
+  auto port = PosixSerial().OpenPort(pty.slave, 9600);
+  ASSERT_TRUE(port);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(pty.master, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+            tcflag_t(CS8 | CRTSCTS | CLOCAL | CREAD));
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+  const std::pair<std::uint32_t, speed_t> steps[] = {
+      {9600, B9600},     {19200, B19200},  {38400, B38400}, {57600, B57600},
+      {115200, B115200}, {12345, B115200},  // a rate the line cannot take leaves it as it was
+      {9600, B9600}};
+  for (const auto& [rate, speed] : steps) {
+    port->SetPortRate(rate);
+    ASSERT_EQ(tcgetattr(pty.master, &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), speed) << rate;
+    EXPECT_EQ(cfgetispeed(&tio), speed) << rate;
+  }
+}
+
+TEST(PosixSerial, ListsOnlyPortsThatOpenExclusively) {
+  PosixSerial serial;
+  const Clock::time_point start = Clock::now();
+  const std::vector<std::string> ports = serial.EnumeratePorts();
+  EXPECT_LT(SecondsSince(start), 1.0);  // no port may block the listing
+  if (ports.empty())
+    GTEST_SKIP() << "no serial port on this machine to hold";
+  const int held = open(ports[0].c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  const std::vector<std::string> whileHeld = serial.EnumeratePorts();
+  close(held);
+  EXPECT_EQ(std::find(whileHeld.begin(), whileHeld.end(), ports[0]), whileHeld.end());
+  EXPECT_EQ(serial.EnumeratePorts(), ports);
+}
+
+TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
+  PtyPair pty;
+  PosixSerial serial;
+  auto first = serial.OpenPort(pty.slave, 9600);
+  ASSERT_TRUE(first);
+  PortError error;
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600, &error), nullptr);
+  EXPECT_EQ(error.problem, PortProblem::Busy);
+  EXPECT_EQ(error.holder, "");                           // never this program itself
+  EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);  // the refused open left the hold
+  first.reset();
+  EXPECT_TRUE(serial.OpenPort(pty.slave, 9600));
+}
+
+TEST(PosixSerial, AVanishedOtherEndFailsReadsAndWritesAtOnce) {
+  PtyPair pty;
+  auto port = PosixSerial().OpenPort(pty.slave, 57600);
+  ASSERT_TRUE(port);
+  const Clock::time_point start = Clock::now();
+  std::thread closer([&] {
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(200));
+    pty.CloseMaster();
+  });
+  std::uint8_t buffer[4] = {};
+  EXPECT_FALSE(port->ReadFrame(buffer, sizeof buffer).ok);  // waiting when it goes
+  closer.join();
+  EXPECT_FALSE(port->WriteFrame(buffer, sizeof buffer));
+  EXPECT_FALSE(port->ReadFrame(buffer, sizeof buffer).ok);
+  EXPECT_LT(SecondsSince(start), 0.5);
+}
+
+// The interface going away mid-conversation: valdrix-sim is killed (SIGKILL, so the terminal's
+// other end simply vanishes) once it has received a given number of frames; the conversation must
+// end at once with its outcome, not wait out time-outs, and close its port.
+struct UnplugCase {
+  const char* name;
+  int rate;
+  int replyDelayMs;
+  bool searchFirst;       // the interface is found and opened before the conversation
+  std::size_t killAfter;  // frames received within the conversation
+  Outcome (*conversation)(Configurator&);
+  Outcome::Kind outcome;
+};
+
+TEST(Unplug, TheConversationEndsAtOnceAndClosesThePort) {
+  const UnplugCase cases[] = {
+      // Killed during the read at 9600: the query at 19200 cannot be written.
+      {"DuringASilentRate", 115200, 2, false, 1, SearchInterface, Outcome::Kind::CouldNotWrite},
+      // Killed between the address query and its slow answer: found, the rest stays unread.
+      {"BeforeAValuesAnswer", 9600, 400, false, 3, SearchInterface, Outcome::Kind::Found},
+      // Killed while draining after the address frame: the base frame cannot be written.
+      {"DuringApplysDrain", 9600, 2, true, 1, WriteSettings, Outcome::Kind::CouldNotWrite}};
+  for (const UnplugCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(
+        {"--rate", std::to_string(c.rate), "--reply-delay", std::to_string(c.replyDelayMs)});
+    ASSERT_FALSE(sim.Path().empty());
+    MemoryDialog dialog;
+    PosixSerial serial;
+    Configurator cfg(dialog, serial);
+    FillLists(dialog, {sim.Link()});
+    dialog.SelectEntry(IDC_PORT, sim.Link());
+    const long openFiles = OpenFiles();
+    if (c.searchFirst) {
+      ASSERT_EQ(SearchInterface(cfg).kind, Outcome::Kind::Found);
+    }
+    const std::size_t before = ReceivedFrames(sim.Log());
+
+    Clock::time_point killedAt;
+    std::thread killer([&] {
+      const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(10);
+      while (ReceivedFrames(sim.Log()) < before + c.killAfter && Clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // another process's file
+      unlink(
+          sim.Link().c_str());  // first: no later open may reach a terminal that reuses the number
+      sim.Kill();
+      killedAt = Clock::now();
+    });
+    const Outcome outcome = c.conversation(cfg);
+    const Clock::time_point ended = Clock::now();
+    killer.join();
+
+    EXPECT_LT(std::chrono::duration<double>(ended - killedAt).count(), 0.5);
+    EXPECT_EQ(outcome.kind, c.outcome);
+    EXPECT_EQ(ReceivedFrames(sim.Log()), before + c.killAfter);
+    EXPECT_EQ(OpenFiles(), openFiles);
+  }
+}
+
+}  // namespace
+}  // namespace valdrix
