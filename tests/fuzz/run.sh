@@ -14,17 +14,8 @@ sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/in
 if [ ! -x "$binary" ] || [ -n "$(find protocol dialog conversations serial sim tests/fuzz \
   -type f -newer "$binary" -print -quit)" ]; then
   echo "== building $binary"
-  rm -f "$out"/*.o  # a source that fails to compile leaves no object, so the link fails too
-  for f in "${sources[@]}"; do
-    clang++ -std=c++17 -O1 -g -Wall -Wextra -Werror -fno-omit-frame-pointer \
-      -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all \
-      -I"$repo" -c "$f" -o "$out/$(echo "$f" | tr / _).o" &
-    [ "$(jobs -rp | wc -l)" -lt 2 ] || wait -n
-  done
-  wait
-  objs=()
-  for f in "${sources[@]}"; do objs+=("$out/$(echo "$f" | tr / _).o"); done
-  clang++ -fsanitize=fuzzer,address,undefined "${objs[@]}" -o "$binary"
+  clang++ -std=c++17 -O1 -g -Wall -Wextra -Werror -fno-omit-frame-pointer -I"$repo" \
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all "${sources[@]}" -o "$binary"
 fi
 [ "$seconds" = build ] && exit 0
 
