@@ -68,7 +68,6 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
 Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
                "valdrix-config"};
-  app.footer(kFooter);
   app.set_version_flag("--version", VersionText());
   app.require_subcommand(1);
   app.fallthrough();
@@ -91,6 +90,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   CLI::App* find = app.add_subcommand(
       "find", "search every PORT given, or every port that opens, all at once, and report each");
   find->add_option("PORT", options.ports, "serial ports (default: every port that opens)");
+  // After the commands: a command takes its parent's footer when it is made.
+  app.footer(kFooter);
   std::string address, base, modules16, modules8;
   // Taken as text and checked here, so that every refusal names its option the same way.
   CLI::Option* addressOption =
