@@ -74,9 +74,9 @@ void JsonNumber(std::ostream& out, const std::string& text) {
     out << ParseDecimal(text);
 }
 
-// {"key":value,...} from pairs whose values are already JSON.
-template <typename Writer>
-void JsonObject(std::ostream& out, std::initializer_list<std::pair<const char*, Writer>> fields) {
+// {"key":value,...}; each field writes its own value as JSON.
+using Field = std::function<void(std::ostream&)>;
+void JsonObject(std::ostream& out, std::initializer_list<std::pair<const char*, Field>> fields) {
   out << '{';
   const char* sep = "";
   for (const auto& [key, write] : fields) {
@@ -86,7 +86,6 @@ void JsonObject(std::ostream& out, std::initializer_list<std::pair<const char*, 
   }
   out << '}';
 }
-using Field = std::function<void(std::ostream&)>;
 Field Text(const std::string& t) {
   return [t](std::ostream& o) { JsonText(o, t); };
 }
@@ -95,21 +94,21 @@ Field Number(const std::string& t) {
 }
 
 void JsonReport(const Report& r, std::ostream& out) {
-  JsonObject<Field>(out, {{"port", Text(r.port)},
-                          {"rate", Number(r.rate)},
-                          {"version", Text(r.version)},
-                          {"address", Number(r.address)},
-                          {"base", Number(r.base)},
-                          {"modules16", Number(r.modules16)},
-                          {"modules8", Number(r.modules8)}});
+  JsonObject(out, {{"port", Text(r.port)},
+                   {"rate", Number(r.rate)},
+                   {"version", Text(r.version)},
+                   {"address", Number(r.address)},
+                   {"base", Number(r.base)},
+                   {"modules16", Number(r.modules16)},
+                   {"modules8", Number(r.modules8)}});
 }
 
 void JsonFailure(const std::string* port, const Failure& f, std::ostream& out) {
   if (port)
-    JsonObject<Field>(
-        out, {{"port", Text(*port)}, {"error", Text(f.message)}, {"reason", Text(f.reason)}});
+    JsonObject(out,
+               {{"port", Text(*port)}, {"error", Text(f.message)}, {"reason", Text(f.reason)}});
   else
-    JsonObject<Field>(out, {{"error", Text(f.message)}, {"reason", Text(f.reason)}});
+    JsonObject(out, {{"error", Text(f.message)}, {"reason", Text(f.reason)}});
 }
 
 std::string Hint(const PortError& e) {
@@ -242,17 +241,17 @@ void PrintDetails(const std::vector<PortDetails>& ports, bool json, std::ostream
     for (const PortDetails& p : ports) {
       out << sep;
       sep = ",";
-      JsonObject<Field>(out, {{"port", Text(p.name)},
-                              {"by_id", Text(p.byId)},
-                              {"vendor_id", Text(p.vendorId)},
-                              {"product_id", Text(p.productId)},
-                              {"manufacturer", Text(p.manufacturer)},
-                              {"product", Text(p.product)},
-                              {"serial", Text(p.serialNumber)},
-                              {"description", Text(p.description)},
-                              {"state", Text(StateText(p.state))},
-                              {"holder", Text(p.state.holder)},
-                              {"group", Text(p.state.group)}});
+      JsonObject(out, {{"port", Text(p.name)},
+                       {"by_id", Text(p.byId)},
+                       {"vendor_id", Text(p.vendorId)},
+                       {"product_id", Text(p.productId)},
+                       {"manufacturer", Text(p.manufacturer)},
+                       {"product", Text(p.product)},
+                       {"serial", Text(p.serialNumber)},
+                       {"description", Text(p.description)},
+                       {"state", Text(StateText(p.state))},
+                       {"holder", Text(p.state.holder)},
+                       {"group", Text(p.state.group)}});
     }
     out << "]\n";
     return;
