@@ -61,8 +61,6 @@ struct Failure {
   std::string verdict;  // in a word or two, for find's line about the port
 };
 Failure Explain(const std::string& port, const Outcome& outcome);
-// The verdict on a port that cannot be used: "permission denied (group dialout)", "in use by ...".
-std::string StateText(const PortError& state);
 
 // What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
 struct Report {

@@ -8,6 +8,7 @@
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "protocol/text.h"
+#include "serial/port_advice.h"
 
 namespace valdrix::cli {
 namespace {
@@ -109,23 +110,6 @@ void JsonFailure(const std::string* port, const Failure& f, std::ostream& out) {
                {{"port", Text(*port)}, {"error", Text(f.message)}, {"reason", Text(f.reason)}});
   else
     JsonObject(out, {{"error", Text(f.message)}, {"reason", Text(f.reason)}});
-}
-
-std::string Hint(const PortError& e) {
-  switch (e.problem) {
-    case PortProblem::Permission:
-      if (e.group.empty())
-        return "Ask for read and write access to the port.";
-      return "Add your user to the group " + e.group + ": sudo usermod -aG " + e.group +
-             " $USER, then log out and in again.";
-    case PortProblem::Busy:
-      return "Close the program that uses the port, or choose another port.";
-    case PortProblem::Missing:
-    case PortProblem::NotAPort:
-      return "Give a serial port: valdrix-config list -l shows them.";
-    default:
-      return {};
-  }
 }
 
 std::string ReasonFor(PortProblem problem) {
@@ -373,23 +357,6 @@ int StatusFor(const Outcome& outcome) {
       return EXIT_NOT_FOUND;
     default:
       return EXIT_OK;
-  }
-}
-
-std::string StateText(const PortError& state) {
-  switch (state.problem) {
-    case PortProblem::None:
-      return "free";
-    case PortProblem::Permission:
-      return "permission denied" + (state.group.empty() ? "" : " (group " + state.group + ")");
-    case PortProblem::Busy:
-      return "in use" + (state.holder.empty() ? " by another program" : " by " + state.holder);
-    case PortProblem::Missing:
-      return "no such port";
-    case PortProblem::NotAPort:
-      return "not a serial port";
-    default:
-      return Or(state.detail, "cannot be opened");
   }
 }
 

@@ -6,9 +6,10 @@ set -euo pipefail
 
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
-      help2man gzip dpkg-dev)
+      help2man gzip dpkg-dev nlohmann-json3-dev qt6-base-dev ser2net)
 if [ "${1:-}" = "--wine" ]; then
-  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick lintian man-db)
+  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick lintian man-db
+         desktop-file-utils appstream)
 fi
 
 need_i386=0
@@ -33,5 +34,7 @@ if [ "$(id -u)" != 0 ]; then
 fi
 echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q >/dev/null
-apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+# Another install may be running (a second checkout, a helper script): wait for its lock.
+lock=(-o DPkg::Lock::Timeout=600)
+apt-get "${lock[@]}" update -q >/dev/null
+apt-get "${lock[@]}" install -y -q --no-install-recommends "${missing[@]}" >/dev/null
