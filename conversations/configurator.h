@@ -19,6 +19,9 @@ struct Configurator {
   SerialBackend& serial;
   // Set once the open frame went out; tells the close whether there is anything to close.
   bool interfaceOpen = false;
+  // 0: the search tries every line rate in turn. Otherwise only this one, for a caller that
+  // already knows the interface's rate (the command line's --rate); the window never sets it.
+  std::uint32_t onlyRate = 0;
 };
 
 // How a conversation ended.
