@@ -209,6 +209,14 @@ def case_interrupt():
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
             check(released(path), "%s: %s still held" % (name, path))
+    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+    path, rx = sim(9600)
+    reader, writer = os.pipe()
+    os.close(reader)
+    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
+          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "closed stdout: %s" % rx())
 
 
 try:
