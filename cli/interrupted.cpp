@@ -63,13 +63,14 @@ OutputGate::int_type OutputGate::overflow(int_type c) {
 std::streamsize OutputGate::xsputn(const char* s, std::streamsize n) {
   if (interrupt::Signal() != 0)
     return n;  // dropped, not failed: the stream stays good and the run ends in order
-  if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n))
+  if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n) &&
+      stopOnError_)
     interrupt::Raise(interrupt::BROKEN_OUTPUT);
   return n;
 }
 
 int OutputGate::sync() {
-  if (interrupt::Signal() == 0 && std::fflush(file_) != 0)
+  if (interrupt::Signal() == 0 && std::fflush(file_) != 0 && stopOnError_)
     interrupt::Raise(interrupt::BROKEN_OUTPUT);
   return 0;
 }

@@ -28,11 +28,11 @@ class InterruptibleBackend : public SerialBackend {
   SerialBackend& inner_;
 };
 
-// A stream buffer over a C stream that drops everything once the run is interrupted, and
-// interrupts the run when a write fails (a closed pipe).
+// A stream buffer over a C stream that drops everything once the run is interrupted. With
+// stopOnError (standard output), a failed write (a closed pipe) interrupts the run.
 class OutputGate : public std::streambuf {
  public:
-  explicit OutputGate(std::FILE* file) : file_(file) {}
+  OutputGate(std::FILE* file, bool stopOnError) : file_(file), stopOnError_(stopOnError) {}
 
  protected:
   int_type overflow(int_type c) override;
@@ -41,6 +41,7 @@ class OutputGate : public std::streambuf {
 
  private:
   std::FILE* file_;
+  bool stopOnError_;
 };
 
 // The exit status of an interrupted run, 128 + the signal's number, with the line that says why;

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     backend = trace.get();
   }
   InterruptibleBackend interruptible(*backend);
-  OutputGate outGate(stdout), errGate(stderr);
+  OutputGate outGate(stdout, true), errGate(stderr, false);
   std::ostream out(&outGate), err(&errGate);
   Streams streams{out, err, StderrIsTerminal() ? &std::cerr : nullptr};
   System system{interruptible, DescribePlatformPorts, InParallel};
