@@ -28,10 +28,12 @@ int main(int argc, char** argv) {
                                            options.command == Command::Find);
     backend = trace.get();
   }
+  // Once interrupted, the run sends nothing but the close and prints nothing but why it stopped;
+  // the trace goes on showing what is sent.
   InterruptibleBackend interruptible(*backend);
   OutputGate outGate(stdout, true), errGate(stderr, false);
   std::ostream out(&outGate), err(&errGate);
-  Streams streams{out, err, StderrIsTerminal() ? &std::cerr : nullptr};
+  Streams streams{out, err, StderrIsTerminal() ? &err : nullptr};
   System system{interruptible, DescribePlatformPorts, InParallel};
   const int status = Run(options, system, streams);
   out.flush();
