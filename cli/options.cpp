@@ -28,7 +28,8 @@ constexpr char kFooter[] =
     "  2  bad usage or a refused argument (nothing was sent)\n"
     "  3  the port could not be opened (the reason and the fix follow the message)\n"
     "  4  a frame could not be written, or a value to set was not reported by the interface\n"
-    "  5  no Valdrix interface answered on the port (find: on any port)\n";
+    "  5  no Valdrix interface answered on the port (find: on any port)\n"
+    "  128+N  stopped by signal N (Ctrl-C: 130); an interface that was opened is closed first\n";
 
 // The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
 // is never written.

@@ -8,6 +8,7 @@
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "protocol/text.h"
+#include "serial/interrupt.h"
 #include "serial/port_advice.h"
 
 namespace valdrix::cli {
@@ -203,7 +204,9 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
     result.searched = true;
     result.report = ReadReport(dialog, port);
   }
-  // As the dialog's Close does: closes the interface if the search opened it.
+  // As the dialog's Close does: closes the interface if the search opened it, after an interrupt
+  // too; only a second one cuts the close short.
+  const interrupt::CloseStage closing;
   ended(OnClose(cfg));
   return result;
 }

@@ -22,6 +22,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "serial/interrupt.h"
 #include "serial/port_probe_posix.h"
 
 namespace valdrix {
@@ -254,6 +255,19 @@ int PollTimeout(std::uint64_t now, std::uint64_t deadline) {
   return static_cast<int>(std::min<std::uint64_t>(deadline - now + 1, 60000));
 }
 
+// poll() on the port and on the interrupt's wake-up descriptor; -1 (as a failed poll) once the
+// interrupt was raised, so that the running read or write ends at once.
+int PollPort(int fd, short events, int timeoutMs, short& revents) {
+  pollfd p[2] = {{fd, events, 0}, {interrupt::WakeFd(), POLLIN, 0}};
+  const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, timeoutMs);
+  revents = p[0].revents;
+  if (ready > 0 && p[1].revents) {
+    errno = ECANCELED;
+    return -1;
+  }
+  return ready;
+}
+
 void ApplyRate(termios& tio, std::uint32_t rate) {
   const speed_t speed = SpeedForRate(rate);
   if (speed == B0)
@@ -309,14 +323,14 @@ class PosixPort : public SerialPort {
       const std::uint64_t now = MonotonicMs();
       if (now >= deadline)
         return true;
-      pollfd p{fd_, POLLOUT, 0};
-      const int ready = poll(&p, 1, PollTimeout(now, deadline));
+      short revents = 0;
+      const int ready = PollPort(fd_, POLLOUT, PollTimeout(now, deadline), revents);
       if (ready < 0) {
         if (errno == EINTR)
           continue;
         return false;
       }
-      if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+      if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)))
         return false;
     }
     return true;
@@ -334,8 +348,8 @@ class PosixPort : public SerialPort {
       if (now >= limit)
         break;
 
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = poll(&p, 1, PollTimeout(now, limit));
+      short revents = 0;
+      const int ready = PollPort(fd_, POLLIN, PollTimeout(now, limit), revents);
       if (ready < 0) {
         if (errno == EINTR)
           continue;
@@ -343,7 +357,7 @@ class PosixPort : public SerialPort {
       }
       if (ready == 0)
         continue;  // the limit is checked at the top
-      if (p.revents & (POLLERR | POLLNVAL))
+      if (revents & (POLLERR | POLLNVAL))
         return Failed(result);
       // On a hang-up, bytes still queued are read first; the read after them fails.
       const ssize_t n = read(fd_, buffer + result.count, length - result.count);
@@ -356,7 +370,7 @@ class PosixPort : public SerialPort {
         return Failed(result);  // end of file: the device went away
       if (errno == EINTR)
         continue;
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && !(p.revents & POLLHUP))
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && !(revents & POLLHUP))
         continue;
       return Failed(result);  // EIO and friends, or a hang-up with nothing left to read
     }

@@ -6,6 +6,8 @@ import grp
 import json
 import os
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -160,6 +162,66 @@ def case_list_long():
         "vendor_id": "1a86", "product_id": "7523", "manufacturer": "Acme", "product": "USB Serial",
         "serial": "AW-0042", "description": None, "state": "free", "holder": None,
         "group": None}], r.stdout)
+
+
+def released(path):
+    # What the next run's open asks: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0] == 0
+    except OSError:
+        return False
+    finally:
+        os.close(fd)
+
+
+def case_interrupt():
+    # A signal when the trace shows a given frame going out: the read or write running then ends
+    # at once, only an interface that was opened gets the close frame, every port is released.
+    close = frames(57600, (0xF2, 0xFF, 0))
+    queries = ["F0 F0 @%d" % r for r in RATES]
+    search = conversation(57600)[:-1]
+    rows = (  # name, signal, the frames it follows, command, frames each port received, status
+        ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
+        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
+        ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
+         [search + frames(57600, (0xF2, 1, 9)) + close], 130),
+        ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
+        ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130))
+    for name, sig, triggers, command, want, status in rows:
+        sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
+        ports = [path for path, _ in sims]
+        p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        for second, after in enumerate(triggers):
+            while after not in p.stderr.readline():
+                check(p.poll() is None, "%s: ended before %r" % (name, after))
+            time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
+            p.send_signal(sig)
+        killed = time.monotonic()
+        out, err = p.communicate(timeout=10)
+        elapsed = time.monotonic() - killed
+        # The close frame's drain waits out a 1 s silence, unless a second signal cuts it short;
+        # anything else ends at once.
+        drains = want[0][-1:] == close and len(triggers) == 1
+        check(elapsed < (1.5 if drains else 0.5), "%s: %.2f s" % (name, elapsed))
+        check((p.returncode, out) == (status, ""), "%s: exit %d, %r" % (name, p.returncode, out))
+        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name), name + ": " + err)
+        time.sleep(0.2)  # for the simulators to log the last frames
+        for (path, rx), frames_wanted in zip(sims, want):
+            got = rx()
+            silent_ok = got == queries[:len(got)] and len(got) < len(queries)
+            check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
+            check(released(path), "%s: %s still held" % (name, path))
+    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+    path, rx = sim(9600)
+    reader, writer = os.pipe()
+    os.close(reader)
+    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
+          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "closed stdout: %s" % rx())
 
 
 try:
