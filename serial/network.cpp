@@ -23,13 +23,15 @@ class NetworkPort : public SerialPort {
  public:
   explicit NetworkPort(std::unique_ptr<NetSocket> socket) : socket_(std::move(socket)) {}
 
-  // The offers and the line settings, then the server's yes and its answer to the rate.
+  // The offers and the line settings, then the server's yes; the rate's answer is awaited before
+  // the first data, as after any change of rate.
   bool Negotiate(std::uint32_t rate, std::uint64_t deadline, std::string& why) {
+    rateDeadline_ = NowMs() + NET_RATE_ACK_TIMEOUT_MS;
     if (!Send(client_.Hello(rate), deadline)) {
       why = "the server closed the connection";
       return false;
     }
-    while (!client_.Refused() && (!client_.Accepted() || client_.RateAwaited())) {
+    while (!client_.Refused() && !client_.Accepted()) {
       const NetWait waited = Pump(deadline);
       if (waited == NetWait::Failed) {
         why = "the server closed the connection (is the port in use from elsewhere?)";
@@ -84,7 +86,7 @@ class NetworkPort : public SerialPort {
       std::uint64_t limit = deadline;
       if (result.count > 0)
         limit = std::min(limit, lastByte + READ_INTERVAL_MS);
-      if (broken_ || (NowMs() >= limit && pending_.empty()))
+      if (broken_ || NowMs() >= limit)
         break;
       if (Pump(limit) == NetWait::Failed)
         break;
