@@ -9,6 +9,8 @@
 namespace valdrix {
 namespace {
 
+constexpr std::size_t NET_HELD_MAX = 4096;
+
 bool HostChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_';
@@ -115,7 +117,10 @@ class NetworkPort : public SerialPort {
     }
     std::vector<std::uint8_t> data, replies;
     client_.Receive(chunk, static_cast<std::size_t>(n), data, replies);
-    pending_.insert(pending_.end(), data.begin(), data.end());
+    // Held as a local driver holds bytes nobody reads: up to a bound, the rest lost, so that a
+    // server streaming without end cannot fill the memory.
+    const std::size_t room = NET_HELD_MAX - std::min(NET_HELD_MAX, pending_.size());
+    pending_.insert(pending_.end(), data.begin(), data.begin() + std::min(room, data.size()));
     if (!replies.empty() && !Send(replies, NowMs() + TIMEOUT_CONSTANT_MS))
       return NetWait::Failed;
     return NetWait::Ready;
