@@ -22,8 +22,9 @@ std::string SystemText(int code) {
   return s.empty() ? "error " + std::to_string(code) : s;
 }
 
-// Every wait of the network port goes through here.
-NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline) {
+// Every wait of the network port goes through here. A connection that fails shows as an
+// exception, not as writable; once connected, exceptions (urgent data) are no one's business.
+NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
   const std::uint64_t now = NetNowMs();
   if (now >= deadline)
     return NetWait::TimedOut;
@@ -31,15 +32,16 @@ NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline) {
   FD_ZERO(&ready);
   FD_ZERO(&failed);
   FD_SET(s, &ready);
-  FD_SET(s, &failed);  // a connection that failed shows here, not as writable
+  FD_SET(s, &failed);
   const std::uint64_t ms = std::min<std::uint64_t>(deadline - now + 1, 60000);
   timeval tv{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
-  const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &tv);
+  const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr,
+                       connecting ? &failed : nullptr, &tv);
   if (n < 0)
     return NetWait::Failed;
   if (n == 0)
-    return NetNowMs() >= deadline ? NetWait::TimedOut : WaitSocket(s, write, deadline);
-  return FD_ISSET(s, &failed) && !write ? NetWait::Failed : NetWait::Ready;
+    return NetNowMs() >= deadline ? NetWait::TimedOut : WaitSocket(s, write, deadline, connecting);
+  return NetWait::Ready;
 }
 
 class WinsockSocket : public NetSocket {
@@ -85,7 +87,7 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
   if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
     err = WSAGetLastError();
     if (err == WSAEWOULDBLOCK) {
-      const NetWait waited = WaitSocket(s, true, deadline);
+      const NetWait waited = WaitSocket(s, true, deadline, true);
       int size = sizeof err;
       if (waited == NetWait::TimedOut)
         err = WSAETIMEDOUT;
