@@ -5,6 +5,8 @@
 #                                bench/results.json
 #   bash bench/run.sh find       only valdrix-config find over 1, 8 and 32 ports (about a
 #                                minute); the other figures in results.json stay
+#   bash bench/run.sh network    only rfc2217:// through ser2net (bench/network.py, about
+#                                a minute); prints its table, results.json stays
 #
 # Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
 # find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
@@ -19,7 +21,7 @@ win32=${BENCH_WIN32_DIR:-build/bench-win32}
 runs=${RUNS:-5}
 wine_runs=${WINE_RUNS:-3}
 only=${1:-all}
-[ "$only" = all ] || [ "$only" = find ] || { echo "usage: bash bench/run.sh [find]" >&2; exit 2; }
+case "$only" in all | find | network) ;; *) echo "usage: bash bench/run.sh [find|network]" >&2; exit 2 ;; esac
 
 configure() {  # preset, directory
   if [ -f "$2/CMakeCache.txt" ]; then
@@ -33,6 +35,10 @@ echo "building ($native, $win32) ..." >&2
 configure native "$native"
 cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim valdrix-config \
   >/dev/null
+if [ "$only" = network ]; then
+  exec python3 bench/network.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
+    --runs "$runs"
+fi
 have_wine=0
 if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
   configure win32 "$win32"

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "serial/network.h"
 
 #ifndef VALDRIX_VERSION_TEXT
 #define VALDRIX_VERSION_TEXT "unknown"
@@ -19,9 +20,10 @@ constexpr char kFooter[] =
     "  valdrix-config [--trace] [--json] set PORT [--address N] [--base N] [--modules16 N]\n"
     "                 [--modules8 N]\n"
     "  valdrix-config [--trace] [--json] find [PORT...]\n"
-    "PORT is a name such as COM3 or a path such as /dev/ttyUSB0. While searching, the rates tried\n"
-    "and the steps are shown on stderr when it is a terminal. Only serial ports are opened, and\n"
-    "only when no other program holds them.\n"
+    "PORT is a name such as COM3, a path such as /dev/ttyUSB0, or rfc2217://HOST:PORT for a port\n"
+    "served by ser2net on another machine. While searching, the rates tried and the steps are\n"
+    "shown on stderr when it is a terminal. Only serial ports are opened, and only when no other\n"
+    "program holds them.\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
@@ -113,6 +115,15 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     return {std::nullopt, status == 0 ? EXIT_OK : EXIT_USAGE};
   }
 
+  // A network address that cannot be meant: refused before any port is opened.
+  const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
+  for (const std::string& name : given) {
+    if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
+      err << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
+          << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
+      return {std::nullopt, EXIT_USAGE};
+    }
+  }
   if (list->parsed() || find->parsed()) {
     options.command = list->parsed() ? Command::List : Command::Find;
     return {options, EXIT_OK};

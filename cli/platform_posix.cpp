@@ -3,12 +3,13 @@
 #include <thread>
 
 #include "cli/platform.h"
+#include "serial/network.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix::cli {
 
 std::unique_ptr<SerialBackend> MakePlatformSerial() {
-  return MakePosixSerial();
+  return MakeRoutingSerial(MakePosixSerial());
 }
 
 std::vector<PortDetails> DescribePlatformPorts() {

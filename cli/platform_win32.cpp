@@ -4,13 +4,14 @@
 #include <stdio.h>
 
 #include "cli/platform.h"
+#include "serial/network.h"
 #include "serial/serial_win32.h"
 
 namespace valdrix::cli {
 
 // COM names go to the backend as given; it opens them through the device namespace itself.
 std::unique_ptr<SerialBackend> MakePlatformSerial() {
-  return MakeWin32Serial();
+  return MakeRoutingSerial(MakeWin32Serial());
 }
 
 std::vector<PortDetails> DescribePlatformPorts() {

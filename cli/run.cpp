@@ -123,6 +123,8 @@ std::string ReasonFor(PortProblem problem) {
       return "missing";
     case PortProblem::NotAPort:
       return "not-a-port";
+    case PortProblem::Unreachable:
+      return "unreachable";
     default:
       return "other";
   }

@@ -14,6 +14,8 @@ std::string StateText(const PortError& state) {
       return "no such port";
     case PortProblem::NotAPort:
       return "not a serial port";
+    case PortProblem::Unreachable:
+      return state.detail.empty() ? "unreachable" : state.detail;
     default:
       return state.detail.empty() ? "cannot be opened" : state.detail;
   }
@@ -31,6 +33,9 @@ std::string Hint(const PortError& e) {
     case PortProblem::Missing:
     case PortProblem::NotAPort:
       return "Give a serial port: valdrix-config list -l shows them.";
+    case PortProblem::Unreachable:
+      return "Check that ser2net runs on that machine with a telnet(rfc2217) accepter on that "
+             "port, and that no firewall is in the way.";
     default:
       return {};
   }

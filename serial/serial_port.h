@@ -27,13 +27,14 @@ constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
 }
 
 // Why a port did not open.
-enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Other };
+enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Unreachable, Other };
 
 struct PortError {
   PortProblem problem = PortProblem::None;
   std::string group;   // Permission (POSIX): the group that owns the device node, e.g. "dialout"
   std::string holder;  // Busy: the program holding it, e.g. "minicom (pid 1234)", when known
-  std::string detail;  // the system's own message (strerror / FormatMessage), for Other
+  std::string detail;  // the system's own message (strerror / FormatMessage), for Other; what
+                       // went wrong, for Unreachable
 };
 
 struct ReadResult {

@@ -7,6 +7,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -222,6 +223,111 @@ def case_interrupt():
     check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
           "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
     check(rx() == conversation(9600), "closed stdout: %s" % rx())
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    # From the kernel's socket table, so that no test connection takes the server's one client.
+    rows = [line.split() for line in open("/proc/net/tcp").readlines()[1:]]
+    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
+
+
+def ser2net(*ptys):
+    # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
+    if not shutil.which("ser2net"):
+        sys.exit(print("skipped: ser2net is not installed (scripts/install-deps.sh)") or 77)
+    ports = [free_port() for _ in ptys]
+    conf = os.path.join(TMP, "ser2net%d.yaml" % len(running))
+    write(conf, "".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n"
+                        "  connector: serialdev,%s,9600n81,local\n" % (i, port, pty)
+                        for i, (port, pty) in enumerate(zip(ports, ptys))))
+    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + 10
+    while not all(map(listening, ports)):
+        check(time.monotonic() < deadline and running[-1].poll() is None, "ser2net did not start")
+        time.sleep(0.05)
+    return ["rfc2217://127.0.0.1:%d" % port for port in ports]
+
+
+def case_net_show_set():
+    # Each rate the search tries reaches the remote line, and 0xFF crosses it intact both ways:
+    # the interface's reads answer FF, the close frame carries it.
+    path, rx = sim(38400, "--address", "7", "--base", "12", "--count", "5")
+    url, = ser2net(path)
+    r = run("--trace", "show", url)
+    check(rx() == conversation(38400), "frames %s" % rx())
+    check(r.stdout == report(url, 38400, "1.02", 7, 12, 2, 1), "show printed:\n" + r.stdout)
+    check("  > F0 F0" in r.stderr and all(url in line for line in r.stderr.splitlines()
+                                          if " close " in line or " open " in line), r.stderr)
+    before = len(rx())
+    r = run("set", url, "--base", "30")
+    check(rx()[before:] == conversation(38400, (0xF2, 1, 7), (0xF2, 0xF1, 30), (0xF2, 0xF2, 5)), "frames %s" % rx()[before:])
+    check(r.stdout == report(url, 38400, "1.02", 7, 30, 2, 1), "set printed:\n" + r.stdout)
+
+
+def case_net_find():
+    # Two remote ports and a local one, all at once.
+    remote = [sim(57600, "--address", str(a)) for a in (3, 4)]
+    local, _ = sim(57600, "--address", "5")
+    urls = ser2net(*(path for path, _ in remote))
+    start = time.monotonic()
+    r = run("--json", "find", urls[0], local, urls[1])
+    elapsed = time.monotonic() - start
+    found = [(e["port"], e["address"]) for e in json.loads(r.stdout)]
+    check(found == [(urls[0], 3), (local, 5), (urls[1], 4)], r.stdout)
+    for _, rx in remote:
+        check(rx() == conversation(57600), "frames %s" % rx())
+    check(elapsed < 7.5, "find took %.1f s" % elapsed)
+
+
+# Servers that misbehave, each a child process: "silent" accepts and never answers; "drop" agrees
+# to everything, confirms every rate, and goes away once data has come.
+SERVER = """
+import socket, sys, time
+listener = socket.create_server(("127.0.0.1", 0))
+print(listener.getsockname()[1], flush=True)
+while True:
+    conn = listener.accept()[0]
+    if sys.argv[1] == "silent":
+        time.sleep(60)
+    conn.sendall(bytes([255, 253, 44]) + bytes([255, 250, 44, 101, 0, 0, 37, 128, 255, 240]) * 9)
+    while b"\\xf0\\xf0" not in conn.recv(4096):
+        pass
+    conn.close()
+"""
+
+
+def serve(kind):
+    running.append(subprocess.Popen([sys.executable, "-c", SERVER, kind], stdout=subprocess.PIPE,
+                                    text=True))
+    return "rfc2217://127.0.0.1:%s" % running[-1].stdout.readline().strip()
+
+
+def case_net_faults():
+    refused = "rfc2217://127.0.0.1:%d" % free_port()
+    for url, took, why in ((refused, 1, "Connection refused"), (serve("silent"), 3.8,
+                           "the server did not negotiate RFC 2217 within 3 s")):
+        start = time.monotonic()
+        r = run("--json", "show", url, status=3)
+        elapsed = time.monotonic() - start
+        check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
+                                       "reason": "unreachable"}, r.stdout)
+        check(elapsed < took, "%s: %.1f s" % (url, elapsed))
+    r = run("show", refused, status=3)
+    check("is ser2net" in r.stderr or "ser2net runs" in r.stderr, r.stderr)
+    # A connection lost in the middle of the search is an adapter pulled out.
+    url = serve("drop")
+    r = run("show", url, status=4)
+    check(r.stderr == "Could not write to %s\n" % url, r.stderr)
+    # Malformed addresses: refused as usage, before anything connects.
+    for bad in ("rfc2217://host", "rfc2217://:2217", "rfc2217://h:0", "rfc2217://h:65536",
+                "rfc2217://::1:2217", "rfc2217://[::1]", "rfc2217://h:22/x", "rfc2217://[]:1"):
+        r = run("show", bad, status=2)
+        check("rfc2217://HOST:PORT" in r.stderr, r.stderr)
 
 
 try:

@@ -5,6 +5,7 @@ Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import time
@@ -41,7 +42,8 @@ class Sim:
             [SIM, "--link", f"{os.environ['WINEPREFIX']}/dosdevices/{port}", "--log", self.log,
              *options], stdout=subprocess.PIPE, text=True)
         running.append(self.process)
-        check(self.process.stdout.readline().startswith("/dev/"), "valdrix-sim did not start")
+        self.path = self.process.stdout.readline().strip()
+        check(self.path.startswith("/dev/"), "valdrix-sim did not start")
 
     def received(self):
         with open(self.log) as log:
@@ -182,9 +184,32 @@ def console_find_and_a_file():
           and os.stat(notes).st_mtime == 981173106, f"a file as the port: {r}")
 
 
+def console_over_ser2net():
+    # valdrix-config.exe on Winsock: show through the real ser2net on loopback.
+    sim = Sim("com5", "--rate", "19200", "--address", "9")
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    conf = f"{WORK}/ser2net.yaml"
+    with open(conf, "w") as f:
+        f.write(f"connection: &c\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                f"  connector: serialdev,{sim.path},9600n81,local\n")
+    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + 10
+    while not any(line.split()[1].endswith(f":{port:04X}") and line.split()[3] == "0A"
+                  for line in open("/proc/net/tcp").readlines()[1:]):
+        check(time.monotonic() < deadline, "ser2net did not start")
+        time.sleep(0.05)
+    url = f"rfc2217://127.0.0.1:{port}"
+    r = console("--json", "show", url)
+    check(r.returncode == 0 and json.loads(r.stdout)["address"] == 9, f"show {url}: {r}")
+    sim.expect(search_frames(19200) + [("F2 FF 00 0D", 19200)])
+
+
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
-                     console_find_and_a_file):
+                     console_find_and_a_file, console_over_ser2net):
         started = time.monotonic()
         try:
             scenario()
