@@ -25,7 +25,7 @@ wine_pids+=("$pid")
 # Time runs from the first interface query, which starts the search.
 for _ in $(seq 500); do grep -q '"F0 F0"' "$work/log" 2>/dev/null && break; sleep 0.01; done
 start=$(date +%s.%N)
-at() { sleep "$(awk -v s="$start" -v t="$1" -v n="$(date +%s.%N)" 'BEGIN { d = s + t - n; print d > 0 ? d : 0 }')"; }
+at() { sleep "$(awk -v s="$start" -v t="$1" -v n="$(date +%s.%N)" 'BEGIN { d = s + t - n; print (d > 0 ? d : 0) }')"; }
 cpu() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }  # clock ticks
 
 window=$(xdotool search --sync --name '^Valdrix Configurator' | head -n1)
