@@ -3,6 +3,7 @@
 # Escape typed (xdotool, real key input) 2.7 s into the search: the window keeps repainting (two
 # screenshots 1.1 s apart differ), it waits without spending CPU, the search still finds the
 # interface and opens it, then the close frame goes out at 115200 and the program exits 0.
+# Then SIGTERM to a window that found an interface at 9600: the close frame, and exit 0.
 #
 # Usage: xvfb_escape.sh <valdrix-configurator> <valdrix-sim>
 set -euo pipefail
@@ -48,4 +49,17 @@ compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && fail "the wi
 sets=$(grep -o '"rx","hex":"F2 FF 0[01] 0[CD]","rate":[0-9]*' "$work/log" | tr -d '"' | tr '\n' ' ')
 [ "$sets" = "rx,hex:F2 FF 01 0C,rate:115200 rx,hex:F2 FF 00 0D,rate:115200 " ] ||
   fail "open and close frames: $sets"
-echo "ok: Escape mid-search, then the open and the close at 115200; $ticks ticks of CPU in 2.9 s"
+wine_spawn "$sim" --rate 9600 --link "$work/tty2" --log "$work/log2" >/dev/null
+wine_wait_path "$work/tty2" || fail "valdrix-sim made no terminal"
+"$program" "$work/tty2" 2>"$work/stderr" &
+pid=$!
+wine_pids+=("$pid")
+for _ in $(seq 500); do grep -q '"F2 FF 01 0C"' "$work/log2" 2>/dev/null && break; sleep 0.01; done
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+[ "$status" = 0 ] || fail "exit status $status after SIGTERM: $(cat "$work/stderr")"
+grep -q '"rx","hex":"F2 FF 00 0D","rate":9600' "$work/log2" || fail "no close frame after SIGTERM"
+
+echo "ok: Escape mid-search, then the open and the close at 115200; $ticks ticks of CPU in 2.9 s;"\
+  "SIGTERM closed the interface"
