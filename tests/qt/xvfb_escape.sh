@@ -11,14 +11,13 @@ program=$1 sim=$2
 
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
-fail() { wine_fail "$@"; }
 wine_work_dir
 work=$wine_work
 trap wine_cleanup EXIT
 wine_start_xvfb 640x480x24
 
 wine_spawn "$sim" --rate 115200 --link "$work/tty" --log "$work/log" >/dev/null
-wine_wait_path "$work/tty" || fail "valdrix-sim made no terminal"
+wine_wait_path "$work/tty" || wine_fail "valdrix-sim made no terminal"
 "$program" "$work/tty" 2>"$work/stderr" &
 pid=$!
 wine_pids+=("$pid")
@@ -40,26 +39,22 @@ xdotool windowfocus --sync "$window" key Escape
 at 3.9
 ticks=$(($(cpu) - ticks))
 # At 100 ticks a second, 5 % of one core over these 2.9 s is 14 ticks.
-[ "$ticks" -le 14 ] || fail "$ticks clock ticks of CPU in 2.9 s of waiting"
+[ "$ticks" -le 14 ] || wine_fail "$ticks clock ticks of CPU in 2.9 s of waiting"
 
-status=0
-wait "$pid" || status=$?
-[ "$status" = 0 ] || fail "exit status $status: $(cat "$work/stderr")"
-compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && fail "the window did not repaint"
+wait "$pid" || wine_fail "exit status $?: $(cat "$work/stderr")"
+compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && wine_fail "the window did not repaint"
 sets=$(grep -o '"rx","hex":"F2 FF 0[01] 0[CD]","rate":[0-9]*' "$work/log" | tr -d '"' | tr '\n' ' ')
 [ "$sets" = "rx,hex:F2 FF 01 0C,rate:115200 rx,hex:F2 FF 00 0D,rate:115200 " ] ||
-  fail "open and close frames: $sets"
+  wine_fail "open and close frames: $sets"
 wine_spawn "$sim" --rate 9600 --link "$work/tty2" --log "$work/log2" >/dev/null
-wine_wait_path "$work/tty2" || fail "valdrix-sim made no terminal"
+wine_wait_path "$work/tty2" || wine_fail "valdrix-sim made no terminal"
 "$program" "$work/tty2" 2>"$work/stderr" &
 pid=$!
 wine_pids+=("$pid")
 for _ in $(seq 500); do grep -q '"F2 FF 01 0C"' "$work/log2" 2>/dev/null && break; sleep 0.01; done
 kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-[ "$status" = 0 ] || fail "exit status $status after SIGTERM: $(cat "$work/stderr")"
-grep -q '"rx","hex":"F2 FF 00 0D","rate":9600' "$work/log2" || fail "no close frame after SIGTERM"
+wait "$pid" || wine_fail "exit status $? after SIGTERM: $(cat "$work/stderr")"
+grep -q '"rx","hex":"F2 FF 00 0D","rate":9600' "$work/log2" || wine_fail "no close frame after SIGTERM"
 
 echo "ok: Escape mid-search, then the open and the close at 115200; $ticks ticks of CPU in 2.9 s;"\
   "SIGTERM closed the interface"
