@@ -390,7 +390,9 @@ void QtDialog::ErrorBox(const std::string& text) {
   OnGui([&] {
     auto* box = new QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, box, [&dismissed] { dismissed.release(); });
+    connect(
+        box, &QMessageBox::finished, box, [&dismissed] { dismissed.release(); },
+        Qt::SingleShotConnection);
     box->open();
   });
   dismissed.acquire();
