@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +86,9 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
   app.setQuitOnLastWindowClosed(false);
+  // The launcher's name and icon, so that the desktop pairs the window with them.
+  app.setDesktopFileName("valdrix-configurator");
+  app.setWindowIcon(QIcon::fromTheme("valdrix-configurator"));
 
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return EXIT_FAILURE;
