@@ -88,6 +88,9 @@ struct System {
   std::function<std::vector<PortDetails>()> describePorts;
   // Runs work(0) ... work(count - 1), each in a thread of its own, and waits for all.
   std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)> inParallel;
+  // The device a port name stands for, so that two names of one device count once; empty: the
+  // name itself.
+  std::function<std::string(const std::string&)> portIdentity = nullptr;
 };
 
 // Runs the command; returns the exit status.

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     backend = trace.get();
   }
   Streams streams{std::cout, std::cerr, StderrIsTerminal() ? &std::cerr : nullptr};
-  System system{*backend, DescribePlatformPorts, InParallel};
+  System system{*backend, DescribePlatformPorts, InParallel, PortIdentity};
   const int status = Run(options, system, streams);
   std::cout.flush();
   return status;

@@ -268,7 +268,9 @@ int List(const Options& options, System& system, Streams streams) {
     PrintDetails(system.describePorts(), options.json, streams.out);
     return EXIT_OK;
   }
-  const std::vector<std::string> ports = system.serial.EnumeratePorts();
+  // The short list is the free part of the long one: the two never disagree.
+  const std::vector<PortDetails> all = system.describePorts();
+  const std::vector<std::string> ports = FreePorts(all);
   if (options.json) {
     streams.out << '[';
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -283,7 +285,6 @@ int List(const Options& options, System& system, Streams streams) {
   if (!ports.empty())
     return EXIT_OK;
   // Ports that exist but cannot be used: say which and why, with each fix once.
-  const std::vector<PortDetails> all = system.describePorts();
   if (all.empty())
     return EXIT_OK;
   streams.err << "No serial port can be opened:\n";
@@ -301,11 +302,15 @@ int List(const Options& options, System& system, Streams streams) {
 
 int Find(const Options& options, System& system, Streams streams) {
   std::vector<std::string> ports;
+  std::vector<std::string> devices;
   for (const std::string& port :
-       options.ports.empty() ? system.serial.EnumeratePorts() : options.ports) {
-    // Never two conversations with one port at once.
-    if (std::find(ports.begin(), ports.end(), port) == ports.end())
+       options.ports.empty() ? FreePorts(system.describePorts()) : options.ports) {
+    // Never two conversations with one device at once, though named twice (a link and its target).
+    const std::string device = system.portIdentity ? system.portIdentity(port) : port;
+    if (std::find(devices.begin(), devices.end(), device) == devices.end()) {
+      devices.push_back(device);
       ports.push_back(port);
+    }
   }
   std::vector<PortResult> results(ports.size());
   system.inParallel(ports.size(), [&](std::size_t i) {

@@ -144,7 +144,7 @@ bool IsMasterOf(const std::string& base, const char* fd, int fdDir, long index) 
 // The first process (not this one) with the device open, as fuser finds it. A process that also
 // holds the pseudo-terminal's master is its device end (a simulator, a terminal emulator), not a
 // user. Processes whose descriptors we may not read are passed over.
-long OpenHolder(const std::string& root, const struct stat& node) {
+long OpenHolder(const std::string& root, const struct stat& node, bool deviceEndCounts) {
   const unsigned devMajor = major(node.st_rdev);
   const long ptsIndex =
       devMajor >= PTS_FIRST_MAJOR && devMajor <= PTS_LAST_MAJOR
@@ -180,7 +180,7 @@ long OpenHolder(const std::string& root, const struct stat& node) {
         deviceEnd = true;
     }
     closedir(fds);
-    if (holds && !deviceEnd)
+    if (holds && (deviceEndCounts || !deviceEnd))
       holder = pid;
   }
   closedir(proc);
@@ -258,10 +258,10 @@ PortError AccessProblem(const std::string& path, const struct stat& node, const 
 }
 
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
-           std::string* holder) {
+           std::string* holder, bool deviceEndCounts) {
   long pid = LockHolder(root, node);
   if (!pid)
-    pid = OpenHolder(root, node);
+    pid = OpenHolder(root, node, deviceEndCounts);
   if (!pid)
     pid = UucpLockHolder(root, NamesBelowDev(path, root));
   if (pid && holder)

@@ -24,9 +24,11 @@ PortError NodeState(const std::string& path, const std::string& root);
 
 // Whether a process other than this one, and other than the device end of a pseudo-terminal,
 // has the device open, locks it or holds a live UUCP lock file for it. *holder gets
-// "comm (pid N)" when the process is known, else stays empty.
+// "comm (pid N)" when the process is known, else stays empty. deviceEndCounts: the kernel has
+// refused the open already (TIOCEXCL), and whoever has the device open, its device end too, is
+// the one to name.
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
-           std::string* holder);
+           std::string* holder, bool deviceEndCounts = false);
 
 // Permission: who may open the node, for the hint (owner, whether its group could, the group).
 PortError AccessProblem(const std::string& path, const struct stat& node, const std::string& root);

@@ -38,7 +38,7 @@ PortError FromErrno(int err, const std::string& path, const struct stat* node) {
     case EBUSY:
       e.problem = PortProblem::Busy;
       if (node)
-        InUse(path, *node, "", &e.holder);
+        InUse(path, *node, "", &e.holder, true);
       break;
     case ENOENT:
     case ENOTDIR:
@@ -87,7 +87,7 @@ DriverKind DriverOf(dev_t device) {
 PortError Busy(const std::string& path, const struct stat& node) {
   PortError e;
   e.problem = PortProblem::Busy;
-  InUse(path, node, "", &e.holder);
+  InUse(path, node, "", &e.holder, true);
   return e;
 }
 

@@ -141,27 +141,6 @@ def case_permission():
           r.stderr)
 
 
-def case_list_long():
-    # list -l on a fake system tree: a USB adapter's ids, strings and by-id link.
-    usb = TMP + "/sys/devices/pci0000:00/usb1/1-2"
-    for d in (usb + "/1-2:1.0/ttyUSB0", TMP + "/sys/class/tty/ttyUSB0", TMP + "/dev/serial/by-id"):
-        os.makedirs(d)
-    for name, value in (("idVendor", "1a86"), ("idProduct", "7523"), ("manufacturer", "Acme"),
-                        ("product", "USB Serial"), ("serial", "AW-0042")):
-        write("%s/%s" % (usb, name), value + "\n")
-    os.symlink("../../../devices/pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0",
-               TMP + "/sys/class/tty/ttyUSB0/device")
-    os.symlink(sim()[0], TMP + "/dev/ttyUSB0")
-    os.symlink("../../ttyUSB0", TMP + "/dev/serial/by-id/usb-Acme-port0")
-    write(TMP + "/dev/ttyUSB1", "")  # no port: left out
-    r = run("--json", "list", "-l", env=dict(os.environ, VALDRIX_SYSROOT=TMP))
-    check(json.loads(r.stdout) == [{
-        "port": TMP + "/dev/ttyUSB0", "by_id": TMP + "/dev/serial/by-id/usb-Acme-port0",
-        "vendor_id": "1a86", "product_id": "7523", "manufacturer": "Acme", "product": "USB Serial",
-        "serial": "AW-0042", "description": None, "state": "free", "holder": None,
-        "group": None}], r.stdout)
-
-
 try:
     globals()["case_" + CASE]()
 finally:
