@@ -138,7 +138,6 @@ TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
             "\"vendor_id\":null,\"product_id\":null,\"manufacturer\":null,\"product\":null,"
             "\"serial\":null,\"description\":null,\"state\":\"in use by minicom (pid 7)\","
             "\"holder\":\"minicom (pid 7)\",\"group\":null}]\n");
-  rig.serial.ports.clear();
   rig.out.str("");
   EXPECT_EQ(rig.Run({"list"}), EXIT_OK);
   EXPECT_EQ(rig.out.str(), "");
