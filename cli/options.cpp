@@ -77,7 +77,7 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
                "print every frame sent and every reply received on stderr");
   app.add_flag("--json", options.json, "print the results as JSON");
 
-  CLI::App* list = app.add_subcommand("list", "print the serial ports that open, one a line");
+  CLI::App* list = app.add_subcommand("list", "print the free serial ports, one a line");
   list->add_flag("-l,--long", options.longList,
                  "every serial device with its USB details, link and state (free, in use, "
                  "permission denied)");

@@ -70,7 +70,7 @@ class SerialPort {
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
-  // The names of the ports that open exclusively right now, in a stable order.
+  // The names of the ports free right now, in a stable order.
   virtual std::vector<std::string> EnumeratePorts() = 0;
   // Opens a serial port for this program alone, with 8N1, hardware handshake and the time-outs
   // above; nullptr, and why in *error when given, when it cannot be opened. Anything that is not
