@@ -15,13 +15,11 @@
 
 namespace valdrix::cli {
 
-// Exit statuses, one for each way a run can end.
+// Exit statuses, one for each way a run can end: EXIT_OK, EXIT_USAGE, ...
 enum ExitStatus : int {
-  EXIT_OK = 0,
-  EXIT_USAGE = 2,         // bad usage or a refused argument; nothing was sent
-  EXIT_CANNOT_OPEN = 3,   // "Could not open %s"
-  EXIT_CANNOT_WRITE = 4,  // "Could not write to %s", or a field the interface did not report
-  EXIT_NOT_FOUND = 5,     // "No Valdrix found on %s"
+#define VALDRIX_EXIT(name, number, meaning) EXIT_##name = number,
+#include "cli/exit_statuses.def"
+#undef VALDRIX_EXIT
 };
 
 enum class Command { List, Show, Set, Find };

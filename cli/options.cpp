@@ -24,11 +24,10 @@ constexpr char kFooter[] =
     "only when no other program holds them.\n"
     "\n"
     "Exit status:\n"
-    "  0  done\n"
-    "  2  bad usage or a refused argument (nothing was sent)\n"
-    "  3  the port could not be opened (the reason and the fix follow the message)\n"
-    "  4  a frame could not be written, or a value to set was not reported by the interface\n"
-    "  5  no Valdrix interface answered on the port (find: on any port)\n";
+#define VALDRIX_EXIT(name, number, meaning) "  " #number "  " meaning "\n"
+#include "cli/exit_statuses.def"
+#undef VALDRIX_EXIT
+    ;
 
 // The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
 // is never written.

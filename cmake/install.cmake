@@ -10,6 +10,13 @@ if(WIN32)
       install(TARGETS ${program} RUNTIME DESTINATION .)
     endif()
   endforeach()
+  # The exit statuses as valdrix-config --help lists them, from the one table.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cli/exit_statuses.def statuses REGEX "^VALDRIX_EXIT\\(")
+  set(VALDRIX_EXIT_STATUSES "")
+  foreach(line IN LISTS statuses)
+    string(REGEX REPLACE "^VALDRIX_EXIT\\([A-Z_]+, ([0-9]+), \"(.*)\"\\)$" "  \\1  \\2\n" entry "${line}")
+    string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
+  endforeach()
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
