@@ -7,6 +7,7 @@
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
+#include "protocol/frames.h"
 #include "protocol/text.h"
 #include "serial/port_advice.h"
 
@@ -188,13 +189,13 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
     // One count given with the other as read back: the byte must still stay below 255.
     const long count = 2L * ParseDecimal(dialog.EditText(IDC_MODULES16)) +
                        ParseDecimal(dialog.EditText(IDC_MODULES8));
-    if (entered && (options.modules16 || options.modules8) && count >= 255) {
+    if (entered && (options.modules16 || options.modules8) && count > MAX_MODULE_COUNT) {
       result.status = EXIT_USAGE;
-      result.failure = {std::string("valdrix-config: ") +
-                            (options.modules16 ? "--modules16" : "--modules8") +
-                            ": with the other count as read, the module count would be " +
-                            std::to_string(count) + " (255 or more); nothing was written",
-                        "", "usage", ""};
+      result.failure = {
+          std::string("valdrix-config: ") + (options.modules16 ? "--modules16" : "--modules8") +
+              ": with the other count as read, the module count would be " + std::to_string(count) +
+              " (" + std::to_string(MAX_MODULE_COUNT + 1) + " or more); nothing was written",
+          "", "usage", ""};
     } else if (entered) {
       dialog.Press(IDOK);  // writes, then searches again to read back
     }
