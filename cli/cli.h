@@ -51,24 +51,33 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
 // The exit status for how a conversation ended.
 int StatusFor(const Outcome& outcome);
 
+// Why a run failed, for scripts: Reason::Busy and the others.
+enum class Reason {
+#define VALDRIX_REASON(name, word) name,
+#include "cli/reasons.def"
+#undef VALDRIX_REASON
+};
+// The word --json prints: "busy", "not-a-port", ...
+const char* ReasonWord(Reason reason);
+
 // Why a conversation with a port failed, for people and for scripts.
 struct Failure {
   std::string message;  // the error box's text, and why where the system says
   std::string hint;     // how to fix it; may be empty
-  std::string reason;   // "permission", "busy", "missing", "not-a-port", "write", "not-found", ...
+  Reason reason = Reason::Other;
   std::string verdict;  // in a word or two, for find's line about the port
 };
 Failure Explain(const std::string& port, const Outcome& outcome);
 
-// What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
+// What the interface holds after a search; empty: the interface did not report it.
 struct Report {
   std::string port;
-  std::string rate;
-  std::string version;
-  std::string address;
-  std::string base;
-  std::string modules16;
-  std::string modules8;
+  std::optional<std::uint32_t> rate;
+  std::optional<std::string> version;  // as the dialog shows it: "1.02"
+  std::optional<int> address;
+  std::optional<int> base;
+  std::optional<int> modules16;
+  std::optional<int> modules8;
 };
 void PrintReport(const Report& report, bool json, std::ostream& out);
 
