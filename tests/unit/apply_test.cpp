@@ -69,5 +69,16 @@ TEST(Apply, FieldTextsToFrames) {
   }
 }
 
+TEST(Apply, AReadBackThatFindsNothingLeavesApplyDisabled) {
+  Rig rig(At(57600));
+  rig.Start();
+  rig.dialog.Type(IDC_BASE_ADDRESS, "7");
+  ASSERT_TRUE(rig.dialog.Enabled(IDOK));
+  rig.model.Faults().silent = true;  // the interface is gone: the writes go out, nothing answers
+  ASSERT_TRUE(rig.dialog.Press(IDOK));
+  EXPECT_EQ(rig.last.kind, Outcome::Kind::NothingAnswered);
+  EXPECT_FALSE(rig.dialog.Enabled(IDOK));
+}
+
 }  // namespace
 }  // namespace valdrix
