@@ -1,8 +1,5 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "serial/port_details.h"
@@ -13,44 +10,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FirstLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
-    line.pop_back();
-  return line;
-}
-
 std::string Canonical(const std::string& path) {
   std::error_code ignored;
   const fs::path real = fs::canonical(path, ignored);
   return ignored ? std::string() : real.string();
 }
 
-// The USB device's attributes: from the port's device directory up to the first one that has
-// idVendor (the interface's parent, for both usb-serial and ACM ports).
-void FillUsb(PortDetails& port, const std::string& sys, const std::string& node) {
-  const std::string top = Canonical(sys);
-  std::string dir = Canonical(sys + "/class/tty/" + node + "/device");
-  while (!top.empty() && dir.size() > top.size() && dir.compare(0, top.size(), top) == 0) {
-    if (access((dir + "/idVendor").c_str(), R_OK) == 0) {
-      port.vendorId = FirstLine(dir + "/idVendor");
-      port.productId = FirstLine(dir + "/idProduct");
-      port.manufacturer = FirstLine(dir + "/manufacturer");
-      port.product = FirstLine(dir + "/product");
-      port.serialNumber = FirstLine(dir + "/serial");
-      return;
-    }
-    dir.erase(dir.rfind('/'));
-  }
+// The USB device's attributes, where there is one behind the port.
+void FillUsb(PortDetails& port, const std::string& root, const std::string& node) {
+  const std::string dir = posix::UsbDeviceDir(root, node);
+  if (dir.empty())
+    return;
+  port.vendorId = posix::FirstLine(dir + "/idVendor");
+  port.productId = posix::FirstLine(dir + "/idProduct");
+  port.manufacturer = posix::FirstLine(dir + "/manufacturer");
+  port.product = posix::FirstLine(dir + "/product");
+  port.serialNumber = posix::FirstLine(dir + "/serial");
 }
 
 }  // namespace
 
 std::vector<PortDetails> DescribePorts(const std::string& root) {
   const std::string dev = root + "/dev";
-  const std::string sys = root + "/sys";
   std::error_code ignored;
 
   // The first by-id link, in name order, to each device.
@@ -73,7 +54,7 @@ std::vector<PortDetails> DescribePorts(const std::string& root) {
     const auto link = byId.find(Canonical(port.name));
     if (link != byId.end())
       port.byId = link->second;
-    FillUsb(port, sys, fs::path(path).filename().string());
+    FillUsb(port, root, fs::path(path).filename().string());
     ports.push_back(std::move(port));
   }
   return ports;

@@ -27,6 +27,8 @@ const dev_t PTMX = makedev(5, 2);
 constexpr unsigned PTS_FIRST_MAJOR = 136;
 constexpr unsigned PTS_LAST_MAJOR = 143;
 
+}  // namespace
+
 std::string FirstLine(const std::string& path) {
   std::ifstream in(path);
   std::string line;
@@ -35,6 +37,8 @@ std::string FirstLine(const std::string& path) {
     line.pop_back();
   return line;
 }
+
+namespace {
 
 std::string GroupName(gid_t gid) {
   group entry{};
@@ -187,25 +191,23 @@ long OpenHolder(const std::string& root, const struct stat& node, bool deviceEnd
   return holder;
 }
 
-// The USB ids of the device behind a tty: from its device directory up to the first one that has
-// idVendor (the interface's parent, for both usb-serial and ACM ports).
-void FillUsbIds(PortError& e, const std::string& root) {
+}  // namespace
+
+std::string UsbDeviceDir(const std::string& root, const std::string& kernelName) {
+  // From the port's device directory up to the first one that has idVendor (the interface's
+  // parent, for both usb-serial and ACM ports).
   std::error_code ignored;
   const std::string top = fs::canonical(root + "/sys", ignored).string();
   std::string dir =
-      fs::canonical(root + "/sys/class/tty/" + e.kernelName + "/device", ignored).string();
+      fs::canonical(root + "/sys/class/tty/" + kernelName + "/device", ignored).string();
   while (!ignored && !top.empty() && dir.size() > top.size() &&
          dir.compare(0, top.size(), top) == 0) {
-    if (access((dir + "/idVendor").c_str(), R_OK) == 0) {
-      e.vendorId = FirstLine(dir + "/idVendor");
-      e.productId = FirstLine(dir + "/idProduct");
-      return;
-    }
+    if (access((dir + "/idVendor").c_str(), R_OK) == 0)
+      return dir;
     dir.erase(dir.rfind('/'));
   }
+  return {};
 }
-
-}  // namespace
 
 std::vector<std::string> CandidatePorts(const std::string& root) {
   static const char* const kPrefixes[] = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "rfcomm"};
@@ -253,7 +255,11 @@ PortError AccessProblem(const std::string& path, const struct stat& node, const 
   std::error_code ignored;
   const fs::path real = fs::canonical(path, ignored);
   e.kernelName = ignored ? fs::path(path).filename().string() : real.filename().string();
-  FillUsbIds(e, root);
+  const std::string usb = UsbDeviceDir(root, e.kernelName);
+  if (!usb.empty()) {
+    e.vendorId = FirstLine(usb + "/idVendor");
+    e.productId = FirstLine(usb + "/idProduct");
+  }
   return e;
 }
 

@@ -30,6 +30,11 @@ PortError NodeState(const std::string& path, const std::string& root);
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
            std::string* holder, bool deviceEndCounts = false);
 
+// The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
+std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);
+// A sysfs or /proc file's first line, without trailing blanks.
+std::string FirstLine(const std::string& path);
+
 // Permission: who may open the node, for the hint (owner, whether its group could, the group).
 PortError AccessProblem(const std::string& path, const struct stat& node, const std::string& root);
 
