@@ -124,8 +124,10 @@ def found_apply_close():
     check(all(b - a >= 0.9 for a, b in zip(times[:3], times[1:4])), f"silent rates {times[:4]}")
     program.expect(FOUND_ENABLED, found("COM3", 57600, "1.02", 7, 20, 2, 1))
 
-    program.do(f"type {BASE} 33")  # EN_CHANGE from the real edit
-    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, 33, 2, 1))
+    # EN_CHANGE from the real edit; 255 characters, of which the program reads 254: base 33.
+    long_base = "0" * 252 + "337"
+    program.do(f"type {BASE} {long_base}")
+    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, long_base, 2, 1))
     program.do(f"press {APPLY}")
     wire = search_frames(57600) + [("F2 01 07 F4", 57600), ("F2 F1 21 22", 57600),
                                    ("F2 F2 05 05", 57600)] + search_frames(57600)
