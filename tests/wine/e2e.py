@@ -164,13 +164,14 @@ def console(*args):
 
 
 def console_find_and_a_file():
-    # valdrix-config.exe: find on two ports at once, and a file given as the port.
+    # valdrix-config.exe: find on two ports at once (COM3 named twice, once with the device
+    # namespace's prefix: talked to once), and a file given as the port.
     sim3 = Sim("com3", "--rate", "9600", "--address", "12", "--base", "40", "--count", "7",
                "--version", "103")
     sim4 = Sim("com4", "--silent")
-    r = console("find", "COM3", "COM4")
+    r = console("find", "\\\\.\\COM3", "COM4", "com3")
     check((r.returncode, r.stdout.replace("\r", "")) == (0, (
-        "port:                COM3\nrate:                9600\nversion:             1.03\n"
+        "port:                \\\\.\\COM3\nrate:                9600\nversion:             1.03\n"
         "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
         "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
     sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
