@@ -254,7 +254,10 @@ PortError AccessProblem(const std::string& path, const struct stat& node, const 
   e.groupMayOpen = node.st_gid != 0 && (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   std::error_code ignored;
   const fs::path real = fs::canonical(path, ignored);
-  e.kernelName = ignored ? fs::path(path).filename().string() : real.filename().string();
+  // The name below /dev: "ttyUSB0", and "pts/3" rather than a bare "3".
+  const std::string name = ignored ? path : real.string();
+  e.kernelName =
+      name.compare(0, 5, "/dev/") == 0 ? name.substr(5) : fs::path(name).filename().string();
   const std::string usb = UsbDeviceDir(root, e.kernelName);
   if (!usb.empty()) {
     e.vendorId = FirstLine(usb + "/idVendor");
