@@ -286,6 +286,10 @@ TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
   EXPECT_EQ(error.problem, PortProblem::Busy);
   EXPECT_EQ(error.holder, "");                           // never this program itself
   EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);  // the refused open left the hold
+  // Held for the programs that go by flock() too (root opens past TIOCEXCL).
+  const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+  close(other);
   first.reset();
   EXPECT_TRUE(serial.OpenPort(pty.slave, 9600));
 }
