@@ -43,8 +43,11 @@ std::vector<std::string> InterruptibleBackend::EnumeratePorts() {
 std::unique_ptr<SerialPort> InterruptibleBackend::OpenPort(const std::string& name,
                                                            std::uint32_t rate, PortError* error) {
   if (interrupt::Requested()) {
-    if (error)
-      *error = {PortProblem::Other, "", "", "interrupted"};
+    if (error) {
+      *error = {};
+      error->problem = PortProblem::Other;
+      error->detail = "interrupted";
+    }
     return nullptr;
   }
   std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, error);

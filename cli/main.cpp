@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   OutputGate outGate(stdout, true), errGate(stderr, false);
   std::ostream out(&outGate), err(&errGate);
   Streams streams{out, err, StderrIsTerminal() ? &err : nullptr};
-  System system{interruptible, DescribePlatformPorts, InParallel};
+  System system{interruptible, DescribePlatformPorts, InParallel, PortIdentity};
   const int status = Run(options, system, streams);
   out.flush();
   if (const int interrupted = InterruptedStatus()) {

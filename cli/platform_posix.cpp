@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "cli/platform.h"
@@ -14,6 +15,12 @@ std::unique_ptr<SerialBackend> MakePlatformSerial() {
 
 std::vector<PortDetails> DescribePlatformPorts() {
   return DescribePorts();
+}
+
+std::string PortIdentity(const std::string& name) {
+  std::error_code ignored;
+  const std::filesystem::path real = std::filesystem::canonical(name, ignored);
+  return ignored ? name : real.string();
 }
 
 bool StderrIsTerminal() {

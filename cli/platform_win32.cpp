@@ -1,5 +1,6 @@
 #include <windows.h>
 // After <windows.h>.
+#include <ctype.h>
 #include <io.h>
 #include <stdio.h>
 
@@ -16,6 +17,13 @@ std::unique_ptr<SerialBackend> MakePlatformSerial() {
 
 std::vector<PortDetails> DescribePlatformPorts() {
   return DescribePorts();
+}
+
+std::string PortIdentity(const std::string& name) {
+  std::string id = name.compare(0, 4, "\\\\.\\") == 0 ? name.substr(4) : name;
+  for (char& c : id)
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return id;
 }
 
 bool StderrIsTerminal() {

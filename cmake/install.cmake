@@ -10,6 +10,16 @@ if(WIN32)
       install(TARGETS ${program} RUNTIME DESTINATION .)
     endif()
   endforeach()
+  # The exit statuses as valdrix-config --help lists them, from the one table.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cli/exit_statuses.def statuses
+       REGEX "^VALDRIX_EXIT(_SIGNALLED)?\\(")
+  set(VALDRIX_EXIT_STATUSES "")
+  foreach(line IN LISTS statuses)
+    string(REGEX REPLACE "^VALDRIX_EXIT(_SIGNALLED)?\\(([A-Z_]+, )?\"?([0-9N+]+)\"?, \"(.*)\"\\)$"
+                         "  \\3  \\4\n" entry "${line}")
+    string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
+  endforeach()
+  string(REGEX REPLACE "\n$" "" VALDRIX_EXIT_STATUSES "${VALDRIX_EXIT_STATUSES}")
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)

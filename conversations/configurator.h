@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "dialog/dialog.h"
@@ -19,6 +20,8 @@ struct Configurator {
   SerialBackend& serial;
   // Set once the open frame went out; tells the close whether there is anything to close.
   bool interfaceOpen = false;
+  // Told each rate as the search starts trying it, for progress shown outside the dialog.
+  std::function<void(std::uint32_t rate)> tryingRate;
 };
 
 // How a conversation ended.

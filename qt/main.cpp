@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   sigaction(SIGHUP, &action, nullptr);
 
   const std::unique_ptr<valdrix::SerialBackend> serial = MakeSerialBackend();
-  valdrix::QtDialog dialog(*serial, valdrix::DescribePorts);
+  valdrix::QtDialog dialog(*serial, [] { return valdrix::DescribePorts(); });
   QObject::connect(&signalled, &QSocketNotifier::activated, &dialog, [&dialog] {
     char bytes[16];
     while (read(signalPipe[0], bytes, sizeof bytes) > 0) {

@@ -136,7 +136,7 @@ drive() { wine "$driver" "$@" | tr -d '\r'; }
 drive wait 30000 >/dev/null || wine_fail "the dialog did not open"
 shoot() {
   mkdir -p "$(dirname "$screenshot")"
-  window=$(xdotool search --name "^Valdrix Configurator V 1.02$" | head -n1)
+  window=$(xdotool search --name "^Valdrix Configurator V " | head -n1)
   eval "$(xdotool getwindowgeometry --shell "$window")"
   import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
   echo "screenshot: $screenshot"

@@ -126,8 +126,10 @@ def found_apply_close():
     check(all(b - a >= 0.9 for a, b in zip(times[:3], times[1:4])), f"silent rates {times[:4]}")
     program.expect(FOUND_ENABLED, found("COM3", 57600, "1.02", 7, 20, 2, 1))
 
-    program.do(f"type {BASE} 33")  # EN_CHANGE from the real edit
-    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, 33, 2, 1))
+    # EN_CHANGE from the real edit; 255 characters, of which the program reads 254: base 33.
+    long_base = "0" * 252 + "337"
+    program.do(f"type {BASE} {long_base}")
+    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, long_base, 2, 1))
     program.do(f"press {APPLY}")
     wire = search_frames(57600) + [("F2 01 07 F4", 57600), ("F2 F1 21 22", 57600),
                                    ("F2 F2 05 05", 57600)] + search_frames(57600)
@@ -164,13 +166,14 @@ def console(*args):
 
 
 def console_find_and_a_file():
-    # valdrix-config.exe: find on two ports at once, and a file given as the port.
+    # valdrix-config.exe: find on two ports at once (COM3 named twice, once with the device
+    # namespace's prefix: talked to once), and a file given as the port.
     sim3 = Sim("com3", "--rate", "9600", "--address", "12", "--base", "40", "--count", "7",
                "--version", "103")
     sim4 = Sim("com4", "--silent")
-    r = console("find", "COM3", "COM4")
+    r = console("find", "\\\\.\\COM3", "COM4", "com3")
     check((r.returncode, r.stdout.replace("\r", "")) == (0, (
-        "port:                COM3\nrate:                9600\nversion:             1.03\n"
+        "port:                \\\\.\\COM3\nrate:                9600\nversion:             1.03\n"
         "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
         "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
     sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
