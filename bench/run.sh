@@ -5,7 +5,10 @@
 #                                bench/results.json
 #   bash bench/run.sh find       only valdrix-config find over 1, 8 and 32 ports (about a
 #                                minute); the other figures in results.json stay
-#   bash bench/run.sh show-rate  only valdrix-config show --rate (about 20 s); likewise
+#   bash bench/run.sh network    only rfc2217:// through ser2net (bench/network.py, about
+#                                a minute); prints its table, results.json stays
+#   bash bench/run.sh show-rate  only valdrix-config show --rate (about 20 s); the other
+#                                figures in results.json stay
 #
 # Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
 # find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
@@ -20,7 +23,7 @@ win32=${BENCH_WIN32_DIR:-build/bench-win32}
 runs=${RUNS:-5}
 wine_runs=${WINE_RUNS:-3}
 only=${1:-all}
-case $only in all | find | show-rate) ;; *) echo "usage: bash bench/run.sh [find|show-rate]" >&2; exit 2 ;; esac
+case "$only" in all | find | network | show-rate) ;; *) echo "usage: bash bench/run.sh [find|network|show-rate]" >&2; exit 2 ;; esac
 
 configure() {  # preset, directory
   if [ -f "$2/CMakeCache.txt" ]; then
@@ -34,6 +37,10 @@ echo "building ($native, $win32) ..." >&2
 configure native "$native"
 cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim valdrix-config \
   >/dev/null
+if [ "$only" = network ]; then
+  exec python3 bench/network.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
+    --runs "$runs"
+fi
 have_wine=0
 if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
   configure win32 "$win32"

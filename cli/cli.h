@@ -15,13 +15,11 @@
 
 namespace valdrix::cli {
 
-// Exit statuses, one for each way a run can end.
+// Exit statuses, one for each way a run can end: EXIT_OK, EXIT_USAGE, ...
 enum ExitStatus : int {
-  EXIT_OK = 0,
-  EXIT_USAGE = 2,         // bad usage or a refused argument; nothing was sent
-  EXIT_CANNOT_OPEN = 3,   // "Could not open %s"
-  EXIT_CANNOT_WRITE = 4,  // "Could not write to %s", or a field the interface did not report
-  EXIT_NOT_FOUND = 5,     // "No Valdrix found on %s"
+#define VALDRIX_EXIT(name, number, meaning) EXIT_##name = number,
+#include "cli/exit_statuses.def"
+#undef VALDRIX_EXIT
 };
 
 enum class Command { List, Show, Set, Find };
@@ -53,24 +51,33 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
 // The exit status for how a conversation ended.
 int StatusFor(const Outcome& outcome);
 
+// Why a run failed, for scripts: Reason::Busy and the others.
+enum class Reason {
+#define VALDRIX_REASON(name, word) name,
+#include "cli/reasons.def"
+#undef VALDRIX_REASON
+};
+// The word --json prints: "busy", "not-a-port", ...
+const char* ReasonWord(Reason reason);
+
 // Why a conversation with a port failed, for people and for scripts.
 struct Failure {
   std::string message;  // the error box's text, and why where the system says
   std::string hint;     // how to fix it; may be empty
-  std::string reason;   // "permission", "busy", "missing", "not-a-port", "write", "not-found", ...
+  Reason reason = Reason::Other;
   std::string verdict;  // in a word or two, for find's line about the port
 };
 Failure Explain(const std::string& port, const Outcome& outcome);
 
-// What the interface holds, as the dialog shows it after a search. Empty texts: no answer.
+// What the interface holds after a search; empty: the interface did not report it.
 struct Report {
   std::string port;
-  std::string rate;
-  std::string version;
-  std::string address;
-  std::string base;
-  std::string modules16;
-  std::string modules8;
+  std::optional<std::uint32_t> rate;
+  std::optional<std::string> version;  // as the dialog shows it: "1.02"
+  std::optional<int> address;
+  std::optional<int> base;
+  std::optional<int> modules16;
+  std::optional<int> modules8;
 };
 void PrintReport(const Report& report, bool json, std::ostream& out);
 
@@ -88,6 +95,9 @@ struct System {
   std::function<std::vector<PortDetails>()> describePorts;
   // Runs work(0) ... work(count - 1), each in a thread of its own, and waits for all.
   std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)> inParallel;
+  // The device a port name stands for, so that two names of one device count once; empty: the
+  // name itself.
+  std::function<std::string(const std::string&)> portIdentity = nullptr;
 };
 
 // Runs the command; returns the exit status.

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/interrupted.h"
 #include "cli/platform.h"
 #include "cli/trace_port.h"
+#include "serial/interrupt.h"
 
 int main(int argc, char** argv) {
   using namespace valdrix::cli;
@@ -19,15 +21,25 @@ int main(int argc, char** argv) {
   std::unique_ptr<valdrix::SerialBackend> serial = MakePlatformSerial();
   std::unique_ptr<TraceBackend> trace;
   valdrix::SerialBackend* backend = serial.get();
+  valdrix::interrupt::Install();
   if (options.trace) {
     // find talks to several ports at once: each line then says which.
     trace = std::make_unique<TraceBackend>(*serial, std::cerr, SteadyNowUs,
                                            options.command == Command::Find);
     backend = trace.get();
   }
-  Streams streams{std::cout, std::cerr, StderrIsTerminal() ? &std::cerr : nullptr};
-  System system{*backend, DescribePlatformPorts, InParallel};
+  // Once interrupted, the run sends nothing but the close and prints nothing but why it stopped;
+  // the trace goes on showing what is sent.
+  InterruptibleBackend interruptible(*backend);
+  OutputGate outGate(stdout, true), errGate(stderr, false);
+  std::ostream out(&outGate), err(&errGate);
+  Streams streams{out, err, StderrIsTerminal() ? &err : nullptr};
+  System system{interruptible, DescribePlatformPorts, InParallel, PortIdentity};
   const int status = Run(options, system, streams);
-  std::cout.flush();
+  out.flush();
+  if (const int interrupted = InterruptedStatus()) {
+    std::cerr << InterruptedText() << std::endl;
+    return interrupted;
+  }
   return status;
 }

@@ -4,6 +4,8 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "protocol/frames.h"
+#include "serial/network.h"
 
 #ifndef VALDRIX_VERSION_TEXT
 #define VALDRIX_VERSION_TEXT "unknown"
@@ -19,20 +21,22 @@ constexpr char kFooter[] =
     "  valdrix-config [--trace] [--json] set PORT [--address N] [--base N] [--modules16 N]\n"
     "                 [--modules8 N]\n"
     "  valdrix-config [--trace] [--json] find [PORT...]\n"
-    "PORT is a name such as COM3 or a path such as /dev/ttyUSB0. While searching, the rates tried\n"
-    "and the steps are shown on stderr when it is a terminal. Only serial ports are opened, and\n"
-    "only when no other program holds them.\n"
+    "PORT is a name such as COM3, a path such as /dev/ttyUSB0, or rfc2217://HOST:PORT for a port\n"
+    "served by ser2net on another machine. While searching, the rates tried and the steps are\n"
+    "shown on stderr when it is a terminal. Only serial ports are opened, and only when no other\n"
+    "program holds them.\n"
     "\n"
     "Exit status:\n"
-    "  0  done\n"
-    "  2  bad usage or a refused argument (nothing was sent)\n"
-    "  3  the port could not be opened (the reason and the fix follow the message)\n"
-    "  4  a frame could not be written, or a value to set was not reported by the interface\n"
-    "  5  no Valdrix interface answered on the port (find: on any port)\n";
+#define VALDRIX_EXIT(name, number, meaning) "  " #number "  " meaning "\n"
+#define VALDRIX_EXIT_SIGNALLED(number, meaning) "  " number "  " meaning "\n"
+#include "cli/exit_statuses.def"
+#undef VALDRIX_EXIT_SIGNALLED
+#undef VALDRIX_EXIT
+    ;
 
-// The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
-// is never written.
-constexpr int kMaxCountByte = 254;
+std::string Range(int low, int high) {
+  return std::to_string(low) + " to " + std::to_string(high);
+}
 
 }  // namespace
 
@@ -77,7 +81,7 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
                "print every frame sent and every reply received on stderr");
   app.add_flag("--json", options.json, "print the results as JSON");
 
-  CLI::App* list = app.add_subcommand("list", "print the serial ports that open, one a line");
+  CLI::App* list = app.add_subcommand("list", "print the free serial ports, one a line");
   list->add_flag("-l,--long", options.longList,
                  "every serial device with its USB details, link and state (free, in use, "
                  "permission denied)");
@@ -95,14 +99,18 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   std::string address, base, modules16, modules8;
   // Taken as text and checked here, so that every refusal names its option the same way.
   CLI::Option* addressOption =
-      set->add_option("--address", address, "XpressNet address, 1 to 31")->type_name("N");
+      set->add_option("--address", address,
+                      "XpressNet address, " + Range(MIN_XN_ADDRESS, MAX_XN_ADDRESS))
+          ->type_name("N");
   CLI::Option* baseOption =
-      set->add_option("--base", base, "s88 module base address, 0 to 254")->type_name("N");
+      set->add_option("--base", base, "s88 module base address, " + Range(0, MAX_BASE_ADDRESS))
+          ->type_name("N");
   CLI::Option* modules16Option =
       set->add_option("--modules16", modules16, "number of 16-bit s88 modules")->type_name("N");
   CLI::Option* modules8Option =
       set->add_option("--modules8", modules8, "number of 8-bit s88 modules")->type_name("N");
-  set->footer("2 x modules16 + modules8 must stay below 255.");
+  set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
+              ".");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -112,6 +120,15 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     return {std::nullopt, status == 0 ? EXIT_OK : EXIT_USAGE};
   }
 
+  // A network address that cannot be meant: refused before any port is opened.
+  const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
+  for (const std::string& name : given) {
+    if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
+      err << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
+          << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
+      return {std::nullopt, EXIT_USAGE};
+    }
+  }
   if (list->parsed() || find->parsed()) {
     options.command = list->parsed() ? Command::List : Command::Find;
     return {options, EXIT_OK};
@@ -129,14 +146,14 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     into = CheckNumber(name, text, low, high, err);
     good = good && into.has_value();
   };
-  take(addressOption, "--address", address, 1, 31, options.address);
-  take(baseOption, "--base", base, 0, 254, options.base);
-  take(modules16Option, "--modules16", modules16, 0, kMaxCountByte / 2, options.modules16);
-  take(modules8Option, "--modules8", modules8, 0, kMaxCountByte, options.modules8);
+  take(addressOption, "--address", address, MIN_XN_ADDRESS, MAX_XN_ADDRESS, options.address);
+  take(baseOption, "--base", base, 0, MAX_BASE_ADDRESS, options.base);
+  take(modules16Option, "--modules16", modules16, 0, MAX_MODULE_COUNT / 2, options.modules16);
+  take(modules8Option, "--modules8", modules8, 0, MAX_MODULE_COUNT, options.modules8);
   if (good && options.modules16 && options.modules8 &&
-      2 * *options.modules16 + *options.modules8 > kMaxCountByte) {
+      2 * *options.modules16 + *options.modules8 > MAX_MODULE_COUNT) {
     err << "valdrix-config: --modules16 and --modules8: 2 x " << *options.modules16 << " + "
-        << *options.modules8 << " makes a module count of 255 or more\n";
+        << *options.modules8 << " makes a module count of " << MAX_MODULE_COUNT + 1 << " or more\n";
     good = false;
   }
   if (good && !options.address && !options.base && !options.modules16 && !options.modules8) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "serial/port_details.h"
@@ -14,6 +15,8 @@ namespace valdrix::cli {
 std::unique_ptr<SerialBackend> MakePlatformSerial();
 std::vector<PortDetails> DescribePlatformPorts();
 bool StderrIsTerminal();
+// The device a port name stands for: the file a link leads to, or the COM name without \\.\.
+std::string PortIdentity(const std::string& name);
 // Runs work(0) ... work(count - 1), each in a thread of its own, and waits for all of them.
 void InParallel(std::size_t count, const std::function<void(std::size_t)>& work);
 

@@ -1,18 +1,26 @@
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "cli/platform.h"
+#include "serial/network.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix::cli {
 
 std::unique_ptr<SerialBackend> MakePlatformSerial() {
-  return MakePosixSerial();
+  return MakeRoutingSerial(MakePosixSerial());
 }
 
 std::vector<PortDetails> DescribePlatformPorts() {
   return DescribePorts();
+}
+
+std::string PortIdentity(const std::string& name) {
+  std::error_code ignored;
+  const std::filesystem::path real = std::filesystem::canonical(name, ignored);
+  return ignored ? name : real.string();
 }
 
 bool StderrIsTerminal() {

@@ -1,20 +1,29 @@
 #include <windows.h>
 // After <windows.h>.
+#include <ctype.h>
 #include <io.h>
 #include <stdio.h>
 
 #include "cli/platform.h"
+#include "serial/network.h"
 #include "serial/serial_win32.h"
 
 namespace valdrix::cli {
 
 // COM names go to the backend as given; it opens them through the device namespace itself.
 std::unique_ptr<SerialBackend> MakePlatformSerial() {
-  return MakeWin32Serial();
+  return MakeRoutingSerial(MakeWin32Serial());
 }
 
 std::vector<PortDetails> DescribePlatformPorts() {
   return DescribePorts();
+}
+
+std::string PortIdentity(const std::string& name) {
+  std::string id = name.compare(0, 4, "\\\\.\\") == 0 ? name.substr(4) : name;
+  for (char& c : id)
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return id;
 }
 
 bool StderrIsTerminal() {

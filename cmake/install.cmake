@@ -10,6 +10,16 @@ if(WIN32)
       install(TARGETS ${program} RUNTIME DESTINATION .)
     endif()
   endforeach()
+  # The exit statuses as valdrix-config --help lists them, from the one table.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cli/exit_statuses.def statuses
+       REGEX "^VALDRIX_EXIT(_SIGNALLED)?\\(")
+  set(VALDRIX_EXIT_STATUSES "")
+  foreach(line IN LISTS statuses)
+    string(REGEX REPLACE "^VALDRIX_EXIT(_SIGNALLED)?\\(([A-Z_]+, )?\"?([0-9N+]+)\"?, \"(.*)\"\\)$"
+                         "  \\3  \\4\n" entry "${line}")
+    string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
+  endforeach()
+  string(REGEX REPLACE "\n$" "" VALDRIX_EXIT_STATUSES "${VALDRIX_EXIT_STATUSES}")
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
@@ -19,6 +29,32 @@ endif()
 
 if(NOT TARGET valdrix-config OR NOT TARGET valdrix-sim)
   return()
+endif()
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME valdrix-config)
+set(valdrix_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+if(TARGET valdrix-configurator)
+  set(gui COMPONENT valdrix-configurator)
+  install(TARGETS valdrix-configurator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${gui})
+  install(FILES ${valdrix_packaging}/valdrix-configurator.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications ${gui})
+  install(FILES ${valdrix_packaging}/valdrix-configurator.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps ${gui})
+  # The release in the metainfo is the project's version, dated as the changelog's entry.
+  file(STRINGS ${valdrix_packaging}/changelog.in trailer REGEX "^ -- ")
+  string(REGEX MATCH ", ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9]+) " _ "${trailer}")
+  set(day ${CMAKE_MATCH_1})
+  set(year ${CMAKE_MATCH_3})
+  list(FIND valdrix_months ${CMAKE_MATCH_2} month)
+  math(EXPR month "${month} + 1" OUTPUT_FORMAT DECIMAL)
+  string(LENGTH "${month}" digits)
+  if(digits EQUAL 1)
+    set(month 0${month})
+  endif()
+  set(VALDRIX_RELEASE_DATE ${year}-${month}-${day})
+  set(metainfo org.example.valdrix.configurator.metainfo.xml)
+  configure_file(${valdrix_packaging}/valdrix-configurator.metainfo.xml.in ${metainfo} @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${metainfo}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo ${gui})
 endif()
 install(TARGETS valdrix-config valdrix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${valdrix_packaging}/valdrix-config.bash-completion
@@ -54,5 +90,11 @@ valdrix_man_page(valdrix-config ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-con
 valdrix_man_page(valdrix-sim $<TARGET_FILE:valdrix-sim>
                  "a simulated Valdrix interface on a pseudo-terminal"
                  "--version-string=valdrix-sim ${PROJECT_VERSION}")
-add_custom_target(valdrix_man_pages ALL DEPENDS ${valdrix_man_pages})
 install(FILES ${valdrix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET valdrix-configurator)
+  valdrix_man_page(valdrix-configurator $<TARGET_FILE:valdrix-configurator>
+                   "find a Valdrix interface on a serial port and change its settings, in a window")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/valdrix-configurator.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 ${gui})
+endif()
+add_custom_target(valdrix_man_pages ALL DEPENDS ${valdrix_man_pages})

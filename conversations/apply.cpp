@@ -37,19 +37,19 @@ Outcome WriteSettings(Configurator& cfg) {
     allWritten &= SendAndDrain(dialog, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
 
   SetStatus(dialog, STATUS_WRITING);
-  // 0xFF is the count query's value byte, so it stands for "no count to write".
-  std::uint32_t count = 0xFF;
+  // The count query's value byte is never a count, so it stands for "no count to write".
+  std::uint32_t count = VALUE_QUERY;
   const std::string modules16 = dialog.EditText(IDC_MODULES16);
   if (!modules16.empty()) {
     count = (2u * static_cast<std::uint32_t>(ParseDecimal(modules16))) & 0xFFu;
   }
   const std::string modules8 = dialog.EditText(IDC_MODULES8);
   if (!modules8.empty()) {
-    if (count == 0xFF)
+    if (count == VALUE_QUERY)
       count = 0;
     count = (count + static_cast<std::uint32_t>(ParseDecimal(modules8))) & 0xFFu;
   }
-  if (count != 0xFF)
+  if (count != VALUE_QUERY)
     allWritten &= SendAndDrain(dialog, *port, SUB_MODULE_COUNT, static_cast<int>(count));
 
   port.reset();

@@ -1,6 +1,7 @@
 #include "conversations/config_dialog.h"
 
 #include "dialog/controls.h"
+#include "protocol/frames.h"
 #include "protocol/text.h"
 
 namespace valdrix {
@@ -15,7 +16,7 @@ void FillLists(Dialog& dialog, const std::vector<std::string>& portNames) {
   for (const std::uint32_t rate : LINE_RATES) {
     dialog.AddEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
   }
-  for (int address = 1; address <= 31; ++address) {
+  for (int address = MIN_XN_ADDRESS; address <= MAX_XN_ADDRESS; ++address) {
     dialog.AddEntry(IDC_XN_ADDRESS, DecimalText(address));
   }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "dialog/dialog.h"
@@ -19,6 +20,8 @@ struct Configurator {
   SerialBackend& serial;
   // Set once the open frame went out; tells the close whether there is anything to close.
   bool interfaceOpen = false;
+  // Told each rate as the search starts trying it, for progress shown outside the dialog.
+  std::function<void(std::uint32_t rate)> tryingRate;
   // 0: the search tries every line rate in turn. Otherwise only this one, for a caller that
   // already knows the interface's rate (the command line's --rate); the window never sets it.
   std::uint32_t onlyRate = 0;

@@ -83,6 +83,8 @@ Outcome SearchInterface(Configurator& cfg) {
     cfg.interfaceOpen = false;
     port->SetPortRate(rate);
     dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
+    if (cfg.tryingRate)
+      cfg.tryingRate(rate);
     dialog.Repaint(IDC_RATE);
 
     BuildInterfaceQuery(frame);

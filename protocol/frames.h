@@ -18,6 +18,13 @@ constexpr std::uint8_t SUB_VERSION = 0xFD;
 constexpr std::uint8_t SUB_OPEN = 0xFF;
 constexpr std::uint8_t VALUE_QUERY = 0xFF;
 
+// The settings the interface keeps. A value byte of VALUE_QUERY asks for the stored value, so no
+// setting can be it: the module count (2 x 16-bit modules + 8-bit modules) stays below it.
+constexpr int MIN_XN_ADDRESS = 1;
+constexpr int MAX_XN_ADDRESS = 31;
+constexpr int MAX_BASE_ADDRESS = 254;
+constexpr int MAX_MODULE_COUNT = VALUE_QUERY - 1;
+
 constexpr std::size_t FRAME_LENGTH = 4;
 constexpr std::size_t INTERFACE_QUERY_LENGTH = 2;
 

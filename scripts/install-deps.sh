@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only where it is missing (idempotent).
-# Usage: scripts/install-deps.sh [--wine]   (--wine adds what the tests need besides: Wine with
-# 32-bit support, Xvfb, xdotool, lintian and man for the package test)
+# Usage: scripts/install-deps.sh [--wine | --x11]   (--wine adds what the tests need besides:
+# Wine with 32-bit support, Xvfb, xdotool, lintian and man for the package test; --x11 only what
+# the native window needs without a display: Xvfb, xdotool and ImageMagick)
 set -euo pipefail
 
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
       help2man gzip dpkg-dev nlohmann-json3-dev qt6-base-dev ser2net)
-if [ "${1:-}" = "--wine" ]; then
-  want+=(wine wine32:i386 wine64 xvfb xdotool x11-utils imagemagick lintian man-db
-         desktop-file-utils appstream)
-fi
+x11=(xvfb xdotool x11-utils imagemagick)
+case "${1:-}" in
+  --wine) want+=(wine wine32:i386 wine64 "${x11[@]}" lintian man-db desktop-file-utils appstream) ;;
+  --x11) want+=("${x11[@]}") ;;
+esac
 
 need_i386=0
 for p in "${want[@]}"; do

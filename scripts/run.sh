@@ -6,14 +6,21 @@
 # one it runs on a private X server, chooses COM3 itself, waits for the search, saves a
 # screenshot of the dialog, closes it and says where the screenshot is.
 # Ending the program ends the simulator.
+#
+# With --native it opens the Linux window (valdrix-configurator, Qt) instead, with the simulated
+# interface's terminal (or the real device) given as its port: no Wine. Without a display it runs
+# on a private X server, waits for the search, saves a screenshot, closes the window with Escape
+# and exits 0 when the interface was found.
 set -euo pipefail
 
 usage() {
   cat <<'EOF'
 Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
 
+  --native           the Linux window (valdrix-configurator) instead of the Windows one
+                     under Wine; the port is given to it on its command line
   --port DEVICE      map COM3 to a real serial device (e.g. /dev/ttyUSB0) instead of the
-                     simulated interface
+                     simulated interface (--native: give the device as the port)
   --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png)
   --headless         run on a private X server even when $DISPLAY is set
   --at-start         without a display: the screenshot as the dialog opens, before any search
@@ -33,6 +40,7 @@ screenshot=$repo/build/run/dialog.png
 headless=0
 at_start=0
 install=1
+native=0
 sim_options=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -42,6 +50,7 @@ while [ $# -gt 0 ]; do
     --screenshot=*) screenshot=$(realpath -m "${1#--screenshot=}"); shift ;;
     --headless) headless=1; shift ;;
     --at-start) at_start=1; shift ;;
+    --native) native=1; shift ;;
     --no-install) install=0; shift ;;
     --help | -h) usage; exit 0 ;;
     --) shift; sim_options=("$@"); break ;;
@@ -55,6 +64,10 @@ fi
 [ -n "${DISPLAY:-}" ] || headless=1
 
 cd "$repo"
+if [ "$native" = 1 ]; then
+  if [ "$install" = 1 ]; then bash scripts/install-deps.sh --x11; fi
+  exec bash scripts/run-native.sh "$headless" "$at_start" "$screenshot" "$device" "${sim_options[@]}"
+fi
 if [ "$install" = 1 ]; then bash scripts/install-deps.sh --wine; fi
 
 echo "== Building (native and win32 presets)"
@@ -123,7 +136,7 @@ drive() { wine "$driver" "$@" | tr -d '\r'; }
 drive wait 30000 >/dev/null || wine_fail "the dialog did not open"
 shoot() {
   mkdir -p "$(dirname "$screenshot")"
-  window=$(xdotool search --name "^Valdrix Configurator V 1.02$" | head -n1)
+  window=$(xdotool search --name "^Valdrix Configurator V " | head -n1)
   eval "$(xdotool getwindowgeometry --shell "$window")"
   import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
   echo "screenshot: $screenshot"

@@ -14,23 +14,50 @@ std::string StateText(const PortError& state) {
       return "no such port";
     case PortProblem::NotAPort:
       return "not a serial port";
+    case PortProblem::Unreachable:
+      return state.detail.empty() ? "unreachable" : state.detail;
     default:
       return state.detail.empty() ? "cannot be opened" : state.detail;
   }
 }
+
+namespace {
+
+// Joining the node's group would not help (it has no access, or it is root): give the device to
+// dialout with a udev rule, matched by its USB ids where known.
+std::string OwnerOnly(const PortError& e) {
+  std::string match = "SUBSYSTEM==\"tty\", ";
+  if (!e.vendorId.empty() && !e.productId.empty())
+    match += "ATTRS{idVendor}==\"" + e.vendorId + "\", ATTRS{idProduct}==\"" + e.productId + "\", ";
+  else if (!e.kernelName.empty())
+    match += "KERNEL==\"" + e.kernelName + "\", ";
+  return "Only its owner" + (e.owner.empty() ? "" : " (" + e.owner + ")") +
+         " can open it. To give it to the group dialout, put this line in "
+         "/etc/udev/rules.d/99-valdrix.rules, then run sudo udevadm control --reload && sudo "
+         "udevadm trigger, and add your user to dialout (sudo usermod -aG dialout $USER, then "
+         "log out and in again):\n" +
+         match + "GROUP=\"dialout\", MODE=\"0660\"";
+}
+
+}  // namespace
 
 std::string Hint(const PortError& e) {
   switch (e.problem) {
     case PortProblem::Permission:
       if (e.group.empty())
         return "Ask for read and write access to the port.";
-      return "Add your user to the group " + e.group + ": sudo usermod -aG " + e.group +
-             " $USER, then log out and in again.";
+      if (e.groupMayOpen)
+        return "Add your user to the group " + e.group + ": sudo usermod -aG " + e.group +
+               " $USER, then log out and in again.";
+      return OwnerOnly(e);
     case PortProblem::Busy:
       return "Close the program that uses the port, or choose another port.";
     case PortProblem::Missing:
     case PortProblem::NotAPort:
       return "Give a serial port: valdrix-config list -l shows them.";
+    case PortProblem::Unreachable:
+      return "Check that ser2net runs on that machine with a telnet(rfc2217) accepter on that "
+             "port, and that no firewall is in the way.";
     default:
       return {};
   }

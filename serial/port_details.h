@@ -15,11 +15,18 @@ struct PortDetails {
   std::string vendorId, productId;  // "0403", "6001" (lower-case hex); empty when unknown
   std::string manufacturer, product, serialNumber;
   std::string description;  // Windows friendly name ("USB Serial Port (COM5)"), or empty
-  PortError state;          // from the same probe as OpenPort; problem None: free
+  PortError state;          // problem None: free
 };
 
 // Every serial device the system has, free or not, in natural order (ttyS2 before ttyS10, COM2
-// before COM10). Ports are opened for a moment to learn their state, never written to.
-std::vector<PortDetails> DescribePorts();
+// before COM10). On POSIX no port is opened: the state comes from the system's tables. root is
+// for tests only: a fake tree standing for /, with dev/, sys/, proc/ and run/lock/.
+std::vector<PortDetails> DescribePorts(const std::string& root = {});
+
+// The one order of port names in every list: digit runs compare as numbers (COM2 before COM10).
+bool NaturalLess(const std::string& a, const std::string& b);
+
+// The names of the free ones, in the same order: what a short port list shows.
+std::vector<std::string> FreePorts(const std::vector<PortDetails>& ports);
 
 }  // namespace valdrix

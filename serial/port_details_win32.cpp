@@ -64,15 +64,9 @@ std::string SerialNumber(HDEVINFO set, SP_DEVINFO_DATA& device) {
   return instance.substr(last + 1);
 }
 
-bool ComLess(const PortDetails& a, const PortDetails& b) {
-  if (a.name.size() != b.name.size())
-    return a.name.size() < b.name.size();
-  return a.name < b.name;
-}
-
 }  // namespace
 
-std::vector<PortDetails> DescribePorts() {
+std::vector<PortDetails> DescribePorts(const std::string& /*root*/) {
   std::vector<PortDetails> ports;
   const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
   if (set != INVALID_HANDLE_VALUE) {
@@ -109,7 +103,8 @@ std::vector<PortDetails> DescribePorts() {
     if (port.state.problem == PortProblem::None || code == ERROR_SHARING_VIOLATION)
       ports.push_back(std::move(port));
   }
-  std::sort(ports.begin(), ports.end(), ComLess);
+  std::sort(ports.begin(), ports.end(),
+            [](const PortDetails& a, const PortDetails& b) { return NaturalLess(a.name, b.name); });
   return ports;
 }
 

@@ -1,5 +1,4 @@
-// Opening a POSIX terminal for this program alone: shared by OpenPort, the port list and the
-// port details, so that all three agree on what is a port and who holds it.
+// Opening a POSIX terminal for this program alone, for a conversation; the lists never open one.
 #pragma once
 
 #include <string>
@@ -18,8 +17,5 @@ struct ExclusiveFd {
 // and *error (when given) says why.
 ExclusiveFd OpenExclusive(const std::string& path, PortError* error);
 void ReleaseExclusive(ExclusiveFd& port);
-
-// Whether a ttyS device is backed by a UART; most machines list many ttyS nodes with none.
-bool IsRealUart(int fd);
 
 }  // namespace valdrix::posix

@@ -27,13 +27,20 @@ constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
 }
 
 // Why a port did not open.
-enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Other };
+enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Unreachable, Other };
 
 struct PortError {
   PortProblem problem = PortProblem::None;
   std::string group;   // Permission (POSIX): the group that owns the device node, e.g. "dialout"
   std::string holder;  // Busy: the program holding it, e.g. "minicom (pid 1234)", when known
-  std::string detail;  // the system's own message (strerror / FormatMessage), for Other
+  std::string detail;  // the system's own message (strerror / FormatMessage), for Other; what
+                       // went wrong, for Unreachable
+  // Permission (POSIX), for a fix that works: whether the group has read and write access and is
+  // not root, the node's owner, its kernel name ("ttyUSB0") and USB ids ("0403") where known.
+  bool groupMayOpen = false;
+  std::string owner;
+  std::string kernelName;
+  std::string vendorId, productId;
 };
 
 struct ReadResult {
@@ -64,7 +71,7 @@ class SerialPort {
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
-  // The names of the ports that open exclusively right now, in a stable order.
+  // The names of the ports free right now, in a stable order.
   virtual std::vector<std::string> EnumeratePorts() = 0;
   // Opens a serial port for this program alone, with 8N1, hardware handshake and the time-outs
   // above; nullptr, and why in *error when given, when it cannot be opened. Anything that is not

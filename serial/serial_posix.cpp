@@ -1,10 +1,6 @@
 #include "serial/serial_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <glob.h>
-#include <grp.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -22,104 +18,28 @@
 #include <iterator>
 #include <sstream>
 
+#include "serial/interrupt.h"
+#include "serial/port_details.h"
 #include "serial/port_probe_posix.h"
+#include "serial/port_state_posix.h"
 
 namespace valdrix {
 namespace posix {
 namespace {
 
-std::string GroupName(gid_t gid) {
-  group entry{};
-  group* found = nullptr;
-  char buffer[4096];
-  if (getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-    return found->gr_name;
-  return std::to_string(gid);
-}
-
-std::string ProcessName(long pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
-  std::string comm;
-  std::getline(in, comm);
-  return (comm.empty() ? "" : comm + " ") + "(pid " + std::to_string(pid) + ")";
-}
-
-// The other process holding an flock() on the node, from the kernel's table of locks; 0 if none.
-long LockHolder(const struct stat& node) {
-  std::ifstream in("/proc/locks");
-  std::string line;
-  while (std::getline(in, line)) {
-    // "1: FLOCK  ADVISORY  WRITE 245 00:17:7 0 EOF"; waiting requests carry "->" and hold nothing.
-    std::istringstream fields(line);
-    std::string id, type, mode, access, where;
-    long pid = 0;
-    unsigned devMajor = 0, devMinor = 0;
-    unsigned long inode = 0;
-    if (line.find("->") != std::string::npos ||
-        !(fields >> id >> type >> mode >> access >> pid >> where) || type != "FLOCK" ||
-        std::sscanf(where.c_str(), "%x:%x:%lu", &devMajor, &devMinor, &inode) != 3)
-      continue;
-    if (devMajor == major(node.st_dev) && devMinor == minor(node.st_dev) && inode == node.st_ino &&
-        pid != static_cast<long>(getpid()))
-      return pid;
-  }
-  return 0;
-}
-
-// The program holding the device: the one with its lock, or else the first other process with
-// it open, found as fuser finds it: "comm (pid N)", or empty. Processes whose descriptors we may
-// not read are passed over.
-std::string FindHolder(const struct stat& node) {
-  if (const long pid = LockHolder(node))
-    return ProcessName(pid);
-  const dev_t device = node.st_rdev;
-  DIR* proc = opendir("/proc");
-  if (!proc)
-    return {};
-  const long self = static_cast<long>(getpid());
-  std::string holder;
-  while (holder.empty()) {
-    const dirent* entry = readdir(proc);
-    if (!entry)
-      break;
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (*end != '\0' || pid <= 0 || pid == self)
-      continue;
-    const std::string base = std::string("/proc/") + entry->d_name;
-    DIR* fds = opendir((base + "/fd").c_str());
-    if (!fds)
-      continue;
-    bool holds = false;
-    while (!holds) {
-      const dirent* fd = readdir(fds);
-      if (!fd)
-        break;
-      struct stat st {};
-      holds = fd->d_name[0] != '.' && fstatat(dirfd(fds), fd->d_name, &st, 0) == 0 &&
-              S_ISCHR(st.st_mode) && st.st_rdev == device;
-    }
-    closedir(fds);
-    if (holds)
-      holder = ProcessName(pid);
-  }
-  closedir(proc);
-  return holder;
-}
-
-PortError FromErrno(int err, const struct stat* node) {
+PortError FromErrno(int err, const std::string& path, const struct stat* node) {
   PortError e;
   switch (err) {
     case EACCES:
     case EPERM:
-      e.problem = PortProblem::Permission;
       if (node)
-        e.group = GroupName(node->st_gid);
+        return AccessProblem(path, *node, "");
+      e.problem = PortProblem::Permission;
       break;
     case EBUSY:
       e.problem = PortProblem::Busy;
       if (node)
-        e.holder = FindHolder(*node);
+        InUse(path, *node, "", &e.holder, true);
       break;
     case ENOENT:
     case ENOTDIR:
@@ -165,10 +85,10 @@ DriverKind DriverOf(dev_t device) {
   return any ? DriverKind::NotAPort : DriverKind::Unknown;
 }
 
-PortError Busy(const struct stat& node) {
+PortError Busy(const std::string& path, const struct stat& node) {
   PortError e;
   e.problem = PortProblem::Busy;
-  e.holder = FindHolder(node);
+  InUse(path, node, "", &e.holder, true);
   return e;
 }
 
@@ -182,17 +102,22 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
 
   struct stat node {};
   if (stat(path.c_str(), &node) != 0) {
-    e = FromErrno(errno, nullptr);
+    e = FromErrno(errno, path, nullptr);
     return {};
   }
   // A regular file, a directory, a FIFO (opening one wakes its reader), a socket, or a device
   // that is no terminal: never opened.
   if (!S_ISCHR(node.st_mode) || DriverOf(node.st_rdev) == DriverKind::NotAPort)
     return {};
+  // Another program using it, though it took no lock: not opened at all.
+  if (InUse(path, node, "", &e.holder)) {
+    e.problem = PortProblem::Busy;
+    return {};
+  }
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    e = FromErrno(errno, &node);
+    e = FromErrno(errno, path, &node);
     return {};
   }
   // The path may have been replaced after stat(): what counts is what was opened.
@@ -205,14 +130,14 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     close(fd);
-    e = err == EWOULDBLOCK ? Busy(opened) : FromErrno(err, &opened);
+    e = err == EWOULDBLOCK ? Busy(path, opened) : FromErrno(err, path, &opened);
     return {};
   }
   // Root opens past another program's TIOCEXCL; it must not take the port all the same.
   int taken = 0;
   if (ioctl(fd, TIOCGEXCL, &taken) == 0 && taken) {
     close(fd);
-    e = Busy(opened);
+    e = Busy(path, opened);
     return {};
   }
   e = PortError{};
@@ -226,13 +151,6 @@ void ReleaseExclusive(ExclusiveFd& port) {
     ioctl(port.fd, TIOCNXCL);
   close(port.fd);  // and with it the flock()
   port = ExclusiveFd{};
-}
-
-bool IsRealUart(int fd) {
-  serial_struct info{};
-  if (ioctl(fd, TIOCGSERIAL, &info) != 0)
-    return false;
-  return info.type != PORT_UNKNOWN;
 }
 
 }  // namespace posix
@@ -252,6 +170,19 @@ int PollTimeout(std::uint64_t now, std::uint64_t deadline) {
   if (now >= deadline)
     return 0;
   return static_cast<int>(std::min<std::uint64_t>(deadline - now + 1, 60000));
+}
+
+// poll() on the port and on the interrupt's wake-up descriptor; -1 (as a failed poll) once the
+// interrupt was raised, so that the running read or write ends at once.
+int PollPort(int fd, short events, int timeoutMs, short& revents) {
+  pollfd p[2] = {{fd, events, 0}, {interrupt::WakeFd(), POLLIN, 0}};
+  const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, timeoutMs);
+  revents = p[0].revents;
+  if (ready > 0 && p[1].revents) {
+    errno = ECANCELED;
+    return -1;
+  }
+  return ready;
 }
 
 void ApplyRate(termios& tio, std::uint32_t rate) {
@@ -309,14 +240,14 @@ class PosixPort : public SerialPort {
       const std::uint64_t now = MonotonicMs();
       if (now >= deadline)
         return true;
-      pollfd p{fd_, POLLOUT, 0};
-      const int ready = poll(&p, 1, PollTimeout(now, deadline));
+      short revents = 0;
+      const int ready = PollPort(fd_, POLLOUT, PollTimeout(now, deadline), revents);
       if (ready < 0) {
         if (errno == EINTR)
           continue;
         return false;
       }
-      if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+      if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)))
         return false;
     }
     return true;
@@ -334,8 +265,8 @@ class PosixPort : public SerialPort {
       if (now >= limit)
         break;
 
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = poll(&p, 1, PollTimeout(now, limit));
+      short revents = 0;
+      const int ready = PollPort(fd_, POLLIN, PollTimeout(now, limit), revents);
       if (ready < 0) {
         if (errno == EINTR)
           continue;
@@ -343,7 +274,7 @@ class PosixPort : public SerialPort {
       }
       if (ready == 0)
         continue;  // the limit is checked at the top
-      if (p.revents & (POLLERR | POLLNVAL))
+      if (revents & (POLLERR | POLLNVAL))
         return Failed(result);
       // On a hang-up, bytes still queued are read first; the read after them fails.
       const ssize_t n = read(fd_, buffer + result.count, length - result.count);
@@ -356,7 +287,7 @@ class PosixPort : public SerialPort {
         return Failed(result);  // end of file: the device went away
       if (errno == EINTR)
         continue;
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && !(p.revents & POLLHUP))
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && !(revents & POLLHUP))
         continue;
       return Failed(result);  // EIO and friends, or a hang-up with nothing left to read
     }
@@ -400,68 +331,8 @@ std::uint32_t RateForSpeed(speed_t speed) {
   return 0;
 }
 
-bool NaturalLess(const std::string& a, const std::string& b) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  while (i < a.size() && j < b.size()) {
-    if (isDigit(a[i]) && isDigit(b[j])) {
-      std::size_t ie = i;
-      std::size_t je = j;
-      while (ie < a.size() && isDigit(a[ie]))
-        ++ie;
-      while (je < b.size() && isDigit(b[je]))
-        ++je;
-      std::size_t is = i;
-      std::size_t js = j;
-      while (is + 1 < ie && a[is] == '0')
-        ++is;
-      while (js + 1 < je && b[js] == '0')
-        ++js;
-      if (ie - is != je - js)
-        return ie - is < je - js;
-      const int order = a.compare(is, ie - is, b, js, je - js);
-      if (order != 0)
-        return order < 0;
-      i = ie;
-      j = je;
-      continue;
-    }
-    if (a[i] != b[j])
-      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
-    ++i;
-    ++j;
-  }
-  if (a.size() - i != b.size() - j)
-    return a.size() - i < b.size() - j;
-  return a < b;  // same up to leading zeros: any fixed tie-break keeps the order stable
-}
-
 std::vector<std::string> PosixSerial::EnumeratePorts() {
-  static const char* const kPatterns[] = {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*",
-                                          "/dev/ttyAMA*", "/dev/rfcomm*"};
-  std::vector<std::string> candidates;
-  for (const char* pattern : kPatterns) {
-    glob_t found{};
-    if (glob(pattern, GLOB_NOSORT, nullptr, &found) == 0) {
-      for (std::size_t k = 0; k < found.gl_pathc; ++k)
-        candidates.emplace_back(found.gl_pathv[k]);
-    }
-    globfree(&found);
-  }
-  std::sort(candidates.begin(), candidates.end(), NaturalLess);
-  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
-
-  std::vector<std::string> ports;
-  for (const std::string& path : candidates) {
-    posix::ExclusiveFd held = posix::OpenExclusive(path, nullptr);
-    if (held.fd < 0)
-      continue;
-    if (path.compare(0, 9, "/dev/ttyS") != 0 || posix::IsRealUart(held.fd))
-      ports.push_back(path);
-    posix::ReleaseExclusive(held);
-  }
-  return ports;
+  return FreePorts(DescribePorts());
 }
 
 std::unique_ptr<SerialPort> PosixSerial::OpenPort(const std::string& name, std::uint32_t rate,

@@ -16,8 +16,7 @@ namespace valdrix {
 
 class PosixSerial : public SerialBackend {
  public:
-  // /dev/ttyS*, ttyUSB*, ttyACM*, ttyAMA* and rfcomm* that open exclusively right now, in natural
-  // order (ttyS2 before ttyS10).
+  // The free ports of DescribePorts(), found without opening any.
   std::vector<std::string> EnumeratePorts() override;
   // Raw 8N1, RTS/CTS, DTR on, the given rate; settings the device refuses are left as they are.
   // Only terminal devices open, each held with flock() and TIOCEXCL while open.
@@ -31,8 +30,5 @@ std::unique_ptr<SerialBackend> MakePosixSerial();
 speed_t SpeedForRate(std::uint32_t rate);
 // The line rate of a termios speed; 0 for a speed not in LINE_RATES.
 std::uint32_t RateForSpeed(speed_t speed);
-
-// Natural order of device names: the digits at the end compare as numbers.
-bool NaturalLess(const std::string& a, const std::string& b);
 
 }  // namespace valdrix

@@ -7,9 +7,11 @@
 namespace valdrix {
 namespace {
 
-// Ports are opened through the device namespace: plain "COM10" and above do not open.
+// Ports are opened through the device namespace: plain "COM10" and above do not open. A name
+// given with the prefix already keeps it.
 std::string DevicePath(const std::string& name) {
-  return "\\\\.\\" + name;
+  const std::string prefix = "\\\\.\\";
+  return name.compare(0, prefix.size(), prefix) == 0 ? name : prefix + name;
 }
 
 std::string SystemMessage(DWORD code) {

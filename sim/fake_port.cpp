@@ -145,8 +145,10 @@ std::unique_ptr<SerialPort> FakeSerial::OpenPort(const std::string& name, std::u
                                                  PortError* error) {
   const bool exists = std::find(ports.begin(), ports.end(), name) != ports.end();
   if (!exists || busy.count(name) || openPorts_ != 0 || failOpens.count(opens_++)) {
-    if (error)
-      *error = PortError{exists ? PortProblem::Busy : PortProblem::Missing, {}, {}, {}};
+    if (error) {
+      *error = PortError{};
+      error->problem = exists ? PortProblem::Busy : PortProblem::Missing;
+    }
     log_.push_back({WireEvent::Kind::OpenFailed, name, rate, {}, false, NowMs()});
     return nullptr;
   }

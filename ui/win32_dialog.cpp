@@ -22,7 +22,8 @@ void Win32Dialog::Repaint(int id) {
 
 std::string Win32Dialog::EditText(int id) {
   char buffer[TEXT_BUFFER] = {};
-  GetDlgItemTextA(window_, id, buffer, TEXT_BUFFER - 1);
+  // The limit counts the terminator.
+  GetDlgItemTextA(window_, id, buffer, static_cast<int>(MAX_EDIT_TEXT) + 1);
   return std::string(buffer);
 }
 

@@ -6,6 +6,9 @@ import grp
 import json
 import os
 import shutil
+import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -113,14 +116,15 @@ def case_find():
     fcntl.flock(fds[0], fcntl.LOCK_EX)
     fcntl.ioctl(fds[1], termios.TIOCEXCL)
     held = [os.ttyname(fd) for fd in fds]
-    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0]]
+    os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
+    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0], TMP + "/link"]
     start = time.monotonic()
     r = run("find", *ports)
     elapsed = time.monotonic() - start
     verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
                     for p in held] + [(TMP, "not a serial port")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
-        "%s: %s\n" % (p, verdicts[p]) for p in ports if p != found)
+        "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
     check(rx() == conversation(57600), "frames %s" % rx())
     for _, quiet in silent:
@@ -160,25 +164,169 @@ def case_permission():
           r.stderr)
 
 
-def case_list_long():
-    # list -l on a fake system tree: a USB adapter's ids, strings and by-id link.
-    usb = TMP + "/sys/devices/pci0000:00/usb1/1-2"
-    for d in (usb + "/1-2:1.0/ttyUSB0", TMP + "/sys/class/tty/ttyUSB0", TMP + "/dev/serial/by-id"):
-        os.makedirs(d)
-    for name, value in (("idVendor", "1a86"), ("idProduct", "7523"), ("manufacturer", "Acme"),
-                        ("product", "USB Serial"), ("serial", "AW-0042")):
-        write("%s/%s" % (usb, name), value + "\n")
-    os.symlink("../../../devices/pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0",
-               TMP + "/sys/class/tty/ttyUSB0/device")
-    os.symlink(sim()[0], TMP + "/dev/ttyUSB0")
-    os.symlink("../../ttyUSB0", TMP + "/dev/serial/by-id/usb-Acme-port0")
-    write(TMP + "/dev/ttyUSB1", "")  # no port: left out
-    r = run("--json", "list", "-l", env=dict(os.environ, VALDRIX_SYSROOT=TMP))
-    check(json.loads(r.stdout) == [{
-        "port": TMP + "/dev/ttyUSB0", "by_id": TMP + "/dev/serial/by-id/usb-Acme-port0",
-        "vendor_id": "1a86", "product_id": "7523", "manufacturer": "Acme", "product": "USB Serial",
-        "serial": "AW-0042", "description": None, "state": "free", "holder": None,
-        "group": None}], r.stdout)
+def released(path):
+    # What the next run's open asks: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0] == 0
+    except OSError:
+        return False
+    finally:
+        os.close(fd)
+
+
+def case_interrupt():
+    # A signal when the trace shows a given frame going out: the read or write running then ends
+    # at once, only an interface that was opened gets the close frame, every port is released.
+    close = frames(57600, (0xF2, 0xFF, 0))
+    queries = ["F0 F0 @%d" % r for r in RATES]
+    search = conversation(57600)[:-1]
+    rows = (  # name, signal, the frames it follows, command, frames each port received, status
+        ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
+        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
+        ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
+         [search + frames(57600, (0xF2, 1, 9)) + close], 130),
+        ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
+        ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130))
+    for name, sig, triggers, command, want, status in rows:
+        sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
+        ports = [path for path, _ in sims]
+        p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        for second, after in enumerate(triggers):
+            while after not in p.stderr.readline():
+                check(p.poll() is None, "%s: ended before %r" % (name, after))
+            time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
+            p.send_signal(sig)
+        killed = time.monotonic()
+        out, err = p.communicate(timeout=10)
+        elapsed = time.monotonic() - killed
+        # The close frame's drain waits out a 1 s silence, unless a second signal cuts it short;
+        # anything else ends at once.
+        drains = want[0][-1:] == close and len(triggers) == 1
+        check(elapsed < (1.5 if drains else 0.5), "%s: %.2f s" % (name, elapsed))
+        check((p.returncode, out) == (status, ""), "%s: exit %d, %r" % (name, p.returncode, out))
+        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name), name + ": " + err)
+        time.sleep(0.2)  # for the simulators to log the last frames
+        for (path, rx), frames_wanted in zip(sims, want):
+            got = rx()
+            silent_ok = got == queries[:len(got)] and len(got) < len(queries)
+            check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
+            check(released(path), "%s: %s still held" % (name, path))
+    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+    path, rx = sim(9600)
+    reader, writer = os.pipe()
+    os.close(reader)
+    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
+          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "closed stdout: %s" % rx())
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    # From the kernel's socket table, so that no test connection takes the server's one client.
+    rows = [line.split() for line in open("/proc/net/tcp").readlines()[1:]]
+    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
+
+
+def ser2net(*ptys):
+    # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
+    if not shutil.which("ser2net"):
+        sys.exit(print("skipped: ser2net is not installed (scripts/install-deps.sh)") or 77)
+    ports = [free_port() for _ in ptys]
+    conf = os.path.join(TMP, "ser2net%d.yaml" % len(running))
+    write(conf, "".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n"
+                        "  connector: serialdev,%s,9600n81,local\n" % (i, port, pty)
+                        for i, (port, pty) in enumerate(zip(ports, ptys))))
+    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + 10
+    while not all(map(listening, ports)):
+        check(time.monotonic() < deadline and running[-1].poll() is None, "ser2net did not start")
+        time.sleep(0.05)
+    return ["rfc2217://127.0.0.1:%d" % port for port in ports]
+
+
+def case_net_show_set():
+    # Each rate the search tries reaches the remote line, and 0xFF crosses it intact both ways:
+    # the interface's reads answer FF, the close frame carries it.
+    path, rx = sim(38400, "--address", "7", "--base", "12", "--count", "5")
+    url, = ser2net(path)
+    r = run("--trace", "show", url)
+    check(rx() == conversation(38400), "frames %s" % rx())
+    check(r.stdout == report(url, 38400, "1.02", 7, 12, 2, 1), "show printed:\n" + r.stdout)
+    check("  > F0 F0" in r.stderr and all(url in line for line in r.stderr.splitlines()
+                                          if " close " in line or " open " in line), r.stderr)
+    before = len(rx())
+    r = run("set", url, "--base", "30")
+    check(rx()[before:] == conversation(38400, (0xF2, 1, 7), (0xF2, 0xF1, 30), (0xF2, 0xF2, 5)), "frames %s" % rx()[before:])
+    check(r.stdout == report(url, 38400, "1.02", 7, 30, 2, 1), "set printed:\n" + r.stdout)
+
+
+def case_net_find():
+    # Two remote ports and a local one, all at once.
+    remote = [sim(57600, "--address", str(a)) for a in (3, 4)]
+    local, _ = sim(57600, "--address", "5")
+    urls = ser2net(*(path for path, _ in remote))
+    start = time.monotonic()
+    r = run("--json", "find", urls[0], local, urls[1])
+    elapsed = time.monotonic() - start
+    found = [(e["port"], e["address"]) for e in json.loads(r.stdout)]
+    check(found == [(urls[0], 3), (local, 5), (urls[1], 4)], r.stdout)
+    for _, rx in remote:
+        check(rx() == conversation(57600), "frames %s" % rx())
+    check(elapsed < 7.5, "find took %.1f s" % elapsed)
+
+
+# Servers that misbehave, each a child process: "silent" accepts and never answers; "drop" agrees
+# to everything, confirms every rate, and goes away once data has come.
+SERVER = """
+import socket, sys, time
+listener = socket.create_server(("127.0.0.1", 0))
+print(listener.getsockname()[1], flush=True)
+while True:
+    conn = listener.accept()[0]
+    if sys.argv[1] == "silent":
+        time.sleep(60)
+    conn.sendall(bytes([255, 253, 44]) + bytes([255, 250, 44, 101, 0, 0, 37, 128, 255, 240]) * 9)
+    while b"\\xf0\\xf0" not in conn.recv(4096):
+        pass
+    conn.close()
+"""
+
+
+def serve(kind):
+    running.append(subprocess.Popen([sys.executable, "-c", SERVER, kind], stdout=subprocess.PIPE,
+                                    text=True))
+    return "rfc2217://127.0.0.1:%s" % running[-1].stdout.readline().strip()
+
+
+def case_net_faults():
+    refused = "rfc2217://127.0.0.1:%d" % free_port()
+    for url, took, why in ((refused, 1, "Connection refused"), (serve("silent"), 3.8,
+                           "the server did not negotiate RFC 2217 within 3 s")):
+        start = time.monotonic()
+        r = run("--json", "show", url, status=3)
+        elapsed = time.monotonic() - start
+        check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
+                                       "reason": "unreachable"}, r.stdout)
+        check(elapsed < took, "%s: %.1f s" % (url, elapsed))
+    r = run("show", refused, status=3)
+    check("is ser2net" in r.stderr or "ser2net runs" in r.stderr, r.stderr)
+    # A connection lost in the middle of the search is an adapter pulled out.
+    url = serve("drop")
+    r = run("show", url, status=4)
+    check(r.stderr == "Could not write to %s\n" % url, r.stderr)
+    # Malformed addresses: refused as usage, before anything connects.
+    for bad in ("rfc2217://host", "rfc2217://:2217", "rfc2217://h:0", "rfc2217://h:65536",
+                "rfc2217://::1:2217", "rfc2217://[::1]", "rfc2217://h:22/x", "rfc2217://[]:1"):
+        r = run("show", bad, status=2)
+        check("rfc2217://HOST:PORT" in r.stderr, r.stderr)
 
 
 try:

@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Builds the session fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of the seed
-# corpus. Usage: tests/fuzz/run.sh [seconds|build]. FUZZ_BUILD_DIR overrides build/fuzz. A failing
-# input is left there as crash-*: once fixed, add it to tests/fuzz/corpus/ so every run replays it.
+# Builds a fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of its seed corpus.
+# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet]. FUZZ_BUILD_DIR overrides build/fuzz.
+# A failing input is left there as crash-*: once fixed, add it to the target's corpus
+# (tests/fuzz/corpus/ for the session fuzzer, tests/fuzz/telnet-corpus/ for the Telnet one) so
+# every run replays it.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
+target="${2:-session}"
 out="${FUZZ_BUILD_DIR:-$repo/build/fuzz}"
-binary="$out/session_fuzzer"
+binary="$out/${target}_fuzzer"
 mkdir -p "$out"
 cd "$repo"
 sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/interface_model.cpp
   sim/deframer.cpp sim/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
+corpus=tests/fuzz/corpus
+if [ "$target" = telnet ]; then
+  sources=(serial/telnet.cpp tests/fuzz/telnet_fuzzer.cpp)
+  corpus=tests/fuzz/telnet-corpus
+fi
 if [ ! -x "$binary" ] || [ -n "$(find protocol dialog conversations serial sim tests/fuzz \
   -type f -newer "$binary" -print -quit)" ]; then
   echo "== building $binary"
@@ -19,11 +27,11 @@ if [ ! -x "$binary" ] || [ -n "$(find protocol dialog conversations serial sim t
 fi
 [ "$seconds" = build ] && exit 0
 
-work="$out/corpus"
-rm -rf "$work" && mkdir -p "$work" && cp tests/fuzz/corpus/* "$work"/
+work="$out/${target}-corpus"
+rm -rf "$work" && mkdir -p "$work" && cp "$corpus"/* "$work"/
 echo "== fuzzing for ${seconds}s"
 status=0
 "$binary" "$work" -max_total_time="$seconds" -max_len=4096 -timeout=20 -print_final_stats=1 \
   -artifact_prefix="$out/" </dev/null || status=$?
-if [ "$status" = 0 ]; then echo "session_fuzzer: PASS"; else echo "session_fuzzer: FAIL ($status)"; fi
+if [ "$status" = 0 ]; then echo "${target}_fuzzer: PASS"; else echo "${target}_fuzzer: FAIL ($status)"; fi
 exit "$status"

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# The packages in dist/ (made by scripts/package.sh) as a user gets them: the .deb's files,
-# control fields and lintian; its programs unpacked into a temporary root, valdrix-config
-# finding its valdrix-sim, the man pages and the completion; the zip's programs are the ones
+# The packages in dist/ (made by scripts/package.sh) as a user gets them: the .debs' files,
+# control fields and lintian; their programs unpacked into a temporary root, valdrix-config
+# finding its valdrix-sim, the man pages and the completion; the window's launcher and
+# metainfo as the desktop's validators see them; the zip's programs are the ones
 # the Wine tests ran, its README.txt has the exit statuses, and valdrix-config.exe starts.
 #
 # Usage: check.sh <dist dir> <win32 build dir> <version>
 set -euo pipefail
 dist=$(realpath "$1") win32=$(realpath "$2") version=$3
 deb=$dist/valdrix-config_${version}_$(dpkg --print-architecture).deb
+gui=$dist/valdrix-configurator_${version}_$(dpkg --print-architecture).deb
 zip=$dist/valdrix-configurator-$version-win32.zip
 
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 fail() { wine_fail "$@"; }
-[ -f "$deb" ] && [ -f "$zip" ] || fail "no packages for $version in $dist: run scripts/package.sh"
+[ -f "$deb" ] && [ -f "$gui" ] && [ -f "$zip" ] || fail "no packages for $version in $dist: run scripts/package.sh"
 wine_work_dir
 work=$wine_work root=$wine_work/root
 trap wine_cleanup EXIT
@@ -41,7 +43,18 @@ for dep in $(field Depends | sed 's/([^)]*)//g; s/,/ /g'); do
   case $dep in libc6 | libgcc-s1 | libstdc++6) ;; *) fail "needless dependency $dep" ;; esac
 done
 field Description | grep -q "MIT licence" || fail "the description does not name the licence"
-lintian --fail-on error "$deb" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
+lintian --fail-on error "$deb" "$gui" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
+
+# The window's package: Qt comes with it alone (the first package's dependencies are checked
+# above), and the desktop's validators take its launcher and metainfo.
+files=$(dpkg-deb -c "$gui" | awk '!/\/$/ { print $6 }' | sed 's|^./usr/||' | tr '\n' ' ')
+[ "$files" = "bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml " ] ||
+  fail "the window's .deb holds: $files"
+dpkg-deb -f "$gui" Depends | grep -q libqt6widgets6 || fail "the window's .deb does not depend on Qt"
+dpkg-deb -x "$gui" "$root"
+desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml >"$work/appstream" ||
+  fail "appstreamcli: $(cat "$work/appstream")"
 
 dpkg-deb -x "$deb" "$root"
 export PATH=$root/usr/bin:$PATH
@@ -52,7 +65,9 @@ shown=$(valdrix-config --json show "$work/tty")
 [ "$shown" = "{\"port\":\"$work/tty\",\"rate\":9600,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
   fail "show printed $shown"
 
-for page in valdrix-config valdrix-sim; do
+[ "$(valdrix-configurator --version)" = "valdrix-configurator $version" ] ||
+  fail "--version: $(valdrix-configurator --version)"
+for page in valdrix-config valdrix-sim valdrix-configurator; do
   warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done

@@ -9,12 +9,16 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +30,8 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
+#include "serial/port_advice.h"
+#include "serial/port_details.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix {
@@ -187,20 +193,87 @@ TEST(PosixSerial, TheOtherEndSeesRaw8N1WithHandshakeAndEachRate) {
   }
 }
 
-TEST(PosixSerial, ListsOnlyPortsThatOpenExclusively) {
-  PosixSerial serial;
-  const Clock::time_point start = Clock::now();
-  const std::vector<std::string> ports = serial.EnumeratePorts();
-  EXPECT_LT(SecondsSince(start), 1.0);  // no port may block the listing
-  if (ports.empty())
-    GTEST_SKIP() << "no serial port on this machine to hold";
-  const int held = open(ports[0].c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(held, 0);
-  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-  const std::vector<std::string> whileHeld = serial.EnumeratePorts();
-  close(held);
-  EXPECT_EQ(std::find(whileHeld.begin(), whileHeld.end(), ports[0]), whileHeld.end());
-  EXPECT_EQ(serial.EnumeratePorts(), ports);
+// Any open of a terminal while a list is made fails the test: opening one raises its modem lines.
+bool gListing = false;
+std::vector<std::string> gTerminalsOpened;
+
+}  // namespace
+}  // namespace valdrix
+
+extern "C" int open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  struct stat st {};
+  if (valdrix::gListing && stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
+    valdrix::gTerminalsOpened.push_back(path);
+    errno = EPERM;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+namespace valdrix {
+namespace {
+
+// A fake system tree: four serial nodes (links to pseudo-terminals), sysfs and /proc as the
+// kernel shows them, and the users each node has.
+TEST(PortList, OpensNothingAndAgreesWithTheLongList) {
+  namespace fs = std::filesystem;
+  char dir[] = "/tmp/valdrix-list-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  const std::string root = dir;
+  const auto put = [&](const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(root + path).parent_path());
+    std::ofstream(root + path) << text;
+  };
+  const auto link = [&](const std::string& target, const std::string& path) {
+    fs::create_directories(fs::path(root + path).parent_path());
+    fs::create_symlink(target, root + path);
+  };
+  PtyPair ptys[5];
+  const char* const names[] = {"ttySC0", "ttyS4", "ttyUSB0", "ttyACM0", "ttyS10"};
+  for (int i = 0; i < 5; ++i) {
+    link(ptys[i].slave, "/dev/" + std::string(names[i]));
+    put("/sys/devices/port" + std::to_string(i) + "/tty/" + names[i] + "/dev", "");
+    link(root + "/sys/devices/port" + std::to_string(i),
+         "/sys/class/tty/" + std::string(names[i]) + "/device");
+  }
+  put("/sys/class/tty/ttyS4/type", "0\n");  // an 8250 slot without a UART
+  put("/sys/class/tty/ttyS10/type", "4\n");
+  link("../../ttyUSB0", "/dev/serial/by-id/usb-Acme-if00");
+  put("/sys/devices/port2/idVendor", "0403\n");
+  put("/sys/devices/port2/idProduct", "6001\n");
+  fs::create_directories(root + "/sys/class/tty/tty1");  // a console: no device behind it
+  const auto index = [&](int i) { return ptys[i].slave.substr(ptys[i].slave.rfind('/') + 1); };
+  // minicom (pid 100) has ttyUSB0 open; the simulator (pid 200) holds ttyACM0's master and slave;
+  // a live UUCP lock (pid 300) names ttySC0's terminal; a dead one (pid 400) ttyS10.
+  put("/proc/100/comm", "minicom\n");
+  link(root + "/dev/ttyUSB0", "/proc/100/fd/3");
+  put("/proc/200/comm", "valdrix-sim\n");
+  link(ptys[3].slave, "/proc/200/fd/4");
+  link("/dev/ptmx", "/proc/200/fd/5");
+  put("/proc/200/fdinfo/5", "pos:\t0\nflags:\t02\ntty-index:\t" + index(3) + "\n");
+  put("/proc/300/comm", "cu\n");
+  put("/run/lock/LCK..pts_" + index(0), "       300\n");
+  put("/var/lock/LCK..ttyS10", "       400\n");
+
+  gListing = true;
+  const std::vector<PortDetails> ports = DescribePorts(root);
+  gListing = false;
+  EXPECT_EQ(gTerminalsOpened, std::vector<std::string>());
+  std::vector<std::string> seen;
+  for (const PortDetails& p : ports)
+    seen.push_back(p.name.substr(root.size()) + " " + StateText(p.state) + " " + p.vendorId +
+                   p.byId);
+  EXPECT_EQ(seen, (std::vector<std::string>{"/dev/ttyACM0 free ", "/dev/ttyS10 free ",
+                                            "/dev/ttySC0 in use by cu (pid 300) ",
+                                            "/dev/ttyUSB0 in use by minicom (pid 100) 0403" + root +
+                                                "/dev/serial/by-id/usb-Acme-if00"}));
+  EXPECT_EQ(FreePorts(ports),
+            (std::vector<std::string>{root + "/dev/ttyACM0", root + "/dev/ttyS10"}));
+  fs::remove_all(root);
 }
 
 TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
@@ -213,6 +286,10 @@ TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
   EXPECT_EQ(error.problem, PortProblem::Busy);
   EXPECT_EQ(error.holder, "");                           // never this program itself
   EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);  // the refused open left the hold
+  // Held for the programs that go by flock() too (root opens past TIOCEXCL).
+  const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+  close(other);
   first.reset();
   EXPECT_TRUE(serial.OpenPort(pty.slave, 9600));
 }

@@ -19,6 +19,7 @@ TEST(Apply, FieldTextsToFrames) {
   } cases[] = {
       {"12", "300", "3", "1", {Set(0x01, 12), Set(0xF1, 44), Set(0xF2, 7)}},
       {"31", "", "3", "", {Set(0x01, 31), Set(0xF2, 6)}},
+      {"31", "", "1", "3", {Set(0x01, 31), Set(0xF2, 5)}},  // a sum: 2 | 3 would be 3
       {"1", "255", "", "1", {Set(0x01, 1), {0xF2, 0xF1, 0xFF, 0xFC}, Set(0xF2, 1)}},
       {"10", "0", "", "", {Set(0x01, 10), Set(0xF1, 0)}},
       {"10", longZeros, "127", "1", {Set(0x01, 10), Set(0xF1, 7)}},  // 255: no count frame
@@ -52,18 +53,31 @@ TEST(Apply, FieldTextsToFrames) {
     EXPECT_WIRE(rig.WritesFrom(first), expected);
     // Each set frame is drained (reads until one gets nothing) before the next goes out.
     const auto& log = rig.serial.Log();
-    for (std::size_t i = firstEvent, writes = 0; writes < c.frames.size(); ++i) {
+    // Bounded by the log: fewer writes than expected fail above, not by reading past its end.
+    for (std::size_t i = firstEvent, writes = 0; writes < c.frames.size() && i < log.size(); ++i) {
       if (log[i].kind != WireEvent::Kind::Write)
         continue;
       ++writes;
       std::size_t j = i + 1;
-      while (log[j].kind == WireEvent::Kind::Read && !log[j].bytes.empty())
+      while (j < log.size() && log[j].kind == WireEvent::Kind::Read && !log[j].bytes.empty())
         ++j;
+      ASSERT_LT(j, log.size()) << "write " << writes << " not drained";
       EXPECT_EQ(log[j].kind, WireEvent::Kind::Read) << "write " << writes << " not drained";
     }
     EXPECT_EQ(rig.last.kind, Outcome::Kind::Found);
     EXPECT_FALSE(rig.dialog.Enabled(IDOK));
   }
+}
+
+TEST(Apply, AReadBackThatFindsNothingLeavesApplyDisabled) {
+  Rig rig(At(57600));
+  rig.Start();
+  rig.dialog.Type(IDC_BASE_ADDRESS, "7");
+  ASSERT_TRUE(rig.dialog.Enabled(IDOK));
+  rig.model.Faults().silent = true;  // the interface is gone: the writes go out, nothing answers
+  ASSERT_TRUE(rig.dialog.Press(IDOK));
+  EXPECT_EQ(rig.last.kind, Outcome::Kind::NothingAnswered);
+  EXPECT_FALSE(rig.dialog.Enabled(IDOK));
 }
 
 }  // namespace

@@ -83,10 +83,12 @@ def check_dialog(data):
 def check_version(data):
     fixed = struct.unpack_from("<6I", data, data.find(struct.pack("<I", 0xFEEF04BD)))
     versions = [hex(v) for v in fixed[2:]]
-    check(versions == ["0x40001", "0x0", "0x10000", "0x20000"], f"file, product {versions}")
+    major, minor, patch = (int(n) for n in version.split("."))
+    product = [hex(major << 16 | minor), hex(patch << 16)]
+    check(versions == ["0x40001", "0x0"] + product, f"file, product {versions}")
     text = data.decode("utf-16-le", errors="replace")
-    for key, value in [("FileDescription", "Valdrix Configurator"), ("FileVersion", "1.0.2"),
-                       ("ProductVersion", "1.0.2"), ("InternalName", "valdrixconfig"),
+    for key, value in [("FileDescription", "Valdrix Configurator"), ("FileVersion", version),
+                       ("ProductVersion", version), ("InternalName", "valdrixconfig"),
                        ("OriginalFilename", "valdrixconfig.exe")]:
         check(re.search(f"{key}\0+{re.escape(value)}\0", text), f"{key} is not {value!r}")
 
@@ -98,7 +100,7 @@ def check_manifest(data):
           "no dependency on common controls 6 for X86")
 
 
-exe, objdump = sys.argv[1:3]
+exe, objdump, version = sys.argv[1:4]
 out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
 dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
 check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},

@@ -5,6 +5,7 @@ Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import time
@@ -41,7 +42,8 @@ class Sim:
             [SIM, "--link", f"{os.environ['WINEPREFIX']}/dosdevices/{port}", "--log", self.log,
              *options], stdout=subprocess.PIPE, text=True)
         running.append(self.process)
-        check(self.process.stdout.readline().startswith("/dev/"), "valdrix-sim did not start")
+        self.path = self.process.stdout.readline().strip()
+        check(self.path.startswith("/dev/"), "valdrix-sim did not start")
 
     def received(self):
         with open(self.log) as log:
@@ -124,8 +126,10 @@ def found_apply_close():
     check(all(b - a >= 0.9 for a, b in zip(times[:3], times[1:4])), f"silent rates {times[:4]}")
     program.expect(FOUND_ENABLED, found("COM3", 57600, "1.02", 7, 20, 2, 1))
 
-    program.do(f"type {BASE} 33")  # EN_CHANGE from the real edit
-    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, 33, 2, 1))
+    # EN_CHANGE from the real edit; 255 characters, of which the program reads 254: base 33.
+    long_base = "0" * 252 + "337"
+    program.do(f"type {BASE} {long_base}")
+    program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, long_base, 2, 1))
     program.do(f"press {APPLY}")
     wire = search_frames(57600) + [("F2 01 07 F4", 57600), ("F2 F1 21 22", 57600),
                                    ("F2 F2 05 05", 57600)] + search_frames(57600)
@@ -162,13 +166,14 @@ def console(*args):
 
 
 def console_find_and_a_file():
-    # valdrix-config.exe: find on two ports at once, and a file given as the port.
+    # valdrix-config.exe: find on two ports at once (COM3 named twice, once with the device
+    # namespace's prefix: talked to once), and a file given as the port.
     sim3 = Sim("com3", "--rate", "9600", "--address", "12", "--base", "40", "--count", "7",
                "--version", "103")
     sim4 = Sim("com4", "--silent")
-    r = console("find", "COM3", "COM4")
+    r = console("find", "\\\\.\\COM3", "COM4", "com3")
     check((r.returncode, r.stdout.replace("\r", "")) == (0, (
-        "port:                COM3\nrate:                9600\nversion:             1.03\n"
+        "port:                \\\\.\\COM3\nrate:                9600\nversion:             1.03\n"
         "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
         "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
     sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
@@ -182,9 +187,32 @@ def console_find_and_a_file():
           and os.stat(notes).st_mtime == 981173106, f"a file as the port: {r}")
 
 
+def console_over_ser2net():
+    # valdrix-config.exe on Winsock: show through the real ser2net on loopback.
+    sim = Sim("com5", "--rate", "19200", "--address", "9")
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    conf = f"{WORK}/ser2net.yaml"
+    with open(conf, "w") as f:
+        f.write(f"connection: &c\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                f"  connector: serialdev,{sim.path},9600n81,local\n")
+    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    deadline = time.monotonic() + 10
+    while not any(line.split()[1].endswith(f":{port:04X}") and line.split()[3] == "0A"
+                  for line in open("/proc/net/tcp").readlines()[1:]):
+        check(time.monotonic() < deadline, "ser2net did not start")
+        time.sleep(0.05)
+    url = f"rfc2217://127.0.0.1:{port}"
+    r = console("--json", "show", url)
+    check(r.returncode == 0 and json.loads(r.stdout)["address"] == 9, f"show {url}: {r}")
+    sim.expect(search_frames(19200) + [("F2 FF 00 0D", 19200)])
+
+
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
-                     console_find_and_a_file):
+                     console_find_and_a_file, console_over_ser2net):
         started = time.monotonic()
         try:
             scenario()

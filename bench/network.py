@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Times valdrix-config on rfc2217:// ports through the real ser2net on loopback.
+
+Each port is a valdrix-sim --reply-delay 0 on a pseudo-terminal behind one ser2net telnet(rfc2217)
+accepter. `show` at 115200 is timed through ser2net and on the terminal itself; its floor is the
+local one, four silent reads and the drains after the open and the close frames:
+4 x 1004 + 2 x 1001 = 6018 ms. `find` over 8 remote ports (one interface at 57600, seven silent)
+has the floor of its slowest port, a silent one: 5 x 1004 = 5020 ms. Wall time runs from the
+spawn to wait4's return, with stdout and stderr in files; each run's output is checked. Prints
+the table rows for the README.
+
+Usage: network.py --config PATH --sim PATH [--runs 5] [--find-runs 3]
+"""
+import argparse
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SHOW_FLOOR_MS = 4 * 1004 + 2 * 1001
+FIND_FLOOR_MS = 5 * 1004
+
+
+def start_sim(sim, *options):
+    proc = subprocess.Popen([sim, "--reply-delay", "0", *options], stdout=subprocess.PIPE,
+                            text=True)
+    return proc, proc.stdout.readline().strip()
+
+
+def start_ser2net(work, ptys):
+    ports = []
+    for _ in ptys:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            ports.append(s.getsockname()[1])
+    conf = os.path.join(work, "ser2net.yaml")
+    with open(conf, "w") as f:
+        for i, (port, pty) in enumerate(zip(ports, ptys)):
+            f.write(f"connection: &c{i}\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
+                    f"  connector: serialdev,{pty},9600n81,local\n")
+    proc = subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not all(any(r.split()[1].endswith(f":{p:04X}") and r.split()[3] == "0A"
+                      for r in open("/proc/net/tcp").readlines()[1:]) for p in ports):
+        if time.monotonic() > deadline:
+            sys.exit("ser2net did not start")
+        time.sleep(0.05)
+    return proc, [f"rfc2217://127.0.0.1:{p}" for p in ports]
+
+
+def timed(config, *args):
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        actions = [(os.POSIX_SPAWN_DUP2, out.fileno(), 1), (os.POSIX_SPAWN_DUP2, err.fileno(), 2)]
+        start = time.monotonic()
+        pid = os.posix_spawn(config, [config, *args], os.environ, file_actions=actions)
+        _, status, _ = os.wait4(pid, 0)
+        wall = (time.monotonic() - start) * 1000
+        out.seek(0)
+        return wall, os.waitstatus_to_exitcode(status), out.read().decode()
+
+
+def median_of(runs, config, check, *args):
+    walls = []
+    for _ in range(runs):
+        wall, status, out = timed(config, *args)
+        if status != 0 or not check(out):
+            sys.exit(f"{' '.join(args)}: status {status}, output {out!r}")
+        walls.append(wall)
+    return statistics.median(walls)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--config", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--find-runs", type=int, default=3)
+    args = parser.parse_args()
+    if not shutil.which("ser2net"):
+        sys.exit("ser2net is not installed (scripts/install-deps.sh)")
+    work = tempfile.mkdtemp(prefix="valdrix-bench-net-")
+    procs = []
+    try:
+        shown = start_sim(args.sim, "--rate", "115200")
+        found = start_sim(args.sim, "--rate", "57600")
+        silent = [start_sim(args.sim, "--silent") for _ in range(7)]
+        procs += [shown[0], found[0]] + [p for p, _ in silent]
+        s2n, urls = start_ser2net(work, [shown[1], found[1]] + [path for _, path in silent])
+        procs.append(s2n)
+        at115200 = lambda out: "rate:                115200" in out
+        local = median_of(args.runs, args.config, at115200, "show", shown[1])
+        remote = median_of(args.runs, args.config, at115200, "show", urls[0])
+        find = median_of(args.find_runs, args.config,
+                         lambda out: out.count("no answer at any rate") == 7, "find", *urls[1:])
+        print("| via | command | floor ms | median wall ms | ratio | target |")
+        print("|---|---|---:|---:|---:|---|")
+        for via, what, floor, wall, limit in (
+                ("terminal", "show@115200", SHOW_FLOOR_MS, local, 1.02),
+                ("ser2net", "show@115200", SHOW_FLOOR_MS, remote, 1.02),
+                ("ser2net", "find, 8 ports", FIND_FLOOR_MS, find, 1.05)):
+            ratio = wall / floor
+            print(f"| {via} | {what} | {floor} | {wall:.1f} | {ratio:.4f} | "
+                  f"{'met' if ratio <= limit else 'missed'} |")
+    finally:
+        for proc in procs:
+            proc.terminate()
+            proc.wait()
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,84 @@
+#include "cli/jobs.h"
+#include "dialog/dialog.h"
+#include "serial/port_advice.h"
+
+namespace valdrix::cli {
+namespace {
+
+Reason ReasonFor(PortProblem problem) {
+  switch (problem) {
+    case PortProblem::Permission:
+      return Reason::Permission;
+    case PortProblem::Busy:
+      return Reason::Busy;
+    case PortProblem::Missing:
+      return Reason::Missing;
+    case PortProblem::NotAPort:
+      return Reason::NotAPort;
+    case PortProblem::Unreachable:
+      return Reason::Unreachable;
+    default:
+      return Reason::Other;
+  }
+}
+
+Failure Make(std::string message, std::string hint, Reason reason, std::string verdict) {
+  Failure f;
+  f.message = std::move(message);
+  f.hint = std::move(hint);
+  f.reason = reason;
+  f.verdict = std::move(verdict);
+  return f;
+}
+
+}  // namespace
+
+const char* ReasonWord(Reason reason) {
+  switch (reason) {
+#define VALDRIX_REASON(name, word) \
+  case Reason::name:               \
+    return word;
+#include "cli/reasons.def"
+#undef VALDRIX_REASON
+  }
+  return "other";
+}
+
+Failure UsageFailure(std::string message, Reason reason) {
+  return Make(std::move(message), {}, reason, {});
+}
+
+int StatusFor(const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::CouldNotOpen:
+      return EXIT_CANNOT_OPEN;
+    case Outcome::Kind::CouldNotWrite:
+      return EXIT_CANNOT_WRITE;
+    case Outcome::Kind::NothingAnswered:
+      return EXIT_NOT_FOUND;
+    default:
+      return EXIT_OK;
+  }
+}
+
+Failure Explain(const std::string& port, const Outcome& outcome) {
+  switch (outcome.kind) {
+    case Outcome::Kind::CouldNotOpen:
+      return Make(ErrorText(PATTERN_OPEN, port) + ": " + StateText(outcome.openError),
+                  Hint(outcome.openError), ReasonFor(outcome.openError.problem),
+                  StateText(outcome.openError));
+    case Outcome::Kind::CouldNotWrite:
+      return Make(ErrorText(PATTERN_WRITE, port), "", Reason::Write, "could not write");
+    default:
+      return Make(ErrorText(PATTERN_NOT_FOUND, port), "", Reason::NotFound,
+                  "no answer at any rate");
+  }
+}
+
+void PrintFailure(const Failure& f, std::ostream& err) {
+  err << f.message << "\n";
+  if (!f.hint.empty())
+    err << f.hint << "\n";
+}
+
+}  // namespace valdrix::cli

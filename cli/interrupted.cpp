@@ -1,0 +1,95 @@
+#include "cli/interrupted.h"
+
+#include "serial/interrupt.h"
+
+namespace valdrix::cli {
+namespace {
+
+class InterruptiblePort : public SerialPort {
+ public:
+  explicit InterruptiblePort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
+
+  void SetPortRate(std::uint32_t rate) override {
+    if (!interrupt::Requested())
+      inner_->SetPortRate(rate);
+  }
+
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+    if (interrupt::Requested())
+      return false;
+    const interrupt::BlockingCall call;
+    return inner_->WriteFrame(bytes, length);
+  }
+
+  ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
+    if (interrupt::Requested())
+      return {};
+    const interrupt::BlockingCall call;
+    return inner_->ReadFrame(buffer, length);
+  }
+
+  std::uint64_t NowMs() override { return inner_->NowMs(); }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+};
+
+}  // namespace
+
+std::vector<std::string> InterruptibleBackend::EnumeratePorts() {
+  return inner_.EnumeratePorts();
+}
+
+std::unique_ptr<SerialPort> InterruptibleBackend::OpenPort(const std::string& name,
+                                                           std::uint32_t rate, PortError* error) {
+  if (interrupt::Requested()) {
+    if (error) {
+      *error = {};
+      error->problem = PortProblem::Other;
+      error->detail = "interrupted";
+    }
+    return nullptr;
+  }
+  std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, error);
+  if (!port)
+    return nullptr;
+  return std::make_unique<InterruptiblePort>(std::move(port));
+}
+
+OutputGate::int_type OutputGate::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof()))
+    return traits_type::not_eof(c);
+  const char one = traits_type::to_char_type(c);
+  return xsputn(&one, 1) == 1 ? c : traits_type::eof();
+}
+
+std::streamsize OutputGate::xsputn(const char* s, std::streamsize n) {
+  if (interrupt::Signal() != 0)
+    return n;  // dropped, not failed: the stream stays good and the run ends in order
+  if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n) &&
+      stopOnError_)
+    interrupt::Raise(interrupt::BROKEN_OUTPUT);
+  return n;
+}
+
+int OutputGate::sync() {
+  if (interrupt::Signal() == 0 && std::fflush(file_) != 0 && stopOnError_)
+    interrupt::Raise(interrupt::BROKEN_OUTPUT);
+  return 0;
+}
+
+int InterruptedStatus() {
+  const int sig = interrupt::Signal();
+  return sig ? 128 + sig : 0;
+}
+
+std::string InterruptedText() {
+  const int sig = interrupt::Signal();
+  if (sig == 0)
+    return "";
+  if (sig == interrupt::BROKEN_OUTPUT)
+    return "valdrix-config: standard output is closed; stopped";
+  return std::string("valdrix-config: stopped by ") + interrupt::SignalName(sig);
+}
+
+}  // namespace valdrix::cli

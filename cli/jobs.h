@@ -1,0 +1,35 @@
+// The parts of a run, one file each: the progress lines, the failure wording, the port lists.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "cli/cli.h"
+#include "dialog/memory_dialog.h"
+
+namespace valdrix::cli {
+
+// The in-memory dialog, telling a watcher each new status text. Several run at once in find, each
+// line written whole with one insertion: the standard streams keep such a line together when
+// threads write at once.
+class ProgressDialog : public MemoryDialog {
+ public:
+  ProgressDialog(std::ostream* progress, std::string prefix)
+      : progress_(progress), prefix_(std::move(prefix)) {}
+
+  void SetText(int id, const std::string& text) override;
+  void Say(const std::string& line);
+
+ private:
+  std::ostream* progress_;
+  std::string prefix_;
+};
+
+// A refusal of the command line's own, before or instead of a conversation.
+Failure UsageFailure(std::string message, Reason reason);
+void PrintFailure(const Failure& failure, std::ostream& err);
+
+// list and list -l.
+int List(const Options& options, System& system, Streams streams);
+
+}  // namespace valdrix::cli

@@ -1,0 +1,57 @@
+#include "cli/json.h"
+
+#include "serial/port_advice.h"
+
+namespace valdrix::cli {
+namespace {
+
+// A text, or null when it is empty or missing.
+template <typename T>
+Json OrNull(const T& value) {
+  if constexpr (std::is_same_v<T, std::string>)
+    return value.empty() ? Json() : Json(value);
+  else
+    return value ? Json(*value) : Json();
+}
+
+}  // namespace
+
+Json ReportJson(const Report& r) {
+  return Json{{"port", OrNull(r.port)},        {"rate", OrNull(r.rate)},
+              {"version", OrNull(r.version)},  {"address", OrNull(r.address)},
+              {"base", OrNull(r.base)},        {"modules16", OrNull(r.modules16)},
+              {"modules8", OrNull(r.modules8)}};
+}
+
+Json FailureJson(const std::string* port, const Failure& f) {
+  Json object;
+  if (port)
+    object["port"] = OrNull(*port);
+  object["error"] = OrNull(f.message);
+  object["reason"] = ReasonWord(f.reason);
+  return object;
+}
+
+Json DetailsJson(const std::vector<PortDetails>& ports) {
+  Json list = Json::array();
+  for (const PortDetails& p : ports) {
+    list.push_back(Json{{"port", OrNull(p.name)},
+                        {"by_id", OrNull(p.byId)},
+                        {"vendor_id", OrNull(p.vendorId)},
+                        {"product_id", OrNull(p.productId)},
+                        {"manufacturer", OrNull(p.manufacturer)},
+                        {"product", OrNull(p.product)},
+                        {"serial", OrNull(p.serialNumber)},
+                        {"description", OrNull(p.description)},
+                        {"state", OrNull(StateText(p.state))},
+                        {"holder", OrNull(p.state.holder)},
+                        {"group", OrNull(p.state.group)}});
+  }
+  return list;
+}
+
+void PrintJson(const Json& value, std::ostream& out) {
+  out << value.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+}  // namespace valdrix::cli

@@ -1,0 +1,119 @@
+// valdrix-configurator: the configurator dialog as a native window on Linux.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "qt/qt_dialog.h"
+#include "serial/network.h"
+#include "serial/port_details.h"
+#include "serial/serial_posix.h"
+
+namespace {
+
+constexpr int EXIT_NO_DISPLAY = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr char USAGE[] =
+    "Usage: valdrix-configurator [PORT]\n"
+    "Find a Valdrix interface on a serial port, show its settings and change them, in a window.\n"
+    "\n"
+    "With PORT (a serial device such as /dev/ttyUSB0), the window adds it to its port list\n"
+    "if it is not there, chooses it and starts the search at once.\n"
+    "\n"
+    "Options:\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the window was closed (Close, Escape, the window's close button, SIGINT, SIGTERM or\n"
+    "     SIGHUP; each closes the interface first)\n"
+    "  1  no display to open the window on\n"
+    "  2  bad usage\n";
+
+// The one place the serial backend is chosen.
+std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
+  return valdrix::MakeRoutingSerial(valdrix::MakePosixSerial());
+}
+
+// SIGINT (Ctrl-C in the terminal that started it), SIGTERM and SIGHUP close the window as Close
+// does; the handler only wakes the GUI thread.
+int signalPipe[2] = {-1, -1};
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port;
+  if (argc > 2) {
+    std::cerr << "valdrix-configurator: at most one port\n" << USAGE;
+    return EXIT_USAGE;
+  }
+  if (argc == 2) {
+    const std::string arg = argv[1];
+    if (arg == "--help") {
+      std::cout << USAGE;
+      return EXIT_SUCCESS;
+    }
+    if (arg == "--version") {
+      std::cout << "valdrix-configurator " VALDRIX_VERSION_TEXT "\n";
+      return EXIT_SUCCESS;
+    }
+    if (arg.empty() || arg[0] == '-') {
+      std::cerr << "valdrix-configurator: unknown option " << arg << "\n" << USAGE;
+      return EXIT_USAGE;
+    }
+    port = arg;
+  }
+  // Qt would abort without one; say so instead.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    std::cerr << "valdrix-configurator: no display to open the window on (DISPLAY is not set);\n"
+                 "valdrix-config does the same on the command line.\n";
+    return EXIT_NO_DISPLAY;
+  }
+
+  // Qt takes none of our arguments for its own options.
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  // The launcher's name and icon, so that the desktop pairs the window with them.
+  app.setDesktopFileName("valdrix-configurator");
+  app.setWindowIcon(QIcon::fromTheme("valdrix-configurator"));
+
+  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return EXIT_FAILURE;
+  QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+
+  const std::unique_ptr<valdrix::SerialBackend> serial = MakeSerialBackend();
+  valdrix::QtDialog dialog(*serial, [] { return valdrix::DescribePorts(); });
+  QObject::connect(&signalled, &QSocketNotifier::activated, &dialog, [&dialog] {
+    char bytes[16];
+    while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    dialog.RequestClose();
+  });
+  QObject::connect(&dialog, &valdrix::QtDialog::Ended, &app, [&app] { app.quit(); });
+  dialog.show();
+  dialog.Start(port);
+  app.exec();
+  return EXIT_SUCCESS;
+}

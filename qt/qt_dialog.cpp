@@ -1,0 +1,409 @@
+#include "qt/qt_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSemaphore>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <type_traits>
+#include <utility>
+
+#include "conversations/config_dialog.h"
+#include "dialog/controls.h"
+#include "serial/port_advice.h"
+
+namespace valdrix {
+namespace {
+
+// The template's styles that the Qt controls take over.
+constexpr unsigned WS_DISABLED = 1;
+constexpr unsigned ES_NUMBER = 2;
+constexpr unsigned SS_SUNKEN = 4;
+
+struct TemplateControl {
+  int id;
+  const char* kind;  // the Win32 class
+  const char* text;
+  int x, y, width, height;  // dialog units
+  unsigned styles;
+};
+
+#include "qt/dialog_template.inc"
+
+// Where the labels end and the fields begin, in dialog units.
+constexpr int FIELD_COLUMN = 90;
+
+// What a user does; held back while a conversation runs.
+bool IsInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The port list's entry: the name, then what the device is and its serial number.
+std::string PortLabel(const PortDetails& p) {
+  std::string what = p.description;
+  if (what.empty())
+    what = p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product;
+  if (!p.serialNumber.empty())
+    what += (what.empty() ? "(" : " (") + p.serialNumber + ")";
+  return what.empty() ? p.name : p.name + " \u2014 " + what;
+}
+
+QString ToQt(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// The backend as the conversations see it, remembering why the last open failed, so that the
+// error box that follows can say why and how to fix it.
+class QtDialog::OpenFailures : public SerialBackend {
+ public:
+  explicit OpenFailures(SerialBackend& inner) : inner_(inner) {}
+
+  std::vector<std::string> EnumeratePorts() override { return inner_.EnumeratePorts(); }
+  std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
+                                       PortError* error) override {
+    PortError why;
+    std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, &why);
+    if (error)
+      *error = why;
+    failed_.reset();
+    if (!port)
+      failed_.emplace(name, why);
+    return port;
+  }
+
+  // The box's text, with a second line for the open that just failed.
+  std::string Explain(const std::string& text) {
+    if (!failed_ || text != ErrorText(PATTERN_OPEN, failed_->first))
+      return text;
+    const PortError why = failed_->second;
+    failed_.reset();
+    const std::string hint = Hint(why);
+    return text + "\n" + StateText(why) + (hint.empty() ? "" : ". " + hint);
+  }
+
+ private:
+  SerialBackend& inner_;
+  std::optional<std::pair<std::string, PortError>> failed_;
+};
+
+QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>()> describe)
+    : serial_(std::make_unique<OpenFailures>(serial)),
+      cfg_(*this, *serial_),
+      describe_(std::move(describe)) {
+  setWindowTitle(TEMPLATE_CAPTION);
+
+  // Labels left, fields right, one row for each height the template uses; the status line
+  // spans both; the buttons sit in a row below.
+  std::set<int> rows;
+  for (const TemplateControl& t : TEMPLATE_CONTROLS) {
+    if (std::string(t.kind) != "Button")
+      rows.insert(t.y);
+  }
+  auto* grid = new QGridLayout;
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  QWidget* previous = nullptr;
+  for (const TemplateControl& t : TEMPLATE_CONTROLS) {
+    const std::string kind = t.kind;
+    const int id = t.id;
+    QWidget* widget = nullptr;
+    if (kind == "Button") {
+      auto* button = new QPushButton(t.text, this);
+      connect(button, &QPushButton::clicked, this, [this, id] { Command(id, VALDRIX_BN_CLICKED); });
+      buttons->addWidget(button);
+      widget = button;
+    } else if (kind == "ComboBox") {
+      auto* combo = new QComboBox(this);
+      combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+      connect(combo, &QComboBox::activated, this,
+              [this, id] { Command(id, VALDRIX_CBN_SELENDOK); });
+      widget = combo;
+    } else if (kind == "Edit") {
+      auto* edit = new QLineEdit(this);
+      edit->setMaxLength(static_cast<int>(MAX_EDIT_TEXT));
+      if (t.styles & ES_NUMBER)
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+      // Typed text only: the conversations' own texts notify through SetText.
+      connect(edit, &QLineEdit::textEdited, this, [this, id] { Command(id, VALDRIX_EN_CHANGE); });
+      widget = edit;
+    } else {
+      auto* label = new QLabel(t.text, this);
+      if (t.styles & SS_SUNKEN)
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      widget = label;
+    }
+    widget->setEnabled(!(t.styles & WS_DISABLED));
+    if (kind != "Button") {
+      const int row = static_cast<int>(std::distance(rows.begin(), rows.find(t.y)));
+      const bool spans = t.x < FIELD_COLUMN && t.x + t.width > FIELD_COLUMN;
+      grid->addWidget(widget, row, t.x < FIELD_COLUMN ? 0 : 1, 1, spans ? 2 : 1);
+    }
+    if (widget->focusPolicy() != Qt::NoFocus) {
+      if (previous)
+        setTabOrder(previous, widget);
+      previous = widget;
+    }
+    ids_.push_back(id);
+    controls_[id] = widget;
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  workerContext_ = new QObject;
+  workerContext_->moveToThread(&worker_);
+  worker_.start();
+  qApp->installEventFilter(this);
+}
+
+QtDialog::~QtDialog() {
+  // Let the running conversation end (its calls reach this thread), then stop the worker.
+  ended_ = true;
+  held_.clear();
+  if (busy_) {
+    QEventLoop loop;
+    connect(this, &QtDialog::Ended, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  worker_.quit();
+  worker_.wait();
+  delete workerContext_;
+}
+
+template <typename F>
+auto QtDialog::OnGui(F f) {
+  if constexpr (std::is_void_v<decltype(f())>) {
+    if (QThread::currentThread() == thread())
+      f();
+    else
+      QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+  } else {
+    decltype(f()) result{};
+    if (QThread::currentThread() == thread())
+      result = f();
+    else
+      QMetaObject::invokeMethod(
+          this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+  }
+}
+
+QWidget* QtDialog::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void QtDialog::Start(const std::string& port) {
+  Post([this, port](Configurator& cfg) {
+    for (const PortDetails& p : describe_())
+      portLabels_[p.name] = PortLabel(p);
+    OnInitDialog(cfg);
+    if (port.empty())
+      return;
+    if (OnGui([&] { return static_cast<QComboBox*>(Control(IDC_PORT))->findData(ToQt(port)); }) < 0)
+      AddEntry(IDC_PORT, port);
+    OnGui([&] {
+      auto* list = static_cast<QComboBox*>(Control(IDC_PORT));
+      list->setCurrentIndex(list->findData(ToQt(port)));
+    });
+    OnCommand(cfg, IDC_PORT, VALDRIX_CBN_SELENDOK);
+  });
+}
+
+void QtDialog::RequestClose() {
+  Command(IDCANCEL, VALDRIX_BN_CLICKED);
+}
+
+void QtDialog::Command(int id, int code) {
+  Post([id, code](Configurator& cfg) { OnCommand(cfg, id, code); });
+}
+
+void QtDialog::Post(Job job) {
+  if (ended_)
+    return;
+  if (busy_)
+    held_.push_back([this, job] { RunNow(job); });
+  else
+    RunNow(std::move(job));
+}
+
+void QtDialog::RunNow(Job job) {
+  busy_ = true;
+  QMetaObject::invokeMethod(workerContext_, [this, job] {
+    job(cfg_);
+    QMetaObject::invokeMethod(
+        this, [this] { JobDone(); }, Qt::QueuedConnection);
+  });
+}
+
+void QtDialog::JobDone() {
+  busy_ = false;
+  // What the user did meanwhile, in order, until it starts the next conversation.
+  while (!busy_ && !ended_ && !held_.empty()) {
+    const std::function<void()> next = std::move(held_.front());
+    held_.pop_front();
+    next();
+  }
+  if (ended_) {
+    held_.clear();
+    emit Ended(result_);
+  } else if (!busy_) {
+    emit Idle();
+  }
+}
+
+bool QtDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (!busy_ || !IsInput(event->type()))
+    return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  // The error box and the lists' pop-ups are windows of their own and stay usable.
+  if (!widget || widget->window() != this)
+    return false;
+  QPointer<QObject> target(watched);
+  std::shared_ptr<QEvent> copy(event->clone());
+  held_.push_back([target, copy] {
+    if (target)
+      QCoreApplication::sendEvent(target, copy.get());
+  });
+  return true;
+}
+
+void QtDialog::closeEvent(QCloseEvent* event) {
+  if (ended_) {
+    event->accept();
+    return;
+  }
+  // The window's close command: the dialog logic closes the interface and ends the dialog.
+  event->ignore();
+  Post([](Configurator& cfg) { OnClose(cfg); });
+}
+
+void QtDialog::reject() {
+  // Escape, as the Close button.
+  Command(IDCANCEL, VALDRIX_BN_CLICKED);
+}
+
+// --- the dialog seam
+
+void QtDialog::SetText(int id, const std::string& text) {
+  const bool isEdit = OnGui([&] {
+    QWidget* w = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      edit->setText(ToQt(text));
+      return true;
+    }
+    if (auto* label = qobject_cast<QLabel*>(w))
+      label->setText(ToQt(text));
+    else if (auto* button = qobject_cast<QPushButton*>(w))
+      button->setText(ToQt(text));
+    return false;
+  });
+  // An edit reports every change of its text at once, from inside the call, as on Windows.
+  if (isEdit)
+    OnCommand(cfg_, id, VALDRIX_EN_CHANGE);
+}
+
+void QtDialog::Enable(int id, bool enable) {
+  OnGui([&] { Control(id)->setEnabled(enable); });
+}
+
+void QtDialog::Repaint(int id) {
+  OnGui([&] { Control(id)->repaint(); });
+}
+
+std::string QtDialog::EditText(int id) {
+  return OnGui([&] {
+    const auto* edit = qobject_cast<QLineEdit*>(Control(id));
+    return edit ? edit->text().left(static_cast<qsizetype>(MAX_EDIT_TEXT)).toStdString()
+                : std::string();
+  });
+}
+
+void QtDialog::AddEntry(int id, const std::string& text) {
+  const auto label = portLabels_.find(text);
+  const std::string shown = id == IDC_PORT && label != portLabels_.end() ? label->second : text;
+  // The entry shows what identifies the port; the logic and the messages use its name.
+  OnGui([&] { static_cast<QComboBox*>(Control(id))->addItem(ToQt(shown), ToQt(text)); });
+}
+
+std::string QtDialog::CurrentEntry(int id) {
+  return OnGui([&] {
+    const auto* list = static_cast<QComboBox*>(Control(id));
+    return list->currentIndex() < 0 ? std::string() : list->currentData().toString().toStdString();
+  });
+}
+
+void QtDialog::SelectEntry(int id, const std::string& text) {
+  // As the Win32 list does: the first entry that begins with the text, ignoring case.
+  OnGui([&] {
+    auto* list = static_cast<QComboBox*>(Control(id));
+    for (int i = 0; i < list->count(); ++i) {
+      if (list->itemData(i).toString().startsWith(ToQt(text), Qt::CaseInsensitive)) {
+        list->setCurrentIndex(i);
+        return;
+      }
+    }
+  });
+}
+
+void QtDialog::ClearSelection(int id) {
+  OnGui([&] { static_cast<QComboBox*>(Control(id))->setCurrentIndex(-1); });
+}
+
+void QtDialog::ErrorBox(const std::string& text) {
+  const QString shown = ToQt(serial_->Explain(text));
+  if (QThread::currentThread() == thread()) {
+    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this).exec();
+    return;
+  }
+  // Modal for the conversation, which waits; the GUI thread goes on with its own loop.
+  QSemaphore dismissed;
+  OnGui([&] {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(
+        box, &QMessageBox::finished, box, [&dismissed] { dismissed.release(); },
+        Qt::SingleShotConnection);
+    box->open();
+  });
+  dismissed.acquire();
+}
+
+void QtDialog::End(int result) {
+  OnGui([&] {
+    ended_ = true;
+    result_ = result;
+    done(result);
+  });
+}
+
+}  // namespace valdrix

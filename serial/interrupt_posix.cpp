@@ -1,0 +1,95 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <initializer_list>
+
+#include "serial/interrupt.h"
+
+namespace valdrix::interrupt {
+namespace {
+
+static_assert(BROKEN_OUTPUT == SIGPIPE);
+
+std::atomic<int> g_requests{0};
+std::atomic<int> g_first{0};
+// One pipe per stage: the first becomes readable with the first request, the second with the
+// second. Nobody reads them, so they stay readable for every thread that polls them.
+int g_pipes[2][2] = {{-1, -1}, {-1, -1}};
+thread_local bool t_closing = false;
+
+void OnSignal(int sig) {
+  const int saved = errno;
+  Raise(sig);
+  errno = saved;
+}
+
+}  // namespace
+
+void Install() {
+  for (auto& fds : g_pipes) {
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+      fds[0] = fds[1] = -1;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // writes to the standard streams go on; poll() still wakes
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(sig, &action, nullptr);
+  // A closed pipe on standard output shows as a write error, which ends the run in order.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+void Raise(int sig) {
+  int none = 0;
+  g_first.compare_exchange_strong(none, sig);
+  const int requests = g_requests.fetch_add(1) + 1;
+  for (int stage = 0; stage < requests && stage < 2; ++stage) {
+    const char byte = 0;
+    if (g_pipes[stage][1] >= 0 && write(g_pipes[stage][1], &byte, 1) < 0) {
+      // Full: it is readable already.
+    }
+  }
+}
+
+int Signal() {
+  return g_first.load();
+}
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGPIPE:
+      return "SIGPIPE";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "a signal";
+  }
+}
+
+bool Requested() {
+  return g_requests.load() > (t_closing ? 1 : 0);
+}
+
+int WakeFd() {
+  return g_pipes[t_closing ? 1 : 0][0];
+}
+
+CloseStage::CloseStage() {
+  t_closing = true;
+}
+CloseStage::~CloseStage() {
+  t_closing = false;
+}
+
+BlockingCall::BlockingCall() = default;
+BlockingCall::~BlockingCall() = default;
+
+}  // namespace valdrix::interrupt

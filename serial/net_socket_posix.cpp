@@ -1,0 +1,141 @@
+// The network port's TCP socket on POSIX: non-blocking, waited on with poll() alone.
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "serial/interrupt.h"
+#include "serial/network.h"
+
+namespace valdrix {
+namespace {
+
+// Every wait of the network port goes through here: one place to add another descriptor to
+// wake up for.
+NetWait WaitFd(int fd, bool write, std::uint64_t deadline) {
+  for (;;) {
+    const std::uint64_t now = NetNowMs();
+    if (now >= deadline)
+      return NetWait::TimedOut;
+    // The interrupt's wake-up descriptor ends the wait at once, as on a local port.
+    pollfd p[2] = {{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0},
+                   {interrupt::WakeFd(), POLLIN, 0}};
+    // One millisecond more, so that poll never wakes before the deadline it was given.
+    const int ms = static_cast<int>(std::min<std::uint64_t>(deadline - now + 1, 60000));
+    const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, ms);
+    if (ready < 0 && errno != EINTR)
+      return NetWait::Failed;
+    if (ready > 0)
+      return (p[0].revents & POLLNVAL) || p[1].revents ? NetWait::Failed : NetWait::Ready;
+  }
+}
+
+class PosixSocket : public NetSocket {
+ public:
+  explicit PosixSocket(int fd) : fd_(fd) {}
+  ~PosixSocket() override { close(fd_); }
+
+  NetWait WaitFor(bool write, std::uint64_t deadlineMs) override {
+    return WaitFd(fd_, write, deadlineMs);
+  }
+
+  long Send(const std::uint8_t* bytes, std::size_t length) override {
+    for (;;) {
+      const ssize_t n = send(fd_, bytes, length, MSG_NOSIGNAL);
+      if (n >= 0)
+        return static_cast<long>(n);
+      if (errno != EINTR)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+  }
+
+  long Receive(std::uint8_t* buffer, std::size_t length) override {
+    for (;;) {
+      const ssize_t n = recv(fd_, buffer, length, 0);
+      if (n > 0)
+        return static_cast<long>(n);
+      if (n == 0)
+        return -1;  // the server closed the connection
+      if (errno != EINTR)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
+  }
+
+  std::uint64_t NowMs() override { return NetNowMs(); }
+
+ private:
+  int fd_;
+};
+
+// One address tried until the deadline; the socket, or -1 with why.
+int ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
+  const int fd = socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return -1;
+  }
+  int err = 0;
+  if (connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
+    err = errno;
+    if (err == EINPROGRESS) {
+      const NetWait waited = WaitFd(fd, true, deadline);
+      socklen_t size = sizeof err;
+      if (waited == NetWait::TimedOut)
+        err = ETIMEDOUT;
+      else if (waited == NetWait::Failed || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
+        err = errno ? errno : EIO;
+    }
+  }
+  if (err != 0) {
+    why = err == ETIMEDOUT ? "no answer from the server within " +
+                                 std::to_string(NET_OPEN_TIMEOUT_MS / 1000) + " s"
+                           : std::strerror(err);
+    close(fd);
+    return -1;
+  }
+  // Frames are a few bytes each and wait for their answer: no batching delay.
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+}  // namespace
+
+std::uint64_t NetNowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+         static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
+                                      std::string& why) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(address.port);
+  const int status = getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
+  if (status != 0) {
+    why = "unknown host " + address.host + " (" + gai_strerror(status) + ")";
+    return nullptr;
+  }
+  int fd = -1;
+  for (const addrinfo* a = found; a && fd < 0; a = a->ai_next)
+    fd = ConnectOne(*a, deadlineMs, why);
+  freeaddrinfo(found);
+  if (fd < 0)
+    return nullptr;
+  return std::make_unique<PosixSocket>(fd);
+}
+
+}  // namespace valdrix

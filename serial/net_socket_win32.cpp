@@ -1,0 +1,146 @@
+// The network port's TCP socket on Windows (Winsock): non-blocking, waited on with select() alone.
+// Linked into the command-line program only; the window opens COM ports alone.
+#include <winsock2.h>
+// After <winsock2.h>.
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+
+#include "serial/network.h"
+
+namespace valdrix {
+namespace {
+
+std::string SystemText(int code) {
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string s(text, n);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
+    s.pop_back();
+  return s.empty() ? "error " + std::to_string(code) : s;
+}
+
+// Every wait of the network port goes through here. A connection that fails shows as an
+// exception, not as writable; once connected, exceptions (urgent data) are no one's business.
+NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
+  const std::uint64_t now = NetNowMs();
+  if (now >= deadline)
+    return NetWait::TimedOut;
+  fd_set ready, failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
+  const std::uint64_t ms = std::min<std::uint64_t>(deadline - now + 1, 60000);
+  timeval tv{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+  const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr,
+                       connecting ? &failed : nullptr, &tv);
+  if (n < 0)
+    return NetWait::Failed;
+  if (n == 0)
+    return NetNowMs() >= deadline ? NetWait::TimedOut : WaitSocket(s, write, deadline, connecting);
+  return NetWait::Ready;
+}
+
+class WinsockSocket : public NetSocket {
+ public:
+  explicit WinsockSocket(SOCKET s) : s_(s) {}
+  ~WinsockSocket() override { closesocket(s_); }
+
+  NetWait WaitFor(bool write, std::uint64_t deadlineMs) override {
+    return WaitSocket(s_, write, deadlineMs);
+  }
+
+  long Send(const std::uint8_t* bytes, std::size_t length) override {
+    const int n = send(s_, reinterpret_cast<const char*>(bytes), static_cast<int>(length), 0);
+    if (n >= 0)
+      return n;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+  }
+
+  long Receive(std::uint8_t* buffer, std::size_t length) override {
+    const int n = recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(length), 0);
+    if (n > 0)
+      return n;
+    if (n == 0)
+      return -1;  // the server closed the connection
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+  }
+
+  std::uint64_t NowMs() override { return NetNowMs(); }
+
+ private:
+  SOCKET s_;
+};
+
+SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
+  const SOCKET s = socket(a.ai_family, a.ai_socktype, a.ai_protocol);
+  if (s == INVALID_SOCKET) {
+    why = SystemText(WSAGetLastError());
+    return s;
+  }
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  int err = 0;
+  if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
+    err = WSAGetLastError();
+    if (err == WSAEWOULDBLOCK) {
+      const NetWait waited = WaitSocket(s, true, deadline, true);
+      int size = sizeof err;
+      if (waited == NetWait::TimedOut)
+        err = WSAETIMEDOUT;
+      else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &size) != 0)
+        err = WSAGetLastError();
+    }
+  }
+  if (err != 0) {
+    why = err == WSAETIMEDOUT ? "no answer from the server within " +
+                                    std::to_string(NET_OPEN_TIMEOUT_MS / 1000) + " s"
+                              : SystemText(err);
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  // Frames are a few bytes each and wait for their answer: no batching delay.
+  const BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return s;
+}
+
+}  // namespace
+
+std::uint64_t NetNowMs() {
+  return GetTickCount64();
+}
+
+std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
+                                      std::string& why) {
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) {
+    why = "Winsock did not start";
+    return nullptr;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(address.port);
+  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0) {
+    why = "unknown host " + address.host + " (" + SystemText(WSAGetLastError()) + ")";
+    return nullptr;
+  }
+  SOCKET s = INVALID_SOCKET;
+  for (const addrinfo* a = found; a && s == INVALID_SOCKET; a = a->ai_next)
+    s = ConnectOne(*a, deadlineMs, why);
+  freeaddrinfo(found);
+  if (s == INVALID_SOCKET)
+    return nullptr;
+  return std::make_unique<WinsockSocket>(s);
+}
+
+}  // namespace valdrix

@@ -1,0 +1,62 @@
+// Serial ports on another machine: rfc2217://HOST:PORT, a network serial server (ser2net) that
+// speaks Telnet with the COM-PORT option. The port logic here is portable; the socket under it
+// is the platform's (net_socket_posix.cpp, net_socket_win32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "serial/serial_port.h"
+
+namespace valdrix {
+
+// Connecting and negotiating together; a server that has not agreed by then is unreachable.
+constexpr std::uint64_t NET_OPEN_TIMEOUT_MS = 3000;
+// How long data waits for the server to confirm a new line rate.
+constexpr std::uint64_t NET_RATE_ACK_TIMEOUT_MS = 500;
+
+constexpr char NETWORK_SCHEME[] = "rfc2217://";
+constexpr char NETWORK_FORM[] = "rfc2217://HOST:PORT";
+
+struct NetAddress {
+  std::string host;  // a name, an IPv4 address, or an IPv6 address without its brackets
+  std::uint16_t port = 0;
+};
+
+// Whether the name asks for a network port at all (the scheme, in any case).
+bool IsNetworkPortName(const std::string& name);
+// HOST:PORT of rfc2217://HOST:PORT or rfc2217://[IPv6]:PORT; nothing when malformed.
+std::optional<NetAddress> ParseNetworkPortName(const std::string& name);
+
+// Opens rfc2217:// names only; lists nothing, as remote ports are not discovered.
+std::unique_ptr<SerialBackend> MakeNetworkSerial();
+// Network names to the network backend, every other name, and the list, to the local one.
+std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local);
+
+// What the network port needs of a connected, non-blocking TCP socket.
+enum class NetWait { Ready, TimedOut, Failed };
+class NetSocket {
+ public:
+  virtual ~NetSocket() = default;
+  // Waits, without using the processor, until the socket can be read (or written, or has closed)
+  // or the deadline on NowMs() has passed.
+  virtual NetWait WaitFor(bool write, std::uint64_t deadlineMs) = 0;
+  // The bytes moved; 0 when it would block; -1 when the connection failed or the other end
+  // closed it.
+  virtual long Send(const std::uint8_t* bytes, std::size_t length) = 0;
+  virtual long Receive(std::uint8_t* buffer, std::size_t length) = 0;
+  virtual std::uint64_t NowMs() = 0;
+};
+
+std::uint64_t NetNowMs();
+// A connection to host:port made by the deadline, or nullptr and why.
+std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
+                                      std::string& why);
+// Negotiates on a connected socket; nullptr and why when the server does not agree by the
+// deadline. Apart from ConnectTcp so that a scripted socket can stand in.
+std::unique_ptr<SerialPort> OpenNetworkPort(std::unique_ptr<NetSocket> socket, std::uint32_t rate,
+                                            std::uint64_t deadlineMs, std::string& why);
+
+}  // namespace valdrix

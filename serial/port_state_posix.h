@@ -1,0 +1,41 @@
+// What a POSIX port is, and whether this caller could use it right now, learnt from the system's
+// own tables without opening the port: opening a terminal raises its modem lines, and many USB
+// boards reset on that edge. The port list, the port details and OpenPort's refusals share it.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+
+namespace valdrix::posix {
+
+// The serial device nodes below root + "/dev", in natural order (ttyS2 before ttyS10): those
+// the kernel shows in sysfs with a device behind them, less the ttyS slots without a UART.
+// root is empty for the running system; tests give a fake tree with dev/, sys/, proc/, run/lock/.
+std::vector<std::string> CandidatePorts(const std::string& root);
+
+// The state of one node from stat(), its mode against the caller, the kernel's lock table, the
+// open files in /proc and UUCP lock files; never opens it. NotAPort for anything not a character
+// device; the caller decides whether a character device is a terminal.
+PortError NodeState(const std::string& path, const std::string& root);
+
+// Whether a process other than this one, and other than the device end of a pseudo-terminal,
+// has the device open, locks it or holds a live UUCP lock file for it. *holder gets
+// "comm (pid N)" when the process is known, else stays empty. deviceEndCounts: the kernel has
+// refused the open already (TIOCEXCL), and whoever has the device open, its device end too, is
+// the one to name.
+bool InUse(const std::string& path, const struct stat& node, const std::string& root,
+           std::string* holder, bool deviceEndCounts = false);
+
+// The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
+std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);
+// A sysfs or /proc file's first line, without trailing blanks.
+std::string FirstLine(const std::string& path);
+
+// Permission: who may open the node, for the hint (owner, whether its group could, the group).
+PortError AccessProblem(const std::string& path, const struct stat& node, const std::string& root);
+
+}  // namespace valdrix::posix
