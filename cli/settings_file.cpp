@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "cli/nearest.h"
+#include "protocol/frames.h"
 
 namespace valdrix::cli {
 namespace {
-
-// The module-count byte is 2 x 16-bit modules + 8-bit modules; 255 asks for the stored count and
-// is never written.
-constexpr int kMaxCountByte = 254;
 
 struct Key {
   const char* name;
@@ -23,10 +20,10 @@ struct Key {
   std::optional<int> Settings::*value;
 };
 constexpr Key kKeys[] = {
-    {"address", 1, 31, &Settings::address},
-    {"base", 0, 254, &Settings::base},
-    {"modules16", 0, kMaxCountByte / 2, &Settings::modules16},
-    {"modules8", 0, kMaxCountByte, &Settings::modules8},
+    {"address", MIN_XN_ADDRESS, MAX_XN_ADDRESS, &Settings::address},
+    {"base", 0, MAX_BASE_ADDRESS, &Settings::base},
+    {"modules16", 0, MAX_MODULE_COUNT / 2, &Settings::modules16},
+    {"modules8", 0, MAX_MODULE_COUNT, &Settings::modules8},
 };
 // What show prints besides the settings: where they came from, not what to write.
 const std::vector<std::string> kIgnoredKeys = {"port", "rate", "version"};
@@ -34,6 +31,15 @@ const std::vector<std::string> kIgnoredKeys = {"port", "rate", "version"};
 std::string TypeWord(const nlohmann::json& value) {
   const std::string type = value.type_name();
   return (type.find_first_of("aeiou") == 0 ? "an " : "a ") + type;
+}
+
+// A key as the message shows it: escaped as in JSON, so that no control character reaches the
+// terminal, and cut short.
+std::string KeyText(const std::string& key) {
+  const std::string quoted =
+      nlohmann::json(key).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string text = quoted.substr(1, quoted.size() - 2);
+  return text.size() > 40 ? text.substr(0, 40) + "..." : text;
 }
 
 }  // namespace
@@ -74,7 +80,7 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
       if (std::find(kIgnoredKeys.begin(), kIgnoredKeys.end(), keyName) != kIgnoredKeys.end())
         continue;
       const std::string nearest = NearestName(keyName, known);
-      refusal = where + keyName + ": unknown key" +
+      refusal = where + KeyText(keyName) + ": unknown key" +
                 (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
                 "; the keys are address, base, modules16 and modules8";
       return std::nullopt;
@@ -102,9 +108,10 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
     }
   }
   if (settings.modules16 && settings.modules8 &&
-      2 * *settings.modules16 + *settings.modules8 > kMaxCountByte) {
+      2 * *settings.modules16 + *settings.modules8 > MAX_MODULE_COUNT) {
     refusal = where + "modules16 and modules8: 2 x " + std::to_string(*settings.modules16) + " + " +
-              std::to_string(*settings.modules8) + " makes a module count of 255 or more";
+              std::to_string(*settings.modules8) + " makes a module count of " +
+              std::to_string(MAX_MODULE_COUNT + 1) + " or more";
     return std::nullopt;
   }
   return settings;

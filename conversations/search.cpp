@@ -100,6 +100,8 @@ Outcome SearchInterface(Configurator& cfg) {
       continue;
 
     outcome = {Outcome::Kind::Found, rate};
+    if (cfg.foundAt)
+      cfg.foundAt(rate);
     SetStatus(dialog, STATUS_READING);
     dialog.Enable(IDC_PORT, false);
     dialog.Repaint(IDC_PORT);
