@@ -31,6 +31,7 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
       {std::string(kMaxSettingsFileBytes - 1, ' ') + "{}", "larger than 64 KiB"},
       {R"({"adress":5})", "adress: unknown key (did you mean address?)"},
       {R"({"Base":5})", "Base: unknown key (did you mean base?)"},
+      {"{\"\\u001b[2J" + std::string(50, 'k') + "\":1}", R"(\u001b[2Jkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...: unknown key;)"},
       {R"({"base":"x"})", R"(base: "x" is a string, not a whole number)"},
       {R"({"base":1.5})", "base: 1.5 is not a whole number"}, {R"({"base":1.0})", "base: 1.0 is not a whole"},
       {R"({"address":true})", "address: true is a boolean"},
