@@ -21,10 +21,7 @@ void PrintDetails(const std::vector<PortDetails>& ports, bool json, std::ostream
       {"PORT", "STATE", "USB ID", "DESCRIPTION", "SERIAL", "BY-ID"}};
   for (const PortDetails& p : ports) {
     const std::string usb = p.vendorId.empty() ? "" : p.vendorId + ":" + p.productId;
-    std::string what = p.description;
-    if (what.empty())
-      what = p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product;
-    rows.push_back({p.name, StateText(p.state), Or(usb, "-"), Or(what, "-"),
+    rows.push_back({p.name, StateText(p.state), Or(usb, "-"), Or(WhatItIs(p), "-"),
                     Or(p.serialNumber, "-"), Or(p.byId, "-")});
   }
   std::vector<std::size_t> widths(rows[0].size(), 0);

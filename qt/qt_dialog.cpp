@@ -66,9 +66,7 @@ bool IsInput(QEvent::Type type) {
 
 // The port list's entry: the name, then what the device is and its serial number.
 std::string PortLabel(const PortDetails& p) {
-  std::string what = p.description;
-  if (what.empty())
-    what = p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product;
+  std::string what = WhatItIs(p);
   if (!p.serialNumber.empty())
     what += (what.empty() ? "(" : " (") + p.serialNumber + ")";
   return what.empty() ? p.name : p.name + " \u2014 " + what;

@@ -39,6 +39,12 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;  // same up to leading zeros: any fixed tie-break keeps the order stable
 }
 
+std::string WhatItIs(const PortDetails& p) {
+  if (!p.description.empty())
+    return p.description;
+  return p.manufacturer + (p.manufacturer.empty() || p.product.empty() ? "" : " ") + p.product;
+}
+
 std::vector<std::string> FreePorts(const std::vector<PortDetails>& ports) {
   std::vector<std::string> names;
   for (const PortDetails& port : ports) {

@@ -26,6 +26,9 @@ std::vector<PortDetails> DescribePorts(const std::string& root = {});
 // The one order of port names in every list: digit runs compare as numbers (COM2 before COM10).
 bool NaturalLess(const std::string& a, const std::string& b);
 
+// What the port is, in a few words: the friendly name, else maker and product; may be empty.
+std::string WhatItIs(const PortDetails& port);
+
 // The names of the free ones, in the same order: what a short port list shows.
 std::vector<std::string> FreePorts(const std::vector<PortDetails>& ports);
 
