@@ -29,11 +29,13 @@ def start_sim(sim, *options):
     return proc, path
 
 
-def run_find(config, ports):
+def run_find(config, ports, command=("find",)):
+    # Also runs other commands (show_rate.py): command and ports make the arguments.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         actions = [(os.POSIX_SPAWN_DUP2, out.fileno(), 1), (os.POSIX_SPAWN_DUP2, err.fileno(), 2)]
         start = time.monotonic()
-        pid = os.posix_spawn(config, [config, "find", *ports], os.environ, file_actions=actions)
+        pid = os.posix_spawn(config, [config, *command, *ports], os.environ,
+                             file_actions=actions)
         _, status, usage = os.wait4(pid, 0)
         wall = (time.monotonic() - start) * 1000
         out.seek(0)

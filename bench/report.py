@@ -26,6 +26,8 @@ FIND_RATIO = {8: 1.05, 32: 1.10}  # up to so many ports
 FIND_CPU_MS = 50.0
 FIND_SILENT_PORT = (5, 0)  # silent reads, drains
 FIND_INTERFACE_PORT = {57600: (3, 2)}
+SHOW_RATE_RATIO = 1.05
+SHOW_RATE_CONVERSATION = (0, 2)  # show --rate at the interface's rate: no silent read
 
 
 def floor_ms(silent_reads, drains):
@@ -52,6 +54,7 @@ def main():
     parser.add_argument("--posix")
     parser.add_argument("--wine")
     parser.add_argument("--find")
+    parser.add_argument("--show-rate")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
 
@@ -65,11 +68,16 @@ def main():
     if args.find:
         with open(args.find) as f:
             results["find"] = find_rows(json.load(f))
+    if args.show_rate:
+        with open(args.show_rate) as f:
+            results["show_rate"] = show_rate_rows(json.load(f))
     with open(args.out, "w") as f:
         json.dump(results, f, indent=2)
         f.write("\n")
     if args.find:
         print_find(results["find"])
+    if args.show_rate:
+        print_show_rate(results["show_rate"])
 
 
 def machine():
@@ -116,6 +124,35 @@ def print_find(find):
     for r in find["sizes"]:
         for fault in r["faults"]:
             print(f"fault with {r['ports']} ports: {fault}")
+
+
+def show_rate_rows(samples):
+    floor = floor_ms(*SHOW_RATE_CONVERSATION)
+    rows = []
+    for r in samples["rates"]:
+        wall = statistics.median(r["wall_ms"])
+        rows.append({
+            "rate": r["rate"], "runs": len(r["wall_ms"]), "floor_ms": floor,
+            "median_wall_ms": round(wall, 1), "ratio": round(wall / floor, 4),
+            "median_cpu_ms": round(statistics.median(r["cpu_ms"]), 2), "wall_ms": r["wall_ms"],
+            "cpu_ms": r["cpu_ms"], "faults": r["faults"],
+            "target": verdict(wall / floor <= SHOW_RATE_RATIO and not r["faults"]),
+        })
+    return {"date": today(), "machine": machine(), "target_ratio": SHOW_RATE_RATIO,
+            "rates": rows}
+
+
+def print_show_rate(show):
+    m = show["machine"]
+    print(f"valdrix-config show --rate R, measured {show['date']} on {m['cpu']}, "
+          f"{m['nproc']} CPUs:")
+    print("| R | floor ms | median wall ms | ratio | CPU ms | target |")
+    print("|---:|---:|---:|---:|---:|---|")
+    for r in show["rates"]:
+        print(f"| {r['rate']} | {r['floor_ms']} | {r['median_wall_ms']} | {r['ratio']:.4f} "
+              f"| {r['median_cpu_ms']} | {r['target']} |")
+        for fault in r["faults"]:
+            print(f"fault at {r['rate']}: {fault}")
 
 
 def report_conversations(args, results):

@@ -7,6 +7,8 @@
 #                                minute); the other figures in results.json stay
 #   bash bench/run.sh network    only rfc2217:// through ser2net (bench/network.py, about
 #                                a minute); prints its table, results.json stays
+#   bash bench/run.sh show-rate  only valdrix-config show --rate (about 20 s); the other
+#                                figures in results.json stay
 #
 # Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
 # find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
@@ -21,7 +23,7 @@ win32=${BENCH_WIN32_DIR:-build/bench-win32}
 runs=${RUNS:-5}
 wine_runs=${WINE_RUNS:-3}
 only=${1:-all}
-case "$only" in all | find | network) ;; *) echo "usage: bash bench/run.sh [find|network]" >&2; exit 2 ;; esac
+case "$only" in all | find | network | show-rate) ;; *) echo "usage: bash bench/run.sh [find|network|show-rate]" >&2; exit 2 ;; esac
 
 configure() {  # preset, directory
   if [ -f "$2/CMakeCache.txt" ]; then
@@ -57,10 +59,18 @@ if [ "$only" = all ]; then
   parts+=(--posix "$wine_work/posix.json")
 fi
 
-echo "valdrix-config find: ${FIND_PLAN:-1x5,8x5,32x3} (ports x runs) ..." >&2
-python3 bench/find.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
-  --plan "${FIND_PLAN:-1x5,8x5,32x3}" >"$wine_work/find.json"
-parts+=(--find "$wine_work/find.json")
+if [ "$only" != show-rate ]; then
+  echo "valdrix-config find: ${FIND_PLAN:-1x5,8x5,32x3} (ports x runs) ..." >&2
+  python3 bench/find.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
+    --plan "${FIND_PLAN:-1x5,8x5,32x3}" >"$wine_work/find.json"
+  parts+=(--find "$wine_work/find.json")
+fi
+if [ "$only" != find ]; then
+  echo "valdrix-config show --rate: $runs runs at 9600 and 115200 ..." >&2
+  python3 bench/show_rate.py --config "$native/cli/valdrix-config" \
+    --sim "$native/sim/valdrix-sim" --runs "$runs" >"$wine_work/show_rate.json"
+  parts+=(--show-rate "$wine_work/show_rate.json")
+fi
 
 if [ "$have_wine" = 1 ]; then
   echo "Wine: prefix, then $wine_runs runs ..." >&2

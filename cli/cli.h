@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/settings_file.h"
 #include "conversations/configurator.h"
 #include "serial/port_details.h"
 #include "serial/serial_port.h"
@@ -31,6 +32,7 @@ struct Options {
   std::optional<int> base;
   std::optional<int> modules16;
   std::optional<int> modules8;
+  std::uint32_t rate = 0;  // --rate: the search tries only this line rate; 0: every rate
   bool longList = false;
   bool trace = false;
   bool json = false;
@@ -42,7 +44,9 @@ struct Parsed {
   std::optional<Options> options;
   int exitStatus = EXIT_OK;
 };
-Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// set --from - reads in (standard input when null).
+Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      std::istream* in = nullptr);
 
 // A decimal option value within [low, high]; an empty result after a message on err.
 std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
@@ -66,8 +70,11 @@ struct Failure {
   std::string hint;     // how to fix it; may be empty
   Reason reason = Reason::Other;
   std::string verdict;  // in a word or two, for find's line about the port
+  // Reason::Mismatch: the values the interface did not keep, as asked and as it holds them.
+  Settings asked, read;
 };
-Failure Explain(const std::string& port, const Outcome& outcome);
+// onlyRate: the one rate the search tried (--rate); 0: every rate.
+Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate = 0);
 
 // What the interface holds after a search; empty: the interface did not report it.
 struct Report {

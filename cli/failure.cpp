@@ -1,5 +1,6 @@
 #include "cli/jobs.h"
 #include "dialog/dialog.h"
+#include "protocol/text.h"
 #include "serial/port_advice.h"
 
 namespace valdrix::cli {
@@ -61,7 +62,17 @@ int StatusFor(const Outcome& outcome) {
   }
 }
 
-Failure Explain(const std::string& port, const Outcome& outcome) {
+std::string LineRatesText() {
+  std::string text;
+  for (const std::uint32_t rate : LINE_RATES) {
+    if (!text.empty())
+      text += rate == LINE_RATES[std::size(LINE_RATES) - 1] ? " or " : ", ";
+    text += DecimalText(static_cast<long>(rate));
+  }
+  return text;
+}
+
+Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate) {
   switch (outcome.kind) {
     case Outcome::Kind::CouldNotOpen:
       return Make(ErrorText(PATTERN_OPEN, port) + ": " + StateText(outcome.openError),
@@ -69,9 +80,15 @@ Failure Explain(const std::string& port, const Outcome& outcome) {
                   StateText(outcome.openError));
     case Outcome::Kind::CouldNotWrite:
       return Make(ErrorText(PATTERN_WRITE, port), "", Reason::Write, "could not write");
-    default:
-      return Make(ErrorText(PATTERN_NOT_FOUND, port), "", Reason::NotFound,
-                  "no answer at any rate");
+    default: {
+      const std::string rate = DecimalText(static_cast<long>(onlyRate));
+      return Make(
+          ErrorText(PATTERN_NOT_FOUND, port),
+          "Check that the interface has power and that its cable is plugged in; no answer "
+          "at " +
+              (onlyRate ? rate + " (without --rate every rate is tried)." : LineRatesText() + "."),
+          Reason::NotFound, onlyRate ? "no answer at " + rate : "no answer at any rate");
+    }
   }
 }
 

@@ -9,21 +9,24 @@
 
 namespace valdrix::cli {
 
-// The in-memory dialog, telling a watcher each new status text. Several run at once in find, each
-// line written whole with one insertion: the standard streams keep such a line together when
+// The in-memory dialog, with a line of progress in the command line's own words for a watcher (the
+// window's status texts tell a user of the window what to do there). Several run at once in find,
+// each line written whole with one insertion: the standard streams keep such a line together when
 // threads write at once.
 class ProgressDialog : public MemoryDialog {
  public:
   ProgressDialog(std::ostream* progress, std::string prefix)
       : progress_(progress), prefix_(std::move(prefix)) {}
 
-  void SetText(int id, const std::string& text) override;
   void Say(const std::string& line);
 
  private:
   std::ostream* progress_;
   std::string prefix_;
 };
+
+// The five line rates: "9600, 19200, 38400, 57600 or 115200".
+std::string LineRatesText();
 
 // A refusal of the command line's own, before or instead of a conversation.
 Failure UsageFailure(std::string message, Reason reason);

@@ -29,6 +29,21 @@ Json FailureJson(const std::string* port, const Failure& f) {
     object["port"] = OrNull(*port);
   object["error"] = OrNull(f.message);
   object["reason"] = ReasonWord(f.reason);
+  if (f.reason == Reason::Mismatch) {
+    // The keys of the values not kept; what the interface did not report is null.
+    Json asked = Json::object(), read = Json::object();
+    for (const auto& [key, value] :
+         {std::pair{"address", &Settings::address}, std::pair{"base", &Settings::base},
+          std::pair{"modules16", &Settings::modules16},
+          std::pair{"modules8", &Settings::modules8}}) {
+      if (f.asked.*value) {
+        asked[key] = *(f.asked.*value);
+        read[key] = OrNull(f.read.*value);
+      }
+    }
+    object["asked"] = asked;
+    object["read"] = read;
+  }
   return object;
 }
 

@@ -1,10 +1,15 @@
 #include <CLI/CLI.hpp>
 
-#include <ostream>
+#include <algorithm>
+#include <iostream>
 #include <sstream>
 
 #include "cli/cli.h"
+#include "cli/jobs.h"
+#include "cli/json.h"
+#include "cli/nearest.h"
 #include "protocol/frames.h"
+#include "protocol/text.h"
 #include "serial/network.h"
 
 #ifndef VALDRIX_VERSION_TEXT
@@ -17,10 +22,10 @@ namespace {
 constexpr char kFooter[] =
     "Commands:\n"
     "  valdrix-config [--json] list [--long]\n"
-    "  valdrix-config [--trace] [--json] show PORT\n"
-    "  valdrix-config [--trace] [--json] set PORT [--address N] [--base N] [--modules16 N]\n"
-    "                 [--modules8 N]\n"
-    "  valdrix-config [--trace] [--json] find [PORT...]\n"
+    "  valdrix-config [--trace] [--json] [--rate N] show PORT\n"
+    "  valdrix-config [--trace] [--json] [--rate N] set PORT [--from FILE] [--address N]\n"
+    "                 [--base N] [--modules16 N] [--modules8 N]\n"
+    "  valdrix-config [--trace] [--json] [--rate N] find [PORT...]\n"
     "PORT is a name such as COM3, a path such as /dev/ttyUSB0, or rfc2217://HOST:PORT for a port\n"
     "served by ser2net on another machine. While searching, the rates tried and the steps are\n"
     "shown on stderr when it is a terminal. Only serial ports are opened, and only when no other\n"
@@ -36,6 +41,40 @@ constexpr char kFooter[] =
 
 std::string Range(int low, int high) {
   return std::to_string(low) + " to " + std::to_string(high);
+}
+
+// For a word CLI11 did not take: what it is and the nearest name it may have meant. Empty when the
+// word is not a mistyped command or option (CLI11's own message says what is wrong then).
+std::string UnknownWord(CLI::App& app, const std::vector<CLI::App*>& commands) {
+  CLI::App* command = nullptr;
+  for (CLI::App* c : commands)
+    command = c->parsed() ? c : command;
+  std::vector<std::string> extra = command ? command->remaining() : std::vector<std::string>{};
+  for (const std::string& word : app.remaining())
+    extra.push_back(word);
+  if (extra.empty())
+    return {};
+  const std::string word = extra.front().substr(0, extra.front().find('='));
+  std::vector<std::string> names;
+  if (word[0] == '-') {
+    for (CLI::App* a : {&app, command ? command : &app}) {
+      for (const CLI::Option* option : a->get_options()) {
+        for (const std::string& name : option->get_lnames())
+          names.push_back("--" + name);
+        for (const std::string& name : option->get_snames())
+          names.push_back("-" + name);
+      }
+    }
+  } else if (!command) {
+    for (const CLI::App* c : commands)
+      names.push_back(c->get_name());
+  } else {
+    return {};
+  }
+  const std::string nearest = NearestName(word, names);
+  return "valdrix-config: unknown " + std::string(word[0] == '-' ? "option " : "command ") + word +
+         (nearest.empty() ? " (valdrix-config --help lists them)"
+                          : "; did you mean " + nearest + "?");
 }
 
 }  // namespace
@@ -69,7 +108,20 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
   return static_cast<int>(value);
 }
 
-Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      std::istream* in) {
+  // Refusals are collected, so that with --json they also go out as a JSON error object.
+  std::ostringstream said;
+  const auto refused = [&]() -> Parsed {
+    err << said.str();
+    if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+      const std::string text = said.str();
+      PrintJson(FailureJson(nullptr, UsageFailure(text.substr(0, text.find('\n')), Reason::Usage)),
+                out);
+    }
+    return {std::nullopt, EXIT_USAGE};
+  };
+
   CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
                "valdrix-config"};
   app.set_version_flag("--version", VersionText());
@@ -80,6 +132,11 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   app.add_flag("--trace", options.trace,
                "print every frame sent and every reply received on stderr");
   app.add_flag("--json", options.json, "print the results as JSON");
+  std::string rate;
+  CLI::Option* rateOption =
+      app.add_option("--rate", rate,
+                     "show, set, find: try only this line rate, one of " + LineRatesText())
+          ->type_name("N");
 
   CLI::App* list = app.add_subcommand("list", "print the free serial ports, one a line");
   list->add_flag("-l,--long", options.longList,
@@ -109,6 +166,12 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
       set->add_option("--modules16", modules16, "number of 16-bit s88 modules")->type_name("N");
   CLI::Option* modules8Option =
       set->add_option("--modules8", modules8, "number of 8-bit s88 modules")->type_name("N");
+  std::string from;
+  CLI::Option* fromOption =
+      set->add_option("--from", from,
+                      "the values in FILE, as valdrix-config --json show printed them (- reads "
+                      "standard input); the options above win over it")
+          ->type_name("FILE");
   set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
               ".");
 
@@ -116,17 +179,36 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e, out, err);
-    return {std::nullopt, status == 0 ? EXIT_OK : EXIT_USAGE};
+    if (e.get_exit_code() == 0)
+      return {std::nullopt, app.exit(e, out, err)};
+    const std::string unknown = UnknownWord(app, {list, show, set, find});
+    if (unknown.empty())
+      app.exit(e, said, said);
+    else
+      said << unknown << "\n";
+    return refused();
   }
 
   // A network address that cannot be meant: refused before any port is opened.
   const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
   for (const std::string& name : given) {
     if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
-      err << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
-          << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
-      return {std::nullopt, EXIT_USAGE};
+      said << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
+           << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
+      return refused();
+    }
+  }
+  if (rateOption->count() > 0) {
+    for (const std::uint32_t r : LINE_RATES)
+      options.rate = rate == DecimalText(static_cast<long>(r)) ? r : options.rate;
+    if (!options.rate) {
+      said << "valdrix-config: --rate: '" << rate << "' is not a line rate; give one of "
+           << LineRatesText() << "\n";
+      return refused();
+    }
+    if (list->parsed()) {
+      said << "valdrix-config: list: --rate is for the commands that search (show, set, find)\n";
+      return refused();
     }
   }
   if (list->parsed() || find->parsed()) {
@@ -143,26 +225,40 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
                         int low, int high, std::optional<int>& into) {
     if (option->count() == 0)
       return;
-    into = CheckNumber(name, text, low, high, err);
+    into = CheckNumber(name, text, low, high, said);
     good = good && into.has_value();
   };
   take(addressOption, "--address", address, MIN_XN_ADDRESS, MAX_XN_ADDRESS, options.address);
   take(baseOption, "--base", base, 0, MAX_BASE_ADDRESS, options.base);
   take(modules16Option, "--modules16", modules16, 0, MAX_MODULE_COUNT / 2, options.modules16);
   take(modules8Option, "--modules8", modules8, 0, MAX_MODULE_COUNT, options.modules8);
+  if (good && fromOption->count() > 0) {
+    std::string refusal;
+    const std::optional<Settings> file = LoadSettings(from, in ? *in : std::cin, refusal);
+    if (!file) {
+      said << refusal << "\n";
+      return refused();
+    }
+    // What the command line gives wins over the file.
+    options.address = options.address ? options.address : file->address;
+    options.base = options.base ? options.base : file->base;
+    options.modules16 = options.modules16 ? options.modules16 : file->modules16;
+    options.modules8 = options.modules8 ? options.modules8 : file->modules8;
+  }
   if (good && options.modules16 && options.modules8 &&
       2 * *options.modules16 + *options.modules8 > MAX_MODULE_COUNT) {
-    err << "valdrix-config: --modules16 and --modules8: 2 x " << *options.modules16 << " + "
-        << *options.modules8 << " makes a module count of " << MAX_MODULE_COUNT + 1 << " or more\n";
+    said << "valdrix-config: --modules16 and --modules8: 2 x " << *options.modules16 << " + "
+         << *options.modules8 << " makes a module count of " << MAX_MODULE_COUNT + 1
+         << " or more\n";
     good = false;
   }
   if (good && !options.address && !options.base && !options.modules16 && !options.modules8) {
-    err << "valdrix-config: set: give at least one of --address, --base, --modules16, "
-           "--modules8\n";
+    said << "valdrix-config: set: give at least one of --address, --base, --modules16, "
+            "--modules8, or a --from file that has one\n";
     good = false;
   }
   if (!good)
-    return {std::nullopt, EXIT_USAGE};
+    return refused();
   return {options, EXIT_OK};
 }
 

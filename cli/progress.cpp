@@ -1,14 +1,6 @@
 #include "cli/jobs.h"
-#include "dialog/controls.h"
 
 namespace valdrix::cli {
-
-void ProgressDialog::SetText(int id, const std::string& text) {
-  const bool changed = id == IDC_STATUS && Text(IDC_STATUS) != text;
-  MemoryDialog::SetText(id, text);
-  if (changed)
-    Say(text);
-}
 
 void ProgressDialog::Say(const std::string& line) {
   if (progress_)

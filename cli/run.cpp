@@ -4,6 +4,7 @@
 #include "cli/cli.h"
 #include "cli/jobs.h"
 #include "cli/json.h"
+#include "cli/read_back_check.h"
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
@@ -35,12 +36,18 @@ Report ReadReport(MemoryDialog& dialog, const std::string& port, std::uint32_t r
   return r;
 }
 
+// The values set writes, as the report holds them.
+Settings ValuesOf(const Report& r) {
+  return {r.address, r.base, r.modules16, r.modules8};
+}
+
 // How one port's conversations ended.
 struct PortResult {
   int status = EXIT_OK;
   Failure failure;  // when status is not EXIT_OK
   bool searched = false;
-  Report report;  // when searched
+  Report report;     // when searched
+  std::string note;  // set: why the counts read back split otherwise than asked
 };
 
 // Puts one option's value into its field as a user would; false when the field is disabled
@@ -60,14 +67,38 @@ bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional
   return false;
 }
 
+// set: whether the interface kept what was written.
+void CheckKept(const Options& options, const std::string& port, const Report& before,
+               PortResult& result) {
+  const ReadBackCheck check =
+      CheckReadBack({options.address, options.base, options.modules16, options.modules8},
+                    ValuesOf(before), ValuesOf(result.report));
+  result.note = check.note;
+  if (check.Kept())
+    return;
+  std::string what;
+  for (const std::string& line : check.lines)
+    what += (what.empty() ? "" : "; ") + line;
+  result.status = EXIT_NOT_KEPT;
+  result.failure =
+      UsageFailure("The interface on " + port + " did not keep a value: " + what, Reason::Mismatch);
+  result.failure.asked = check.asked;
+  result.failure.read = check.read;
+}
+
 // show (and set): the search with its read-back, the writes, then the close, as the window's
 // user would do them.
 PortResult Converse(const Options& options, const std::string& port, SerialBackend& serial,
                     std::ostream* progress, const std::string& prefix) {
   ProgressDialog dialog(progress, prefix);
   Configurator cfg(dialog, serial);
+  cfg.onlyRate = options.rate;
   cfg.tryingRate = [&dialog](std::uint32_t rate) {
-    dialog.Say("  trying " + DecimalText(static_cast<long>(rate)));
+    dialog.Say("trying " + DecimalText(static_cast<long>(rate)));
+  };
+  cfg.foundAt = [&dialog](std::uint32_t rate) {
+    dialog.Say("found at " + DecimalText(static_cast<long>(rate)));
+    dialog.Say("reading the values");
   };
   PortResult result;
   std::uint32_t rate = 0;  // of the last search that found the interface
@@ -77,7 +108,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
       rate = outcome.rate;
     if (result.status == EXIT_OK && outcome.Failed()) {
       result.status = StatusFor(outcome);
-      result.failure = Explain(port, outcome);
+      result.failure = Explain(port, outcome, options.rate);
     }
   };
   dialog.SetCommandHandler([&](int id, int code) { ended(OnCommand(cfg, id, code)); });
@@ -85,7 +116,10 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   FillLists(dialog, {port});
   dialog.Choose(IDC_PORT, port);
 
+  bool written = false;
+  Report before;
   if (result.status == EXIT_OK && options.command == Command::Set) {
+    before = ReadReport(dialog, port, rate);
     const bool entered = Enter(dialog, IDC_XN_ADDRESS, "--address", options.address, result) &&
                          Enter(dialog, IDC_BASE_ADDRESS, "--base", options.base, result) &&
                          Enter(dialog, IDC_MODULES16, "--modules16", options.modules16, result) &&
@@ -101,16 +135,22 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
               " (" + std::to_string(MAX_MODULE_COUNT + 1) + " or more); nothing was written",
           Reason::Usage);
     } else if (entered) {
+      dialog.Say("writing the values");
       dialog.Press(IDOK);  // writes, then searches again to read back
+      written = true;
     }
   }
   if (result.status == EXIT_OK) {
     result.searched = true;
     result.report = ReadReport(dialog, port, rate);
+    if (written)
+      CheckKept(options, port, before, result);
   }
   // As the dialog's Close does: closes the interface if the search opened it, after an interrupt
   // too; only a second one cuts the close short.
   const interrupt::CloseStage closing;
+  if (cfg.interfaceOpen)
+    dialog.Say("closing the interface");
   ended(OnClose(cfg));
   return result;
 }
@@ -200,6 +240,8 @@ int Run(const Options& options, System& system, Streams streams) {
   }
   if (r.searched)
     PrintReport(r.report, options.json, streams.out);
+  if (!r.note.empty())
+    streams.err << r.note << "\n";
   if (r.status != EXIT_OK)
     PrintFailure(r.failure, streams.err);
   return r.status;

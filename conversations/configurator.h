@@ -22,6 +22,11 @@ struct Configurator {
   bool interfaceOpen = false;
   // Told each rate as the search starts trying it, for progress shown outside the dialog.
   std::function<void(std::uint32_t rate)> tryingRate;
+  // Told the rate that answered, before the values are read.
+  std::function<void(std::uint32_t rate)> foundAt;
+  // 0: the search tries every line rate in turn. Otherwise only this one, for a caller that
+  // already knows the interface's rate (the command line's --rate); the window never sets it.
+  std::uint32_t onlyRate = 0;
 };
 
 // How a conversation ended.

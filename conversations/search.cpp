@@ -64,7 +64,8 @@ Outcome SearchInterface(Configurator& cfg) {
   const std::string name = dialog.CurrentEntry(IDC_PORT);
 
   PortError error;
-  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, LINE_RATES[0], &error);
+  const std::uint32_t firstRate = cfg.onlyRate ? cfg.onlyRate : LINE_RATES[0];
+  std::unique_ptr<SerialPort> port = cfg.serial.OpenPort(name, firstRate, &error);
   if (!port) {
     // While an interface is still open, its port must stay the chosen one: the close frame
     // goes there.
@@ -77,6 +78,8 @@ Outcome SearchInterface(Configurator& cfg) {
   Outcome outcome{Outcome::Kind::NothingAnswered};
   FrameBuffer frame{};
   for (const std::uint32_t rate : LINE_RATES) {
+    if (cfg.onlyRate && rate != cfg.onlyRate)
+      continue;
     cfg.interfaceOpen = false;
     port->SetPortRate(rate);
     dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
@@ -97,6 +100,8 @@ Outcome SearchInterface(Configurator& cfg) {
       continue;
 
     outcome = {Outcome::Kind::Found, rate};
+    if (cfg.foundAt)
+      cfg.foundAt(rate);
     SetStatus(dialog, STATUS_READING);
     dialog.Enable(IDC_PORT, false);
     dialog.Repaint(IDC_PORT);

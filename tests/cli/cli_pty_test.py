@@ -26,10 +26,11 @@ def frames(rate, *triples):
     return ["%02X %02X %02X %02X @%d" % (a, b, c, a ^ b ^ c, rate) for a, b, c in triples]
 
 
-def conversation(rate, *writes):
-    # The search (the query at each rate up to the answering one, the reads, the open frame), the
-    # writes and the search that reads them back, the close.
-    search = ["F0 F0 @%d" % r for r in RATES[:RATES.index(rate) + 1]] + frames(rate, (
+def conversation(rate, *writes, only=False):
+    # The search (the query at each rate up to the answering one, or at that one alone with
+    # --rate, the reads, the open frame), the writes and the search that reads them back, the close.
+    tried = [rate] if only else RATES[:RATES.index(rate) + 1]
+    search = ["F0 F0 @%d" % r for r in tried] + frames(rate, (
         0xF2, 0xFD, 0), (0xF2, 1, 0xFF), (0xF2, 0xF1, 0xFF), (0xF2, 0xF2, 0xFF), (0xF2, 0xFF, 1))
     return search + (frames(rate, *writes) + search if writes else []) + frames(rate, (
         0xF2, 0xFF, 0))
@@ -86,6 +87,24 @@ def case_set():
     r = run("set", path, "--address", "9", "--base", "30", "--modules16", "3", "--modules8", "0")
     check(rx() == conversation(9600, (0xF2, 1, 9), (0xF2, 0xF1, 30), (0xF2, 0xF2, 6)), str(rx()))
     check(r.stdout == report(path, 9600, "1.02", 9, 30, 3, 0), "set printed:\n" + r.stdout)
+
+
+def case_backup_restore():
+    # Saved from one interface, restored onto another at another rate that --rate alone tries,
+    # with an option that wins over the file; then a --rate at which nothing answers.
+    old, old_rx = sim(19200, "--address", "7", "--base", "12", "--count", "5")
+    new, rx = sim(115200, "--address", "3", "--base", "0", "--count", "0")
+    saved = os.path.join(TMP, "layout-a.json")
+    write(saved, run("--json", "show", old).stdout)
+    check(old_rx() == conversation(19200), "frames %s" % old_rx())
+    r = run("--rate", "115200", "set", new, "--from", saved, "--base", "20")
+    check(rx() == conversation(115200, (0xF2, 1, 7), (0xF2, 0xF1, 20), (0xF2, 0xF2, 5), only=True),
+          "frames %s" % rx())
+    check((r.stdout, r.stderr) == (report(new, 115200, "1.02", 7, 20, 2, 1), ""), r.stdout + r.stderr)
+    sent = len(rx())
+    r = run("show", new, "--rate", "9600", status=5)
+    check(rx()[sent:] == ["F0 F0 @9600"], "frames %s" % rx()[sent:])
+    check("no answer at 9600" in r.stderr, r.stderr)
 
 
 def case_find():

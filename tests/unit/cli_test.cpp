@@ -1,4 +1,5 @@
 // valdrix-config over the fake port: the command line, what each ending prints and returns.
+#include <algorithm>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -23,14 +24,26 @@ TEST(CliOptions, RefusalsNameTheirOptionBeforeAnythingRuns) {
       {{"set", "COM3"}, "--address"}, {{"show"}, "PORT"}, {{"show", "COM3", "--address", "3"}, ""}, {{}, ""},
       {{"set", "COM3", "--address", "31", "--base", "254", "--modules16", "127"}, nullptr},
       {{"--json", "find"}, nullptr}, {{"list", "-l", "--trace"}, nullptr},
+      {{"show", "COM3", "--rate", "57600"}, nullptr}, {{"--rate", "115200", "find"}, nullptr},
+      {{"--json", "--rate", "4800", "show", "COM3"}, "'4800' is not a line rate; give one of 9600, 19200, 38400, 57600 or 115200"},
+      {{"--rate", "9600", "list"}, "--rate is for"}, {{"--json", "shwo", "COM3"}, "unknown command shwo; did you mean show?"},
+      {{"set", "COM3", "--adress", "5"}, "unknown option --adress; did you mean --address?"},
+      {{"set", "COM3", "--from", "/nonexistent/f.json"}, "/nonexistent/f.json: no such file"},
+      {{"set", "COM3", "--from", "-", "--json"}, "standard input: not JSON"},
       // clang-format on
   };
   for (const auto& c : cases) {
     std::ostringstream out, err;
-    const Parsed parsed = ParseArguments(c.args, out, err);
+    std::istringstream in;
+    const Parsed parsed = ParseArguments(c.args, out, err, &in);
     EXPECT_EQ(parsed.exitStatus, c.said ? EXIT_USAGE : EXIT_OK) << err.str();
     EXPECT_NE(err.str().find(c.said ? c.said : ""), std::string::npos) << err.str();
     EXPECT_EQ(parsed.options.has_value(), !c.said);
+    // With --json a refusal is also a JSON object on stdout; nothing else is printed there.
+    const bool json = std::find(c.args.begin(), c.args.end(), "--json") != c.args.end();
+    const std::string said = err.str().substr(0, err.str().find('\n'));
+    EXPECT_EQ(out.str(),
+              c.said && json ? "{\"error\":\"" + said + "\",\"reason\":\"usage\"}\n" : "");
   }
 }
 
@@ -39,18 +52,19 @@ struct CliRig {
     serial.ports = {"COM1", "COM2", "COM3"};
   }
   int Run(std::vector<std::string> args) {
-    const Options options = *ParseArguments(args, out, err).options;
+    const Options options = *ParseArguments(args, out, err, &in).options;
     System system{serial, [this] { return details; },
                   [](std::size_t n, const std::function<void(std::size_t)>& work) {
                     for (std::size_t i = 0; i < n; ++i)
                       work(i);
                   }};
-    return cli::Run(options, system, {out, err, nullptr});
+    return cli::Run(options, system, {out, err, &progress});
   }
   InterfaceModel model;
   FakeSerial serial;
   std::vector<PortDetails> details;
-  std::ostringstream out, err;
+  std::istringstream in;
+  std::ostringstream out, err, progress;
 };
 
 TEST(CliRun, EachEndingPrintsAndReturns) {
@@ -60,6 +74,8 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
   const auto noBase = [](CliRig& r) { r.model.Faults().noReplyTo = SUB_BASE_ADDRESS; };
   const auto count1 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_MODULE_COUNT] = 1; };
   const auto failWrite = [](CliRig& r) { r.serial.failWrites = {0}; };
+  const auto keeps3 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_XN_ADDRESS] = 3; };
+  const auto file = [](CliRig& r) { r.in.str(R"({"address":3,"base":50,"modules16":null})"); };
   // Apply's first write fails, then the close cannot open the port: the first failure decides.
   const auto twoFailures = [](CliRig& r) {
     r.serial.failWrites = {9};  // after the search's nine: three rates, query, four values, open
@@ -78,7 +94,19 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "\"version\":\"1.02\",\"address\":10,\"base\":44,\"modules16\":2,\"modules8\":1}\n", ""},
       {"set", {}, {"set", "COM3", "--base", "77", "--address", "3"}, EXIT_OK,
        "XpressNet address:   3\nmodule base address: 77\n", ""},
-      {"not found", silent, {"show", "COM3"}, EXIT_NOT_FOUND, "", "No Valdrix found on COM3\n"},
+      {"not found", silent, {"show", "COM3"}, EXIT_NOT_FOUND, "", "No Valdrix found on COM3\nCheck that "
+       "the interface has power and that its cable is plugged in; no answer at 9600, 19200, 38400, 57600 or 115200.\n"},
+      {"not at the rate given", {}, {"show", "COM3", "--rate", "19200"}, EXIT_NOT_FOUND, "",
+       "; no answer at 19200 (without --rate every rate is tried).\n"},
+      {"set from a file, an option wins", file, {"set", "COM3", "--from", "-", "--base", "77"}, EXIT_OK,
+       "XpressNet address:   3\nmodule base address: 77\n16-bit modules:      2\n", ""},
+      {"not kept", keeps3, {"set", "COM3", "--address", "9"}, EXIT_NOT_KEPT, "XpressNet address:   3\n",
+       "The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface holds 3\n"},
+      {"not kept --json", keeps3, {"--json", "set", "COM3", "--address", "9"}, EXIT_NOT_KEPT,
+       "{\"error\":\"The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface "
+       "holds 3\",\"reason\":\"mismatch\",\"asked\":{\"address\":9},\"read\":{\"address\":3}}\n", ""},
+      {"count stored as one byte", {}, {"set", "COM3", "--modules16", "4", "--modules8", "3"}, EXIT_OK,
+       "16-bit modules:      5\n8-bit modules:       1\n", "The interface stores one module count"},
       {"busy", busy, {"show", "COM3"}, EXIT_CANNOT_OPEN, "",
        "Could not open COM3: in use by another program\nClose the program"},
       {"busy --json", busy, {"--json", "show", "COM3"}, EXIT_CANNOT_OPEN,
@@ -123,6 +151,14 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
     EXPECT_EQ(rig.model.IsOpen(), std::string(c.name) == "first failure decides");
     EXPECT_FALSE(rig.serial.AnyPortOpen());
   }
+}
+
+TEST(CliRun, ProgressInTheCommandLinesOwnWords) {
+  CliRig rig(At(19200));
+  rig.Run({"set", "COM3", "--base", "7"});
+  const std::string search = "trying 9600\ntrying 19200\nfound at 19200\nreading the values\n";
+  EXPECT_EQ(rig.progress.str(),
+            search + "writing the values\n" + search + "closing the interface\n");
 }
 
 TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {

@@ -1,0 +1,53 @@
+#include "cli/read_back_check.h"
+
+namespace valdrix::cli {
+namespace {
+
+std::string Held(const std::optional<int>& value) {
+  return value ? "the interface holds " + std::to_string(*value)
+               : "the interface did not report it";
+}
+
+}  // namespace
+
+ReadBackCheck CheckReadBack(const Settings& asked, const Settings& before, const Settings& after) {
+  ReadBackCheck check;
+  const auto compare = [&](const char* label, std::optional<int> Settings::*key) {
+    if (!(asked.*key) || asked.*key == after.*key)
+      return;
+    check.asked.*key = asked.*key;
+    check.read.*key = after.*key;
+    check.lines.push_back(std::string(label) + ": asked " + std::to_string(*(asked.*key)) + ", " +
+                          Held(after.*key));
+  };
+  compare("XpressNet address", &Settings::address);
+  compare("module base address", &Settings::base);
+
+  if (!asked.modules16 && !asked.modules8)
+    return check;
+  const int m16 = asked.modules16.value_or(before.modules16.value_or(0));
+  const int m8 = asked.modules8.value_or(before.modules8.value_or(0));
+  const int count = 2 * m16 + m8;
+  const auto halves = [](int a, int b) {
+    return std::to_string(2 * a + b) + " (" + std::to_string(a) + " and " + std::to_string(b) + ")";
+  };
+  if (!after.modules16 || !after.modules8 || 2 * *after.modules16 + *after.modules8 != count) {
+    check.asked.modules16 = m16;
+    check.asked.modules8 = m8;
+    check.read.modules16 = after.modules16;
+    check.read.modules8 = after.modules8;
+    check.lines.push_back("module count (2 x modules16 + modules8): asked " + halves(m16, m8) +
+                          ", " +
+                          (after.modules16 && after.modules8
+                               ? "the interface holds " + halves(*after.modules16, *after.modules8)
+                               : Held(std::nullopt)));
+  } else if (*after.modules16 != m16 || *after.modules8 != m8) {
+    check.note = "The interface stores one module count, 2 x modules16 + modules8 = " +
+                 std::to_string(count) + ", and reads it back as " +
+                 std::to_string(*after.modules16) + " and " + std::to_string(*after.modules8) +
+                 " (the same " + std::to_string(8 * count) + " inputs).";
+  }
+  return check;
+}
+
+}  // namespace valdrix::cli
