@@ -20,6 +20,10 @@ if(WIN32)
     string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
   endforeach()
   string(REGEX REPLACE "\n$" "" VALDRIX_EXIT_STATUSES "${VALDRIX_EXIT_STATUSES}")
+  file(READ ${valdrix_packaging}/settings.txt VALDRIX_SETTINGS)
+  file(READ ${valdrix_packaging}/troubleshooting.txt VALDRIX_TROUBLESHOOTING)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt)
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
@@ -71,15 +75,34 @@ endif()
 file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
      CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh $<TARGET_FILE:valdrix-config> \"$@\"\n"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
+# The settings and the troubleshooting, in the words of README.md and README.txt, as sections of
+# the pages of the two programs a user runs.
+set(valdrix_user_texts "")
+foreach(text settings troubleshooting)
+  set(section ${CMAKE_CURRENT_BINARY_DIR}/man/${text}.h2m)
+  add_custom_command(
+    OUTPUT ${section}
+    COMMAND sh ${valdrix_packaging}/text-to-man.sh ${text} ${valdrix_packaging}/${text}.txt
+            > ${section}
+    DEPENDS ${valdrix_packaging}/text-to-man.sh ${valdrix_packaging}/${text}.txt
+    VERBATIM)
+  list(APPEND valdrix_user_texts ${section})
+endforeach()
 function(valdrix_man_page program run name)  # ARGN: more help2man options
   set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
   set(include ${valdrix_packaging}/${program}.h2m)
+  set(texts "")
+  if(NOT program STREQUAL valdrix-sim)
+    foreach(text IN LISTS valdrix_user_texts)
+      list(APPEND texts --include ${text})
+    endforeach()
+  endif()
   add_custom_command(
     OUTPUT ${page}.gz
-    COMMAND ${VALDRIX_HELP2MAN} --no-info --name ${name} --include ${include} ${ARGN}
+    COMMAND ${VALDRIX_HELP2MAN} --no-info --name ${name} --include ${include} ${texts} ${ARGN}
             --output ${page} ${run}
     COMMAND ${VALDRIX_GZIP} -9nf ${page}
-    DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh
+    DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh ${valdrix_user_texts}
     COMMENT "Man page ${program}(1)"
     VERBATIM)
   set(valdrix_man_pages ${valdrix_man_pages} ${page}.gz PARENT_SCOPE)
