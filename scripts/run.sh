@@ -90,6 +90,7 @@ cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
 exe=$win32/ui/valdrixconfig.exe
 driver=$win32/tools/wine/driver/driver.exe
 sim=$native/sim/valdrix-sim
+template=$native/dialog/template.json
 
 # shellcheck source=tools/wine/lib.sh
 source "$repo/tools/wine/lib.sh"
@@ -148,7 +149,7 @@ if [ "$at_start" = 1 ]; then
   exit 0
 fi
 echo "== Choosing COM3"
-drive choose "$(wine_control_id IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
+drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
 found=1
 if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
   found=0
@@ -164,7 +165,7 @@ fi
 if [ "$found" = 1 ]; then
   v=()
   for name in IDC_RATE IDC_VERSION IDC_XN_ADDRESS IDC_BASE_ADDRESS IDC_MODULES16 IDC_MODULES8; do
-    v+=("$(drive text "$(wine_control_id "$name")")")
+    v+=("$(drive text "$(wine_control_id "$template" "$name")")")
   done
   echo "found at ${v[0]}: version ${v[1]}, XpressNet address ${v[2]}, module base address" \
     "${v[3]}, 16-bit modules ${v[4]}, 8-bit modules ${v[5]}"
@@ -173,6 +174,6 @@ else
   drive dismiss >/dev/null || true
 fi
 # Close: closes the interface and ends the program
-drive command "$(wine_control_id IDCANCEL)" >/dev/null
+drive command "$(wine_control_id "$template" IDCANCEL)" >/dev/null
 drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
 [ "$found" = 1 ]

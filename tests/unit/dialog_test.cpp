@@ -74,5 +74,23 @@ TEST(Dialog, OpensWithTheListsFilledAndNothingChosen) {
   EXPECT_EQ(rig.serial.OpenCount(), 0u);
 }
 
+// The template's edits: digits only in the base address and the 16-bit count, anything in the
+// 8-bit count; a key refused leaves the text as it was.
+TEST(Dialog, Typing) {
+  Rig rig;
+  rig.Start();
+  const struct {
+    int id;
+    const char *typed, *shown;
+  } cases[] = {{IDC_BASE_ADDRESS, "2x1", "21"},
+               {IDC_BASE_ADDRESS, "x", "21"},
+               {IDC_MODULES16, "x3", "3"},
+               {IDC_MODULES8, "x", "x"}};
+  for (const auto& c : cases) {
+    rig.dialog.Type(c.id, c.typed);
+    EXPECT_EQ(rig.dialog.Text(c.id), c.shown) << c.typed;
+  }
+}
+
 }  // namespace
 }  // namespace valdrix
