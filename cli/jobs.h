@@ -25,9 +25,6 @@ class ProgressDialog : public MemoryDialog {
   std::string prefix_;
 };
 
-// The five line rates: "9600, 19200, 38400, 57600 or 115200".
-std::string LineRatesText();
-
 // A refusal of the command line's own, before or instead of a conversation.
 Failure UsageFailure(std::string message, Reason reason);
 void PrintFailure(const Failure& failure, std::ostream& err);

@@ -192,9 +192,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   // A network address that cannot be meant: refused before any port is opened.
   const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
   for (const std::string& name : given) {
-    if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
-      said << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
-           << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
+    if (const std::string why = RefusedPortName(name); !why.empty()) {
+      said << "valdrix-config: " << why << "\n";
       return refused();
     }
   }

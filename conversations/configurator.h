@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 
 #include "dialog/dialog.h"
@@ -47,6 +48,11 @@ struct Outcome {
 
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
+
+// The five line rates: "9600, 19200, 38400, 57600 or 115200".
+std::string LineRatesText();
+// What to check when no answer came at any of the rates tried.
+std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText());
 
 // Finds the interface on the chosen port, reads its values into the dialog and opens it.
 Outcome SearchInterface(Configurator& cfg);

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only where it is missing (idempotent).
 # Usage: scripts/install-deps.sh [--wine | --x11]   (--wine adds what the tests need besides:
-# Wine with 32-bit support, Xvfb, xdotool, lintian and man for the package test; --x11 only what
-# the native window needs without a display: Xvfb, xdotool and ImageMagick)
+# Wine with 32-bit support, Xvfb, xdotool, openbox, xclip, lintian and man for the package test;
+# --x11 only what the native window needs without a display: Xvfb, xdotool, ImageMagick, a window
+# manager (openbox) and xclip)
 set -euo pipefail
 
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
       help2man gzip dpkg-dev nlohmann-json3-dev qt6-base-dev ser2net)
-x11=(xvfb xdotool x11-utils imagemagick)
+x11=(xvfb xdotool x11-utils imagemagick openbox xclip)
 case "${1:-}" in
   --wine) want+=(wine wine32:i386 wine64 "${x11[@]}" lintian man-db desktop-file-utils appstream) ;;
   --x11) want+=("${x11[@]}") ;;
