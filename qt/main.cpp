@@ -30,7 +30,7 @@ constexpr char USAGE[] =
     "With PORT (a serial device such as /dev/ttyUSB0, or rfc2217://HOST:PORT for a port\n"
     "served by ser2net on another machine), the window adds it to its port list if it is not\n"
     "there, chooses it and starts the search at once. Without it, choose the port in the\n"
-    "window; its last entry, \"Other port\u2026\", takes a port that the list does not show.\n"
+    "window; the port list's last entry takes a port that the list does not show.\n"
     "\n"
     "Options:\n"
     "  --help     show this text and exit\n"

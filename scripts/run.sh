@@ -21,7 +21,8 @@ Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
                      under Wine; the port is given to it on its command line
   --port DEVICE      map COM3 to a real serial device (e.g. /dev/ttyUSB0) instead of the
                      simulated interface (--native: give the device as the port)
-  --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png)
+  --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png,
+                     --native: build/run/window.png)
   --headless         run on a private X server even when $DISPLAY is set
   --at-start         without a display: the screenshot as the dialog opens, before any search
                      (how docs/dialog-start.png was made)
@@ -36,7 +37,7 @@ EOF
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 device=
-screenshot=$repo/build/run/dialog.png
+screenshot=
 headless=0
 at_start=0
 install=1
@@ -62,6 +63,7 @@ if [ -n "$device" ] && [ ! -e "$device" ]; then
   exit 2
 fi
 [ -n "${DISPLAY:-}" ] || headless=1
+[ -n "$screenshot" ] || screenshot=$repo/build/run/$([ "$native" = 1 ] && echo window || echo dialog).png
 
 cd "$repo"
 if [ "$native" = 1 ]; then
