@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "network/network.h"
+#include "ports/port_details.h"
 #include "qt/qt_dialog.h"
-#include "serial/network.h"
-#include "serial/port_details.h"
 #include "serial/serial_posix.h"
 
 namespace {

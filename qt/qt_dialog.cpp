@@ -22,8 +22,8 @@
 
 #include "conversations/config_dialog.h"
 #include "dialog/dialog_template.h"
-#include "serial/network.h"
-#include "serial/port_advice.h"
+#include "network/network.h"
+#include "ports/port_advice.h"
 
 namespace valdrix {
 namespace {
