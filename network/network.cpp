@@ -40,20 +40,12 @@ class NetworkPort : public SerialPort {
   bool Negotiate(std::uint32_t rate, std::uint64_t deadline, PortError& error) {
     const std::uint64_t asked = NowMs();
     error.problem = PortProblem::Unreachable;
-    if (!Send(client_.Hello(rate), deadline)) {
-      error.detail = "the server closed the connection";
-      return false;
-    }
+    if (!Send(client_.Hello(rate), deadline))
+      return Closed(error);
     while (!client_.Refused() && (!client_.Accepted() || client_.RateAwaited())) {
       const NetWait waited = Pump(deadline);
-      if (waited == NetWait::Failed) {
-        // Decided from what the server said before it closed, never from when it closed.
-        const std::string said(pending_.begin(), pending_.end());
-        if (said.find(SERVER_SAYS_IN_USE) != std::string::npos)
-          error.problem = PortProblem::Busy;
-        error.detail = "the server closed the connection";
-        return false;
-      }
+      if (waited == NetWait::Failed)
+        return Closed(error);
       if (waited == NetWait::TimedOut && client_.Accepted()) {
         client_.StopAwaitingRate();
         error = PortError{};
@@ -72,6 +64,17 @@ class NetworkPort : public SerialPort {
     roundTrip_ = NowMs() - asked;
     error = PortError{};
     return true;
+  }
+
+  // The server closed the connection while negotiating: busy when it said that another client
+  // has the port. Decided from what it said before it closed, never from when it closed.
+  bool Closed(PortError& error) {
+    TakeIn();
+    const std::string said(pending_.begin(), pending_.end());
+    if (said.find(SERVER_SAYS_IN_USE) != std::string::npos)
+      error.problem = PortProblem::Busy;
+    error.detail = "the server closed the connection";
+    return false;
   }
 
   // Taken up again by another conversation: what came while nobody listened is taken in (the
@@ -154,7 +157,7 @@ class NetworkPort : public SerialPort {
   void TakeIn() {
     std::uint8_t chunk[NET_CHUNK];
     // A bound, so that a server streaming without end cannot keep us here.
-    for (std::size_t taken = 0; !broken_ && taken <= NET_HELD_MAX; taken += sizeof chunk) {
+    for (std::size_t taken = 0; taken <= NET_HELD_MAX; taken += sizeof chunk) {
       const long n = socket_->Receive(chunk, sizeof chunk);
       if (n < 0)
         broken_ = true;  // the connection dropped: as an adapter pulled out
