@@ -254,13 +254,12 @@ def ser2net(*ptys, host="127.0.0.1"):
     return ["rfc2217://%s:%d" % (host, port) for port in ports]
 
 
-def proxy(url, *options):
+def proxy(url, *delays):
     # tests/cli/delay_proxy.py in front of url: its URL, and the number of connections so far.
     log = os.path.join(TMP, "proxy%d.log" % len(running))
     write(log, "")
-    running.append(subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__),
-                                     "delay_proxy.py"), url, "--log", log, *options],
-                                    stdout=subprocess.PIPE, text=True))
+    running.append(subprocess.Popen([sys.executable, os.path.dirname(__file__) + "/delay_proxy.py",
+                                     url, log, *(delays or ["0"])], stdout=subprocess.PIPE, text=True))
     return running[-1].stdout.readline().strip(), lambda: len(open(log).readlines())
 
 
@@ -285,23 +284,19 @@ def case_net_show_set():
 
 
 def case_net_slow():
-    # Slow links (delay_proxy.py in front of ser2net, one-way delays in ms, some chunks held back
-    # longer): a rate's confirmation comes after a local port's wait for it, and the answer to a
-    # query after a local read's time-out. The interface is found at its own rate every time.
-    links = ((9600, "700"), (115200, "700"), (9600, "300", "--hold", "0.1:200"),
-             (115200, "300", "--hold", "0.1:200"))
+    # Slow links (one-way delays in ms, some chunks held back longer): a rate's confirmation comes
+    # after a local port's wait for it, and the answer to a query after a local read's time-out.
+    # The interface is found at its own rate, with its values.
+    links = ((9600, "700"), (115200, "700"), (9600, "300", "0.1:200"), (115200, "300", "0.1:200"))
     sims = [sim(rate, "--address", "7", "--base", "12", "--count", "5") for rate, *_ in links]
-    shows = []
-    for url, (rate, delay, *hold), (_, rx) in zip(ser2net(*(p for p, _ in sims)), links, sims):
-        slow, _ = proxy(url, "--delay", delay, *hold)
-        shows.append((slow, rate, rx, subprocess.Popen([CONFIG, "show", slow], text=True,
-                                                       stdout=subprocess.PIPE,
-                                                       stderr=subprocess.PIPE)))
-    for slow, rate, rx, p in shows:
+    shows = [(rate, rx, subprocess.Popen([CONFIG, "show", proxy(url, *delays)[0]], text=True,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+             for url, (rate, *delays), (_, rx) in zip(ser2net(*(p for p, _ in sims)), links, sims)]
+    for rate, rx, p in shows:
         out, err = p.communicate(timeout=100)
-        check((p.returncode, out) == (0, report(slow, rate, "1.02", 7, 12, 2, 1)),
-              "%s: exit %d\n%s%s" % (slow, p.returncode, out, err))
-        check(rx() == conversation(rate), "%s: frames %s" % (slow, rx()))
+        check((p.returncode, out) == (0, report(p.args[-1], rate, "1.02", 7, 12, 2, 1)),
+              "exit %d\n%s%s" % (p.returncode, out, err))
+        check(rx() == conversation(rate), "%s: frames %s" % (p.args[-1], rx()))
 
 
 def case_net_find():
@@ -364,9 +359,7 @@ def case_net_faults():
     r = run("show", refused, status=3)
     check("is ser2net" in r.stderr or "ser2net runs" in r.stderr, r.stderr)
     r = run("show", taken, status=3)
-    check(r.stderr.endswith("Close that client, or set kickolduser: true in the port's options on "
-                            "the server (ser2net.yaml), so that a new client takes the port "
-                            "over.\n"), r.stderr)
+    check("Close that client, or set kickolduser: true" in r.stderr, r.stderr)
     # A connection lost in the middle of the search is an adapter pulled out.
     url = serve("drop")
     r = run("show", url, status=4)

@@ -108,131 +108,94 @@ class ScriptedServer : public NetSocket {
   std::map<std::uint64_t, Bytes> script_;
 };
 
-std::unique_ptr<SerialPort> Open(ScriptedServer*& server, std::vector<long> acks) {
-  auto socket = std::make_unique<ScriptedServer>(std::move(acks));
-  server = socket.get();
-  PortError error;
-  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
-  EXPECT_TRUE(port) << error.detail;
-  return port;
-}
-
-// A frame goes out at the new rate only once the server confirmed it, or its wait ran out: three
-// round trips as negotiating measured them, within bounds; its 0xFF doubled. Reads wait one
+// After a change of rate: the frame goes out once the server confirmed the rate, or its wait ran
+// out (three round trips as negotiating measured them, within bounds), its 0xFF doubled; what
+// the server sent before the confirmation is no answer, whenever that comes; a read waits one
 // round trip more than a local port's.
-TEST(NetworkPort, WaitsFollowTheRoundTrip) {
+TEST(NetworkPort, AChangeOfRateOnTheLink) {
+  const Bytes stale = {0xF2, 0xFD, 0x01}, answer = {0x02, 0x01, 0x02, 0x01};
+  const std::uint64_t silent = TotalTimeoutMs(4);
   const struct {
-    std::vector<long> acks;  // the negotiation's, then the rest
-    std::uint64_t written, silentRead;
+    std::vector<long> acks;  // the negotiation's, the change's
+    long staleAt, answerAt;  // after the change; -1: none
+    std::uint64_t written, readFor;
   } cases[] = {
-      {{0}, 0, TotalTimeoutMs(4)},
-      {{120}, 120, TotalTimeoutMs(4) + 120},
-      {{-1}, NET_RATE_ACK_TIMEOUT_MS, TotalTimeoutMs(4)},  // confirms nothing: nothing measured
-      {{100, -1}, NET_RATE_ACK_TIMEOUT_MS, TotalTimeoutMs(4) + 100},
-      {{400, -1}, 3 * 400, TotalTimeoutMs(4) + 400},
-      {{1400, 2000}, 2000, TotalTimeoutMs(4) + 1400},  // 700 ms each way
-      {{2000, -1}, NET_RATE_ACK_MAX_MS, TotalTimeoutMs(4) + 2000},
+      {{0}, -1, -1, 0, silent},
+      {{120}, -1, -1, 120, silent + 120},
+      {{-1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent},  // confirms nothing: nothing measured
+      {{100, -1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent + 100},
+      {{400, -1}, -1, -1, 3 * 400, silent + 400},
+      {{1400, 2000}, -1, -1, 2000, silent + 1400},  // 700 ms each way
+      {{2000, -1}, -1, -1, NET_RATE_ACK_MAX_MS, silent + 2000},
+      {{0, 200}, 100, 250, 200, 50},
+      {{0, 200}, 200, 200, 200, 0},    // stale bytes, confirmation, answer: one chunk
+      {{0, 900}, 600, 950, 500, 450},  // confirmed after the frame went out and stale bytes came
+      {{0, 900}, 900, 900, 500, 400},
   };
   for (const auto& c : cases) {
-    ScriptedServer* server = nullptr;
-    auto port = Open(server, c.acks);
-    if (!port)
-      continue;
-    const std::uint64_t asked = port->NowMs();
-    port->SetPortRate(19200);
+    auto socket = std::make_unique<ScriptedServer>(c.acks);
+    ScriptedServer& server = *socket;
+    PortError error;
+    auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
+    ASSERT_TRUE(port) << error.detail;
+    const std::uint64_t t0 = port->NowMs();
+    if (c.staleAt >= 0)
+      server.Deliver(t0 + static_cast<std::uint64_t>(c.staleAt), stale);
+    port->SetPortRate(19200);  // its confirmation is scripted after the stale bytes
+    if (c.answerAt >= 0)
+      server.Deliver(t0 + static_cast<std::uint64_t>(c.answerAt), answer);
     const std::uint8_t close[] = {0xF2, 0xFF, 0x00, 0x0D};
     ASSERT_TRUE(port->WriteFrame(close, 4));
-    const auto& [at, bytes] = server->sent.back();
-    EXPECT_EQ(bytes, (Bytes{0xF2, 0xFF, 0xFF, 0x00, 0x0D}));
-    EXPECT_EQ(at - asked, c.written) << c.acks[0];
-    const std::uint64_t start = port->NowMs();
+    EXPECT_EQ(server.sent.back(),
+              std::make_pair(t0 + c.written, Bytes{0xF2, 0xFF, 0xFF, 0x00, 0x0D}))
+        << c.acks[0];
     std::uint8_t buffer[4];
     const ReadResult r = port->ReadFrame(buffer, 4);
-    EXPECT_TRUE(r.ok && r.count == 0);
-    EXPECT_EQ(port->NowMs() - start, c.silentRead) << c.acks[0];
+    EXPECT_EQ(Bytes(buffer, buffer + r.count), c.answerAt >= 0 ? answer : Bytes{}) << c.staleAt;
+    EXPECT_EQ(port->NowMs() - t0 - c.written, c.readFor) << c.acks[0] << " " << c.staleAt;
   }
 }
 
-// After a change of rate, what the server sent before confirming it is no answer, whenever the
-// confirmation comes: before the query goes out, or after its wait ran out.
-TEST(NetworkPort, NothingBeforeTheConfirmationIsAnAnswer) {
-  const Bytes old = {0xF2, 0xFD, 0x01}, answer = {0x02, 0x01, 0x02, 0x01};
-  const struct {
-    long ack;  // after the change of rate
-    std::uint64_t staleAt;
-    bool together;  // the stale bytes, the confirmation and the answer in one chunk
-  } cases[] = {
-      {200, 100, false},
-      {200, 200, true},
-      {900, 600, false},  // the query went out at 500, unconfirmed; its answer follows 900
-      {900, 900, true},
-  };
-  for (const auto& c : cases) {
-    ScriptedServer* server = nullptr;
-    auto port = Open(server, {0, c.ack});
-    ASSERT_TRUE(port);
-    const std::uint64_t t0 = port->NowMs();
-    const std::uint64_t answered = t0 + static_cast<std::uint64_t>(c.ack) + (c.together ? 0 : 50);
-    server->Deliver(t0 + c.staleAt, old);
-    port->SetPortRate(19200);  // its confirmation is scripted after the stale bytes
-    server->Deliver(answered, answer);
-    const std::uint8_t query[] = {0xF0, 0xF0};
-    ASSERT_TRUE(port->WriteFrame(query, 2));
-    std::uint8_t buffer[4];
-    const ReadResult r = port->ReadFrame(buffer, 4);
-    EXPECT_EQ(Bytes(buffer, buffer + r.count), answer) << c.ack << " " << c.staleAt;
-  }
-}
-
-// What a server says when it will not serve: each a refusal that names the reason. A streaming
-// one is held to the bound.
+// Servers that will not serve, each refused with its reason; busy only from what the server
+// said. One that streams is held to the bound.
 TEST(NetworkPort, ServersThatWillNotServe) {
-  const std::string inUse = "Port already in use\r\n";
+  const std::string inUse = "\xFF\xFD,Port already in use\r\n";  // after DO COM-PORT
+  const std::string closed = "the server closed the connection";
   const struct {
-    Bytes greeting;
+    std::string greeting;
     bool closes;
     PortProblem problem;
     std::string detail;
   } cases[] = {
-      {{IAC, DONT, OPT_COM_PORT},
-       false,
-       PortProblem::Unreachable,
-       "the server refuses RFC 2217 (COM-PORT)"},
-      {{IAC, DO, OPT_COM_PORT}, true, PortProblem::Unreachable, "the server closed the connection"},
-      {{}, false, PortProblem::Unreachable, "the server did not negotiate RFC 2217 within 3 s"},
+      {"\xFF\xFE,", false, PortProblem::Unreachable, "the server refuses RFC 2217 (COM-PORT)"},
+      {"\xFF\xFD,", true, PortProblem::Unreachable, closed},
+      {inUse, true, PortProblem::Busy, closed},
+      {inUse, false, PortProblem::None, ""},  // never closes: taken at its yes
+      {"", false, PortProblem::Unreachable, "the server did not negotiate RFC 2217 within 3 s"},
   };
   for (const auto& c : cases) {
-    for (const bool busy : {false, true}) {
-      Bytes greeting = c.greeting;
-      if (busy)
-        greeting.insert(greeting.end(), inUse.begin(), inUse.end());
-      auto socket = std::make_unique<ScriptedServer>(std::vector<long>{-1}, greeting);
-      socket->closeAt = c.closes ? 1 : UINT64_MAX;
-      PortError error;
-      EXPECT_FALSE(OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error));
-      EXPECT_EQ(error.problem, busy && c.closes ? PortProblem::Busy : c.problem) << c.detail;
-      EXPECT_EQ(error.detail, c.detail);
-    }
+    auto socket = std::make_unique<ScriptedServer>(std::vector<long>{-1},
+                                                   Bytes(c.greeting.begin(), c.greeting.end()));
+    socket->closeAt = c.closes ? 1 : UINT64_MAX;
+    PortError error;
+    EXPECT_EQ(!OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error),
+              c.problem != PortProblem::None);
+    EXPECT_EQ(error.problem, c.problem) << c.detail;
+    EXPECT_EQ(error.detail, c.detail);
   }
   Bytes stream = {IAC, DO, OPT_COM_PORT};
   stream.resize(3 * NET_HELD_MAX, 0x55);
   auto socket = std::make_unique<ScriptedServer>(std::vector<long>{-1}, stream);
+  std::uint64_t& closeAt = socket->closeAt;
   PortError error;
   auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
   ASSERT_TRUE(port);
   std::vector<std::uint8_t> buffer(2 * NET_HELD_MAX);
   EXPECT_EQ(port->ReadFrame(buffer.data(), buffer.size()).count, NET_HELD_MAX);
-}
-
-// A dropped connection fails as a pulled adapter.
-TEST(NetworkPort, ADroppedConnectionFails) {
-  ScriptedServer* server = nullptr;
-  auto port = Open(server, {0});
-  ASSERT_TRUE(port);
-  std::uint8_t buffer[4];
-  server->closeAt = port->NowMs() + 5;
-  EXPECT_FALSE(port->ReadFrame(buffer, 4).ok);
-  EXPECT_FALSE(port->WriteFrame(buffer, 1));
+  // A connection dropped later fails as a pulled adapter.
+  closeAt = port->NowMs() + 5;
+  EXPECT_FALSE(port->ReadFrame(buffer.data(), 4).ok);
+  EXPECT_FALSE(port->WriteFrame(buffer.data(), 1));
 }
 
 }  // namespace
