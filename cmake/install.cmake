@@ -20,10 +20,21 @@ if(WIN32)
     string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
   endforeach()
   string(REGEX REPLACE "\n$" "" VALDRIX_EXIT_STATUSES "${VALDRIX_EXIT_STATUSES}")
+  # The console events that stop it, with their statuses, from the table the program uses.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/interrupt/console_events.def events
+       REGEX "^VALDRIX_CONSOLE_EVENT\\(")
+  set(VALDRIX_CONSOLE_STATUSES "")
+  foreach(line IN LISTS events)
+    string(REGEX MATCH ", ([0-9]+), \"(.*)\"\\)$" matched "${line}")
+    math(EXPR status "128 + ${CMAKE_MATCH_1}")
+    list(APPEND VALDRIX_CONSOLE_STATUSES "${CMAKE_MATCH_2} ${status}")
+  endforeach()
+  list(JOIN VALDRIX_CONSOLE_STATUSES ", " VALDRIX_CONSOLE_STATUSES)
   file(READ ${valdrix_packaging}/settings.txt VALDRIX_SETTINGS)
   file(READ ${valdrix_packaging}/troubleshooting.txt VALDRIX_TROUBLESHOOTING)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt)
+               ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt
+               ${PROJECT_SOURCE_DIR}/interrupt/console_events.def)
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)

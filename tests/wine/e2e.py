@@ -5,6 +5,7 @@ Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim
 import json
 import os
 import re
+import signal
 import socket
 import subprocess
 import sys
@@ -210,9 +211,26 @@ def console_over_ser2net():
     sim.expect(search_frames(19200) + [("F2 FF 00 0D", 19200)])
 
 
+def console_ctrl_c_over_network():
+    # Wine hands a SIGINT to the console program as Ctrl-C. It comes while the server has not
+    # agreed to COM-PORT yet: the wait ends at once, not at the 3 s negotiation time-out.
+    with socket.create_server(("127.0.0.1", 0)) as server:
+        running.append(subprocess.Popen(
+            ["wine", CONSOLE, "show", f"rfc2217://127.0.0.1:{server.getsockname()[1]}"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+        with server.accept()[0]:
+            time.sleep(0.3)
+            running[-1].send_signal(signal.SIGINT)
+            stopped = time.monotonic()
+            out, err = running[-1].communicate(timeout=10)
+    r = (running[-1].returncode, out, err.replace("\r", ""), round(time.monotonic() - stopped, 1))
+    check(r[:3] == (130, "", "valdrix-config: stopped by Ctrl-C\n") and r[3] < 1, f"Ctrl-C: {r}")
+
+
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
-                     console_find_and_a_file, console_over_ser2net):
+                     console_find_and_a_file, console_over_ser2net,
+                     console_ctrl_c_over_network):
         started = time.monotonic()
         try:
             scenario()
