@@ -75,10 +75,8 @@ install(TARGETS valdrix-config valdrix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_B
 install(FILES ${valdrix_packaging}/valdrix-config.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME valdrix-config)
 
-find_program(VALDRIX_HELP2MAN help2man)
-find_program(VALDRIX_GZIP gzip)
-if(NOT VALDRIX_HELP2MAN OR NOT VALDRIX_GZIP)
-  message(WARNING "help2man or gzip missing: no man pages")
+valdrix_find_programs(found "the man pages" help2man=help2man gzip=gzip)
+if(NOT found)
   return()
 endif()
 # help2man runs the program it is given with --help; for valdrix-config that is a script that
@@ -110,9 +108,9 @@ function(valdrix_man_page program run name)  # ARGN: more help2man options
   endif()
   add_custom_command(
     OUTPUT ${page}.gz
-    COMMAND ${VALDRIX_HELP2MAN} --no-info --name ${name} --include ${include} ${texts} ${ARGN}
+    COMMAND ${VALDRIX_help2man} --no-info --name ${name} --include ${include} ${texts} ${ARGN}
             --output ${page} ${run}
-    COMMAND ${VALDRIX_GZIP} -9nf ${page}
+    COMMAND ${VALDRIX_gzip} -9nf ${page}
     DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh ${valdrix_user_texts}
     COMMENT "Man page ${program}(1)"
     VERBATIM)
