@@ -7,13 +7,15 @@ import json
 import os
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import termios
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from launchers import free_port, start_ser2net, start_sim  # noqa: E402
 
 CONFIG, SIM, CASE = sys.argv[1:4]
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
@@ -49,9 +51,9 @@ def check(ok, message):
 def sim(rate=9600, *options):
     # A terminal's path, and a function giving the frames valdrix-sim received there so far.
     log = os.path.join(TMP, "frames%d.log" % len(running))
-    running.append(subprocess.Popen([SIM, "--rate", str(rate), "--log", log, *options],
-                                    stdout=subprocess.PIPE, text=True))
-    return running[-1].stdout.readline().strip(), lambda: [
+    process, path = start_sim(SIM, "--rate", str(rate), "--log", log, *options)
+    running.append(process)
+    return path, lambda: [
         "%s @%d" % (e["hex"], e["rate"]) for e in map(json.loads, open(log)) if e["dir"] == "rx"]
 
 
@@ -225,34 +227,13 @@ def case_interrupt():
     check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
           "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
     check(rx() == conversation(9600), "closed stdout: %s" % rx())
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    # From the kernel's socket table, so that no test connection takes the server's one client.
-    rows = [line.split() for line in open("/proc/net/tcp").readlines()[1:]]
-    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
-
-
 def ser2net(*ptys):
     # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
     if not shutil.which("ser2net"):
         sys.exit(print("skipped: ser2net is not installed (scripts/install-deps.sh)") or 77)
-    ports = [free_port() for _ in ptys]
-    conf = os.path.join(TMP, "ser2net%d.yaml" % len(running))
-    write(conf, "".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n"
-                        "  connector: serialdev,%s,9600n81,local\n" % (i, port, pty)
-                        for i, (port, pty) in enumerate(zip(ports, ptys))))
-    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL))
-    deadline = time.monotonic() + 10
-    while not all(map(listening, ports)):
-        check(time.monotonic() < deadline and running[-1].poll() is None, "ser2net did not start")
-        time.sleep(0.05)
-    return ["rfc2217://127.0.0.1:%d" % port for port in ports]
+    process, urls = start_ser2net(TMP, ptys)
+    running.append(process)
+    return urls
 
 
 def case_net_show_set():
