@@ -186,9 +186,8 @@ def case_interrupt():
     search = conversation(57600)[:-1]
     rows = (  # name, signal, the frames it follows, command, frames each port received, status
         ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
-        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
-        ("hang-up", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
-        ("remote", signal.SIGINT, ["> F2 FF 01"], ["show"], [search + close], 130),
+        ("opened", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
+        ("remote", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130),
         ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
          [search + frames(57600, (0xF2, 1, 9)) + close], 130),
         ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
