@@ -15,6 +15,9 @@ import tempfile
 import termios
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from launchers import free_port, start_ser2net, start_sim  # noqa: E402
+
 CONFIG, SIM, CASE = sys.argv[1:4]
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
 RATES = (9600, 19200, 38400, 57600, 115200)
@@ -49,9 +52,9 @@ def check(ok, message):
 def sim(rate=9600, *options):
     # A terminal's path, and a function giving the frames valdrix-sim received there so far.
     log = os.path.join(TMP, "frames%d.log" % len(running))
-    running.append(subprocess.Popen([SIM, "--rate", str(rate), "--log", log, *options],
-                                    stdout=subprocess.PIPE, text=True))
-    return running[-1].stdout.readline().strip(), lambda: [
+    process, path = start_sim(SIM, "--rate", str(rate), "--log", log, *options)
+    running.append(process)
+    return path, lambda: [
         "%s @%d" % (e["hex"], e["rate"]) for e in map(json.loads, open(log)) if e["dir"] == "rx"]
 
 
@@ -184,7 +187,8 @@ def case_interrupt():
     search = conversation(57600)[:-1]
     rows = (  # name, signal, the frames it follows, command, frames each port received, status
         ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
-        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
+        ("opened", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
+        ("remote", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130),
         ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
          [search + frames(57600, (0xF2, 1, 9)) + close], 130),
         ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
@@ -192,6 +196,7 @@ def case_interrupt():
     for name, sig, triggers, command, want, status in rows:
         sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
         ports = [path for path, _ in sims]
+        ports = ser2net(*ports) if name == "remote" else ports  # the close crosses the network
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
@@ -213,7 +218,7 @@ def case_interrupt():
             got = rx()
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
-            check(released(path), "%s: %s still held" % (name, path))
+            check(name == "remote" or released(path), "%s: %s still held" % (name, path))
     # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
     path, rx = sim(9600)
     reader, writer = os.pipe()
@@ -222,36 +227,13 @@ def case_interrupt():
     check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
           "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
     check(rx() == conversation(9600), "closed stdout: %s" % rx())
-def free_port(host="127.0.0.1"):
-    with socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    # From the kernel's socket table, so that no test connection takes the server's one client.
-    rows = [line.split() for table in ("tcp", "tcp6")
-            for line in open("/proc/net/" + table).readlines()[1:]]
-    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
-
-
 def ser2net(*ptys, host="127.0.0.1"):
     # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
     if not shutil.which("ser2net"):
         sys.exit(print("skipped: ser2net is not installed (scripts/install-deps.sh)") or 77)
-    ports = [free_port(host) for _ in ptys]
-    conf = os.path.join(TMP, "ser2net%d.yaml" % len(running))
-    write(conf, "".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,%s,%d\n"
-                        "  connector: serialdev,%s,9600n81,local\n" % (i, host, port, pty)
-                        for i, (port, pty) in enumerate(zip(ports, ptys))))
-    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL))
-    deadline = time.monotonic() + 10
-    while not all(map(listening, ports)):
-        check(time.monotonic() < deadline and running[-1].poll() is None, "ser2net did not start")
-        time.sleep(0.05)
-    host = "[%s]" % host if ":" in host else host
-    return ["rfc2217://%s:%d" % (host, port) for port in ports]
+    process, urls = start_ser2net(TMP, ptys, host)
+    running.append(process)
+    return urls
 
 
 def proxy(url, *delays):
