@@ -13,8 +13,9 @@
 set -euo pipefail
 program=$1 sim=$2
 
+tests=$(dirname "$(dirname "$(realpath "$0")")")
 # shellcheck source=tools/wine/lib.sh
-source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
+source "$tests/../tools/wine/lib.sh"
 wine_work_dir
 work=$wine_work
 trap wine_cleanup EXIT
@@ -28,10 +29,7 @@ wine_spawn openbox --sm-disable
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.1; done
 
 # interface NAME [valdrix-sim options]: a simulated interface reached as $work/NAME.
-interface() {
-  wine_spawn "$sim" --link "$work/$1" --log "$work/$1.log" "${@:2}" >/dev/null
-  wine_wait_path "$work/$1" || wine_fail "valdrix-sim made no terminal"
-}
+interface() { wine_start_sim "$sim" "$work/$1" --log "$work/$1.log" "${@:2}"; }
 # start [PORT]: the window, its process in $pid and its X window in $window.
 start() {
   "$program" "$@" 2>>"$work/stderr" &
@@ -97,12 +95,11 @@ wait "$pid" || wine_fail "close button with nothing open: exit status $?"
 
 # A port on another machine: ser2net on loopback in front of a terminal.
 interface net --rate 38400 --address 7 --base 20 --count 5
-net=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'connection: &net\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
-  "$net" "$work/net" >"$work/ser2net.yaml"
-wine_spawn ser2net -n -d -c "$work/ser2net.yaml" >/dev/null 2>&1
-for _ in $(seq 100); do grep -q ":$(printf %04X "$net") 00000000:0000 0A" /proc/net/tcp && break; sleep 0.1; done
-start "rfc2217://127.0.0.1:$net"
+read -r ser2net url < <(python3 -c 'import sys; sys.path.insert(0, sys.argv[1])
+from launchers import start_ser2net; p, (url,) = start_ser2net(sys.argv[2], [sys.argv[3]])
+print(p.pid, url)' "$tests" "$work" "$work/net")
+wine_pids+=("$ser2net")
+start "$url"
 seen net "F2 FF 01 0C"
 sleep 1.5  # the drain after the open frame
 # From Close, Tab reaches the address list, then each value edit, which it selects.
