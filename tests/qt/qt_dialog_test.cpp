@@ -2,7 +2,7 @@
 // sequences against the same simulated interface (the fake port, virtual time), and every control
 // of the template is compared after every step. Toolkit defaults are where twins part. Then what
 // only the Qt seam adds: the port's description, input held back while a conversation runs, the
-// 254-character edits, the tab order and the labels a screen reader reads.
+// 254-character edits and the labels a screen reader reads.
 #include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
