@@ -17,18 +17,30 @@ namespace valdrix::posix {
 // root is empty for the running system; tests give a fake tree with dev/, sys/, proc/, run/lock/.
 std::vector<std::string> CandidatePorts(const std::string& root);
 
-// The state of one node from stat(), its mode against the caller, the kernel's lock table, the
-// open files in /proc and UUCP lock files; never opens it. NotAPort for anything not a character
-// device; the caller decides whether a character device is a terminal.
+// The state of one node from stat(), the consoles, its mode against the caller, the kernel's lock
+// table, the open files in /proc and UUCP lock files; never opens it. NotAPort for anything not a
+// character device; the caller decides whether a character device is a terminal.
 PortError NodeState(const std::string& path, const std::string& root);
 
 // Whether a process other than this one, and other than the device end of a pseudo-terminal,
-// has the device open, locks it or holds a live UUCP lock file for it. *holder gets
-// "comm (pid N)" when the process is known, else stays empty. deviceEndCounts: the kernel has
-// refused the open already (TIOCEXCL), and whoever has the device open, its device end too, is
-// the one to name.
+// has the device open, locks it or holds a live UUCP lock file for it; if so, *busy becomes Busy
+// with that process. *everyoneSeen (when given) tells whether every process's open files could
+// be read, so that false means nobody rather than nobody this user may see.
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
-           std::string* holder, bool deviceEndCounts = false);
+           PortError* busy, bool* everyoneSeen = nullptr);
+
+// Whether the device is a kernel console, as /proc/consoles or /sys/class/tty/console/active
+// name them (a link such as /dev/serial0 counts as what it leads to).
+bool IsConsole(const struct stat& node, const std::string& root);
+
+// Our own UUCP lock file for the device, LCK..<base name> in /run/lock (or /var/lock), holding
+// this process's PID as ten characters and a newline, so that the programs that go by lock files
+// leave the port alone while we talk. Made atomically; a stale one (its PID dead) is replaced.
+// Returns the lock file's path, or empty when the directory is not ours to write (then no lock
+// is taken, silently). *otherPid gets the live process whose lock stands in the way, else 0.
+std::string TakeUucpLock(const std::string& path, long* otherPid);
+// Removes a lock file TakeUucpLock made, if it is still this process's.
+void DropUucpLock(const std::string& lockFile);
 
 // The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
 std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);
