@@ -62,7 +62,8 @@ void PartWritten(const Options& options, const std::vector<std::uint8_t>& sent,
         std::pair{SUB_MODULE_COUNT, &Settings::modules8}}) {
     if (asked.*key) {
       const bool out = std::find(sent.begin(), sent.end(), sub) != sent.end();
-      (out ? result.written : result.notWritten).*key = asked.*key;
+      Settings& into = out ? result.written : result.notWritten;
+      into.*key = asked.*key;
     }
   }
 }

@@ -107,22 +107,34 @@ def case_backup_restore():
     check("no answer at 9600" in r.stderr, r.stderr)
 
 
+def exclusive(path, keep):
+    # The terminal marked exclusive (TIOCEXCL) by this process, which keeps it open or has ended
+    # its use of it.
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+    fcntl.ioctl(fd, termios.TIOCEXCL)
+    if not keep:
+        os.close(fd)
+    return path
+
+
 def case_find():
     # Every port searched at once, each in a conversation of its own; ports this process holds
-    # (with flock, with TIOCEXCL) and what is no port are passed over unopened.
+    # (with flock, with TIOCEXCL), one left marked exclusive, and what is no port are passed over
+    # unopened.
     silent = [sim(57600, "--silent") for _ in range(2)]
     found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
-    fds = [os.openpty()[1] for _ in range(2)]
-    fcntl.flock(fds[0], fcntl.LOCK_EX)
-    fcntl.ioctl(fds[1], termios.TIOCEXCL)
-    held = [os.ttyname(fd) for fd in fds]
+    fd = os.openpty()[1]
+    fcntl.flock(fd, fcntl.LOCK_EX)
+    held = [os.ttyname(fd), exclusive(sim(57600)[0], True)]
+    left = exclusive(sim(57600)[0], False)  # only its device end, valdrix-sim, has it open
     os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
-    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0], TMP + "/link"]
+    ports = [silent[0][0], held[0], found, TMP, held[1], left, silent[1][0], TMP + "/link"]
     start = time.monotonic()
     r = run("find", *ports)
     elapsed = time.monotonic() - start
     verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
-                    for p in held] + [(TMP, "not a serial port")])
+                    for p in held] + [(TMP, "not a serial port"),
+                                      (left, "marked exclusive by a program that has ended")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
         "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
@@ -159,7 +171,7 @@ def case_permission():
     os.chown(path, 0, grp.getgrnam("dialout").gr_gid)
     os.chmod(path, 0o660)
     r = run("show", path, status=3, user=user)
-    check(r.stderr == "Could not open %s: permission denied (group dialout)\nAdd your user to the "
+    check(r.stderr == "valdrix-config: Could not open %s: permission denied (group dialout)\nAdd your user to the "
           "group dialout: sudo usermod -aG dialout $USER, then log out and in again.\n" % path,
           r.stderr)
 
@@ -176,27 +188,47 @@ def released(path):
         os.close(fd)
 
 
+def lock_of(path):
+    # Our UUCP lock file for a terminal: its base name in /run/lock.
+    return "/run/lock/LCK.." + os.path.basename(os.path.realpath(path))
+
+
 def case_interrupt():
     # A signal when the trace shows a given frame going out: the read or write running then ends
-    # at once, only an interface that was opened gets the close frame, every port is released.
+    # at once, only an interface that was opened gets the close frame, every port is released, and
+    # our lock file on it held this run's PID until then (a stale one replaced).
     close = frames(57600, (0xF2, 0xFF, 0))
     queries = ["F0 F0 @%d" % r for r in RATES]
     search = conversation(57600)[:-1]
-    rows = (  # name, signal, the frames it follows, command, frames each port received, status
-        ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
-        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
-        ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
-         [search + frames(57600, (0xF2, 1, 9)) + close], 130),
-        ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
-        ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130))
-    for name, sig, triggers, command, want, status in rows:
+    stopped = "valdrix-config: stopped by %s\n"
+    half = {"port": None, "error": "stopped by SIGINT", "reason": "interrupted",
+            "signal": "SIGINT", "written": {"address": 9}, "not_written": {"base": 3}}
+    rows = (  # name, signal, the frames it follows, command, frames each port received, status,
+        # the end of stderr, stdout
+        ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130, stopped, ""),
+        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143, stopped, ""),
+        ("apply's drain", signal.SIGINT, ["> F2 01 09"],
+         ["set", "--address", "9", "--base", "3", "--json"],
+         [search + frames(57600, (0xF2, 1, 9)) + close], 130, stopped + "Written to the interface "
+         "before the stop: XpressNet address 9; not written: module base address 3.\n", half),
+        ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143,
+         stopped, ""),
+        ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130, stopped,
+         ""))
+    for name, sig, triggers, command, want, status, err_end, want_out in rows:
         sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
         ports = [path for path, _ in sims]
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        write(lock_of(ports[0]), "%10d\n" % dead.pid)
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
             while after not in p.stderr.readline():
                 check(p.poll() is None, "%s: ended before %r" % (name, after))
+            if not second:
+                lock = open(lock_of(ports[0])).read()
+                check(lock == "%10d\n" % p.pid, "%s: lock file %r" % (name, lock))
             time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
             p.send_signal(sig)
         killed = time.monotonic()
@@ -206,22 +238,30 @@ def case_interrupt():
         # anything else ends at once.
         drains = want[0][-1:] == close and len(triggers) == 1
         check(elapsed < (1.5 if drains else 0.5), "%s: %.2f s" % (name, elapsed))
-        check((p.returncode, out) == (status, ""), "%s: exit %d, %r" % (name, p.returncode, out))
-        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name), name + ": " + err)
+        if want_out:
+            want_out = dict(want_out, port=ports[0])
+            out = json.loads(out)
+        check((p.returncode, out) == (status, want_out), "%s: exit %d, %r" % (name, p.returncode,
+                                                                            out))
+        check(err.endswith(err_end % sig.name), name + ": " + err)
         time.sleep(0.2)  # for the simulators to log the last frames
         for (path, rx), frames_wanted in zip(sims, want):
             got = rx()
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
             check(released(path), "%s: %s still held" % (name, path))
-    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+            check(not os.path.exists(lock_of(path)), "%s: %s left behind" % (name, lock_of(path)))
+    # Standard output that cannot be written: the run, close included, ends as SIGPIPE would end
+    # it, and says why.
     path, rx = sim(9600)
-    reader, writer = os.pipe()
-    os.close(reader)
-    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
-    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
-          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
-    check(rx() == conversation(9600), "closed stdout: %s" % rx())
+    with open("/dev/full", "w") as full:
+        r = subprocess.run([CONFIG, "show", path], stdout=full, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output could not be written "
+                                       "(No space left on device); stopped\n"),
+          "full stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "full stdout: %s" % rx())
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -313,7 +353,7 @@ def case_net_faults():
         start = time.monotonic()
         r = run("--json", "show", url, status=3)
         elapsed = time.monotonic() - start
-        check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
+        check(json.loads(r.stdout) == {"port": url, "error": "Could not open %s: %s" % (url, why),
                                        "reason": "unreachable"}, r.stdout)
         check(elapsed < took, "%s: %.1f s" % (url, elapsed))
     r = run("show", refused, status=3)
@@ -321,7 +361,7 @@ def case_net_faults():
     # A connection lost in the middle of the search is an adapter pulled out.
     url = serve("drop")
     r = run("show", url, status=4)
-    check(r.stderr == "Could not write to %s\n" % url, r.stderr)
+    check(r.stderr == "valdrix-config: Could not write to %s\n" % url, r.stderr)
     # Malformed addresses: refused as usage, before anything connects.
     for bad in ("rfc2217://host", "rfc2217://:2217", "rfc2217://h:0", "rfc2217://h:65536",
                 "rfc2217://::1:2217", "rfc2217://[::1]", "rfc2217://h:22/x", "rfc2217://[]:1"):
