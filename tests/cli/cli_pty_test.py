@@ -171,9 +171,9 @@ def case_permission():
     os.chown(path, 0, grp.getgrnam("dialout").gr_gid)
     os.chmod(path, 0o660)
     r = run("show", path, status=3, user=user)
-    check(r.stderr == "valdrix-config: Could not open %s: permission denied (group dialout)\nAdd your user to the "
-          "group dialout: sudo usermod -aG dialout $USER, then log out and in again.\n" % path,
-          r.stderr)
+    check(r.stderr == "valdrix-config: Could not open %s: permission denied (group dialout)\nAdd "
+          "your user to the group dialout: sudo usermod -aG dialout $USER, then log out and in "
+          "again.\n" % path, r.stderr)
 
 
 def released(path):
