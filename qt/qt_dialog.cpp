@@ -232,13 +232,20 @@ void QtDialog::Start(const std::string& port) {
         consoles.push_back(p.name);
     }
     OnInitDialog(cfg);
-    // After the free ports: a user who means the console finds it, and choosing it says why not.
-    for (const std::string& name : consoles)
-      AddEntry(IDC_PORT, name);
+    const auto listed = [this](const std::string& name) {
+      return OnGui(
+          [&] { return static_cast<QComboBox*>(Control(IDC_PORT))->findData(ToQt(name)) >= 0; });
+    };
+    if (!port.empty() && !listed(port))
+      AddEntry(IDC_PORT, port);
+    // Last, after the free ports and the one given: a user who means the console finds it, and
+    // choosing it says why it will not do.
+    for (const std::string& name : consoles) {
+      if (!listed(name))
+        AddEntry(IDC_PORT, name);
+    }
     if (port.empty())
       return;
-    if (OnGui([&] { return static_cast<QComboBox*>(Control(IDC_PORT))->findData(ToQt(port)); }) < 0)
-      AddEntry(IDC_PORT, port);
     OnGui([&] {
       auto* list = static_cast<QComboBox*>(Control(IDC_PORT));
       list->setCurrentIndex(list->findData(ToQt(port)));
