@@ -143,6 +143,8 @@ def case_find():
         check(quiet() == ["F0 F0 @%d" % r for r in RATES], "frames %s" % quiet())
     # A silent port takes five 1 s read time-outs; one after another these would take over 14 s.
     check(elapsed < 7.5, "find took %.1f s" % elapsed)
+    holder = json.loads(run("--json", "show", held[0], status=3).stdout)["holder"]
+    check(holder == {"name": ME.split(" (")[0], "pid": os.getpid()}, "holder %s" % holder)
 
 
 def case_not_a_port():
