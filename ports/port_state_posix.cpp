@@ -327,16 +327,15 @@ bool IsConsole(const struct stat& node, const std::string& root) {
   return false;
 }
 
-std::string TakeUucpLock(const std::string& path, long* otherPid) {
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid) {
   *otherPid = 0;
   const std::string dir = LockDir();
   std::error_code ignored;
   const std::string device = fs::canonical(path, ignored).string();
   if (dir.empty() || ignored || access(dir.c_str(), W_OK) != 0)
     return {};
-  const std::string lock = dir + "/LCK.." + fs::path(device).filename().string();
-  // Written whole under a name of its own, then linked to the lock's name: link() fails when
-  // the lock exists, so no reader ever sees it half written.
+  // Written whole under a name of its own, then linked to each lock's name: link() fails when
+  // the lock exists, so no reader ever sees one half written.
   std::string temp = dir + "/LTMP.XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0)
@@ -345,28 +344,36 @@ std::string TakeUucpLock(const std::string& path, long* otherPid) {
   const int length = std::snprintf(pid, sizeof pid, "%10ld\n", static_cast<long>(getpid()));
   const bool written = fchmod(fd, 0644) == 0 && write(fd, pid, length) == length;
   close(fd);
-  std::string taken;
-  for (int attempt = 0; written && attempt < 2 && taken.empty(); ++attempt) {
-    if (link(temp.c_str(), lock.c_str()) == 0) {
-      taken = lock;
-    } else if (errno == EEXIST) {
-      const long holder = LockFilePid(lock);
-      if (Alive("", holder) && holder != static_cast<long>(getpid())) {
-        *otherPid = holder;
+  std::vector<std::string> taken;
+  for (const std::string& name : LockNames(device, "")) {
+    const std::string lock = dir + "/LCK.." + name;
+    for (int attempt = 0; written && attempt < 2 && !*otherPid; ++attempt) {
+      if (link(temp.c_str(), lock.c_str()) == 0) {
+        taken.push_back(lock);
         break;
       }
-      unlink(lock.c_str());  // stale: its process has ended
-    } else {
-      break;
+      if (errno != EEXIST)
+        break;
+      const long holder = LockFilePid(lock);
+      if (Alive("", holder) && holder != static_cast<long>(getpid()))
+        *otherPid = holder;
+      else
+        unlink(lock.c_str());  // stale: its process has ended
     }
   }
   unlink(temp.c_str());
+  if (*otherPid) {
+    DropUucpLocks(taken);
+    taken.clear();
+  }
   return taken;
 }
 
-void DropUucpLock(const std::string& lockFile) {
-  if (!lockFile.empty() && LockFilePid(lockFile) == static_cast<long>(getpid()))
-    unlink(lockFile.c_str());
+void DropUucpLocks(const std::vector<std::string>& lockFiles) {
+  for (const std::string& lock : lockFiles) {
+    if (LockFilePid(lock) == static_cast<long>(getpid()))
+      unlink(lock.c_str());
+  }
 }
 
 PortError NodeState(const std::string& path, const std::string& root) {

@@ -33,14 +33,15 @@ bool InUse(const std::string& path, const struct stat& node, const std::string& 
 // name them (a link such as /dev/serial0 counts as what it leads to).
 bool IsConsole(const struct stat& node, const std::string& root);
 
-// Our own UUCP lock file for the device, LCK..<base name> in /run/lock (or /var/lock), holding
-// this process's PID as ten characters and a newline, so that the programs that go by lock files
-// leave the port alone while we talk. Made atomically; a stale one (its PID dead) is replaced.
-// Returns the lock file's path, or empty when the directory is not ours to write (then no lock
-// is taken, silently). *otherPid gets the live process whose lock stands in the way, else 0.
-std::string TakeUucpLock(const std::string& path, long* otherPid);
-// Removes a lock file TakeUucpLock made, if it is still this process's.
-void DropUucpLock(const std::string& lockFile);
+// Our own UUCP lock files for the device, so that the programs that go by lock files leave the
+// port alone while we talk: LCK..<base name> in /run/lock (or /var/lock), as cu looks for it,
+// and for a device in a folder below /dev the path form too (LCK..pts_3), as minicom does. Each
+// holds this process's PID as ten characters and a newline, made atomically; a stale one (its
+// PID dead) is replaced. Returns the lock files taken: none when the directory is not ours to
+// write (silently), or when a live lock of another process stands in the way (*otherPid: it).
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid);
+// Removes the lock files TakeUucpLocks made that are still this process's.
+void DropUucpLocks(const std::vector<std::string>& lockFiles);
 
 // The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
 std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);

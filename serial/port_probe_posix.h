@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "serial/serial_port.h"
 
@@ -9,8 +10,8 @@ namespace valdrix::posix {
 
 struct ExclusiveFd {
   int fd = -1;
-  bool exclusiveSet = false;  // TIOCEXCL is ours to clear on release
-  std::string lockFile;       // our UUCP lock file, removed on release; empty: none taken
+  bool exclusiveSet = false;           // TIOCEXCL is ours to clear on release
+  std::vector<std::string> lockFiles;  // our UUCP lock files, removed on release
 };
 
 // Opens path only when it is a serial device and no console (anything else is refused from

@@ -154,7 +154,7 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   // For the programs that go by UUCP lock files (they open past flock() and, as root, past
   // TIOCEXCL). A live lock taken since InUse() looked means another program won the race.
   long lockHolder = 0;
-  std::string lockFile = TakeUucpLock(path, &lockHolder);
+  std::vector<std::string> lockFiles = TakeUucpLocks(path, &lockHolder);
   if (lockHolder) {
     if (exclusiveSet)
       ioctl(fd, TIOCNXCL);
@@ -163,7 +163,7 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
     return {};
   }
   e = PortError{};
-  return ExclusiveFd{fd, exclusiveSet, std::move(lockFile)};
+  return ExclusiveFd{fd, exclusiveSet, std::move(lockFiles)};
 }
 
 void ReleaseExclusive(ExclusiveFd& port) {
@@ -172,7 +172,7 @@ void ReleaseExclusive(ExclusiveFd& port) {
   if (port.exclusiveSet)
     ioctl(port.fd, TIOCNXCL);
   close(port.fd);  // and with it the flock()
-  DropUucpLock(port.lockFile);
+  DropUucpLocks(port.lockFiles);
   port = ExclusiveFd{};
 }
 

@@ -190,9 +190,10 @@ def released(path):
         os.close(fd)
 
 
-def lock_of(path):
-    # Our UUCP lock file for a terminal: its base name in /run/lock.
-    return "/run/lock/LCK.." + os.path.basename(os.path.realpath(path))
+def locks_of(path):
+    # Our UUCP lock files for a pseudo-terminal: by its base name (cu's) and its path (minicom's).
+    real = os.path.realpath(path)
+    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
 
 
 def case_interrupt():
@@ -222,15 +223,15 @@ def case_interrupt():
         ports = [path for path, _ in sims]
         dead = subprocess.Popen(["true"])
         dead.wait()
-        write(lock_of(ports[0]), "%10d\n" % dead.pid)
+        write(locks_of(ports[0])[0], "%10d\n" % dead.pid)
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
             while after not in p.stderr.readline():
                 check(p.poll() is None, "%s: ended before %r" % (name, after))
             if not second:
-                lock = open(lock_of(ports[0])).read()
-                check(lock == "%10d\n" % p.pid, "%s: lock file %r" % (name, lock))
+                held = [open(lock).read() for lock in locks_of(ports[0])]
+                check(held == ["%10d\n" % p.pid] * 2, "%s: lock files %r" % (name, held))
             time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
             p.send_signal(sig)
         killed = time.monotonic()
@@ -252,7 +253,7 @@ def case_interrupt():
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
             check(released(path), "%s: %s still held" % (name, path))
-            check(not os.path.exists(lock_of(path)), "%s: %s left behind" % (name, lock_of(path)))
+            check(not any(map(os.path.exists, locks_of(path))), "%s: %s left" % (name, path))
     # Standard output that cannot be written: the run, close included, ends as SIGPIPE would end
     # it, and says why.
     path, rx = sim(9600)
