@@ -25,7 +25,7 @@ PortError NodeState(const std::string& path, const std::string& root);
 // Whether a process other than this one, and other than the device end of a pseudo-terminal,
 // has the device open, locks it or holds a live UUCP lock file for it; if so, *busy becomes Busy
 // with that process. *everyoneSeen (when given) tells whether every process's open files could
-// be read, so that false means nobody rather than nobody this user may see.
+// be read: only then does false mean that nobody has the device open.
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
            PortError* busy, bool* everyoneSeen = nullptr);
 
