@@ -25,6 +25,8 @@ struct PortError {
   // Busy (POSIX): the port is marked exclusive, yet no program but its device end has it open:
   // whoever marked it has ended.
   bool exclusiveLeft = false;
+  // Busy, a network port: the server (HOST:PORT) another client of which has the port.
+  std::string server;
 };
 
 }  // namespace valdrix

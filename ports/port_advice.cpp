@@ -14,6 +14,8 @@ std::string StateText(const PortError& state) {
     case PortProblem::Permission:
       return "permission denied" + (state.group.empty() ? "" : " (group " + state.group + ")");
     case PortProblem::Busy:
+      if (!state.server.empty())
+        return "in use by another client of the server at " + state.server;
       if (state.holderPid)
         return "in use by " + HolderText(state);
       return state.exclusiveLeft ? "marked exclusive by a program that has ended"
@@ -61,6 +63,9 @@ std::string Hint(const PortError& e) {
                " $USER, then log out and in again.";
       return OwnerOnly(e);
     case PortProblem::Busy:
+      if (!e.server.empty())
+        return "Close that client, or set kickolduser: true in the port's options on the server "
+               "(ser2net.yaml), so that a new client takes the port over.";
       if (e.exclusiveLeft)
         return "Unplug the adapter and plug it in again; for a pseudo-terminal, restart the "
                "program at its other end.";
