@@ -110,16 +110,6 @@ def case_backup_restore():
     check("no answer at 9600" in r.stderr, r.stderr)
 
 
-def exclusive(path, keep):
-    # The terminal marked exclusive (TIOCEXCL) by this process, which keeps it open or has ended
-    # its use of it.
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
-    fcntl.ioctl(fd, termios.TIOCEXCL)
-    if not keep:
-        os.close(fd)
-    return path
-
-
 def case_find():
     # Every port searched at once, each in a conversation of its own; ports this process holds
     # (with flock, with TIOCEXCL), one left marked exclusive, and what is no port are passed over
@@ -128,8 +118,11 @@ def case_find():
     found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
     fd = os.openpty()[1]
     fcntl.flock(fd, fcntl.LOCK_EX)
-    held = [os.ttyname(fd), exclusive(sim(57600)[0], True)]
-    left = exclusive(sim(57600)[0], False)  # only its device end, valdrix-sim, has it open
+    marked = [os.open(sim(57600)[0], os.O_RDWR | os.O_NOCTTY) for _ in range(2)]
+    for m in marked:
+        fcntl.ioctl(m, termios.TIOCEXCL)
+    held, left = [os.ttyname(fd), os.ttyname(marked[0])], os.ttyname(marked[1])
+    os.close(marked[1])  # now only its device end, valdrix-sim, has it open
     os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
     ports = [silent[0][0], held[0], found, TMP, held[1], left, silent[1][0], TMP + "/link"]
     start = time.monotonic()
