@@ -1,14 +1,13 @@
 #include "network/network.h"
 
-#include "base/clock.h"
-
 #include <algorithm>
-#include <atomic>
 #include <deque>
 #include <map>
 #include <utility>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/lock.h"
 #include "network/telnet.h"
 
 namespace valdrix {
@@ -218,28 +217,14 @@ std::string ServerText(const NetAddress& address) {
 }
 
 // The connections of one run, one for each server address; a conversation borrows its port's
-// and gives it back when it ends. find talks to its ports from several threads; the guard is
-// held only to take or give back, never while waiting, and spins, as the Windows compiler's
-// threads come without std::mutex.
+// and gives it back when it ends. find talks to its ports from several threads; the lock is held
+// only to take or give back, never while waiting.
 struct Connections {
   struct Link {
     std::unique_ptr<NetworkPort> idle;  // none while a conversation has it
     bool reopened = false;
   };
-  class Guard {
-   public:
-    explicit Guard(std::atomic_flag& busy) : busy_(busy) {
-      while (busy_.test_and_set(std::memory_order_acquire)) {
-      }
-    }
-    ~Guard() { busy_.clear(std::memory_order_release); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-   private:
-    std::atomic_flag& busy_;
-  };
-  std::atomic_flag busy = ATOMIC_FLAG_INIT;
+  Lock lock;
   std::map<std::string, Link> links;
 };
 
@@ -248,7 +233,7 @@ class Borrowed : public SerialPort {
   Borrowed(std::shared_ptr<Connections> all, std::string key, std::unique_ptr<NetworkPort> port)
       : all_(std::move(all)), key_(std::move(key)), port_(std::move(port)) {}
   ~Borrowed() override {
-    const Connections::Guard guard(all_->busy);
+    const Held held(all_->lock);
     std::unique_ptr<NetworkPort>& idle = all_->links[key_].idle;
     if (!idle)
       idle = std::move(port_);
@@ -322,13 +307,13 @@ class NetworkSerial : public SerialBackend {
 
  private:
   std::unique_ptr<NetworkPort> Take(const std::string& key) {
-    const Connections::Guard guard(all_->busy);
+    const Held held(all_->lock);
     return std::move(all_->links[key].idle);
   }
 
   // Whether this connection may be opened again: once in a run.
   bool ReopenOnce(const std::string& key) {
-    const Connections::Guard guard(all_->busy);
+    const Held held(all_->lock);
     return !std::exchange(all_->links[key].reopened, true);
   }
 
