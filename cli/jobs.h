@@ -25,6 +25,11 @@ class ProgressDialog : public MemoryDialog {
   std::string prefix_;
 };
 
+// How every message on stderr starts: the program's name.
+constexpr char SELF[] = "valdrix-config: ";
+// The message with SELF in front, once.
+std::string Said(const std::string& message);
+
 // A refusal of the command line's own, before or instead of a conversation.
 Failure UsageFailure(std::string message, Reason reason);
 void PrintFailure(const Failure& failure, std::ostream& err);

@@ -111,13 +111,19 @@ struct MemoryRig : Rig {
   Configurator cfg;
 };
 
-// One port, described as a USB adapter.
-std::vector<PortDetails> Adapter() {
-  return {{"COM3", "", "", "", "FTDI", "FT232R USB UART", "A1B2C3", "", {}}};
+// One port, described as a USB adapter; with a console too (which the window alone lists).
+std::vector<PortDetails> Adapter(bool console) {
+  std::vector<PortDetails> ports{{"COM3", "", "", "", "FTDI", "FT232R USB UART", "A1B2C3", "", {}}};
+  if (console) {
+    ports.push_back({"/dev/ttyAMA0", "", "", "", "", "", "", "", {}});
+    ports.back().state.problem = PortProblem::Console;
+  }
+  return ports;
 }
 
 struct QtRig : Rig {
-  explicit QtRig(const Sequence& s) : Rig(s), dialog(serial, Adapter) {
+  explicit QtRig(const Sequence& s, bool console = false)
+      : Rig(s), dialog(serial, [console] { return Adapter(console); }) {
     dialog.show();
     dialog.Start();
   }
@@ -218,13 +224,15 @@ class QtDialogTest : public QObject {
 
   // What only the Qt seam does, on one window that found the interface.
   void WhatTheQtSeamAdds() {
-    QtRig w(kSequences[1]);
+    QtRig w(kSequences[1], true);
     w.Show();
     w.Do("port");
     w.Show();
-    // The entry shows what the port is; the logic gets its bare name.
-    QCOMPARE(w.At<QComboBox>(IDC_PORT)->currentText(),
-             QString("COM3 \u2014 FTDI FT232R USB UART (A1B2C3)"));
+    // The entry shows what the port is; the logic gets its bare name. The console comes last,
+    // before Other port….
+    auto* ports = w.At<QComboBox>(IDC_PORT);
+    QCOMPARE(ports->currentText(), QString("COM3 \u2014 FTDI FT232R USB UART (A1B2C3)"));
+    QCOMPARE(ports->itemText(ports->count() - 2), QString("/dev/ttyAMA0 \u2014 console"));
 
     // A key typed as Apply starts reaches the field only after the write and the read-back.
     w.Do("base=2");
