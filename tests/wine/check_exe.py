@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """valdrixconfig.exe without running it: imports, size, manifest, version information, and the
 dialog resource against the template it was compiled from (dialog/template.json, the table the
-other dialogs are made from): that no resource-compiler default slipped in or a style fell out.
+other dialogs are made from): that no resource-compiler default slipped in or a style fell out,
+and which edits take digits only.
 Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <template.json>"""
 import json
 import re
@@ -71,6 +72,10 @@ def check_dialog(data):
     for g, w in zip(got, want):
         check(g == w, f"(id, class, text, enabled, digits only) {g}, expected {w}")
     check(len(got) == len(want), f"{len(got)} controls, expected {len(want)}")
+    # The template itself: every dialog takes these from it.
+    names = {c["id"]: c["name"] for c in TEMPLATE["controls"]}
+    digits = sorted(names.get(g[0]) for g in got if g[4])
+    check(digits == ["IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_VERSION"], f"digits only: {digits}")
 
 
 def check_version(data):
