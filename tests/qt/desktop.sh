@@ -42,8 +42,12 @@ seen() {
   for _ in $(seq 500); do grep -q "\"$2\"" "$work/$1.log" 2>/dev/null && return; sleep 0.01; done
   wine_fail "$1: no $2"
 }
+ended() {  # PID WHAT: the window ended, within 20 s, with exit status 0
+  timeout 20 tail --pid="$1" -f /dev/null || wine_fail "$2: the window did not end"
+  wait "$1" || wine_fail "$2: exit status $?: $(cat "$work/stderr")"
+}
 closed() {  # NAME PID RATE: the window ended with 0; the interface opened, then closed, at RATE
-  wait "$2" || wine_fail "$1: exit status $?: $(cat "$work/stderr")"
+  ended "$2" "$1"
   sets=$(grep '"rx"' "$work/$1.log" | grep -o 'F2 FF 0[01] 0[CD]","rate":[0-9]*' | tr -d '",' | tr '\n' ' ')
   [ "$sets" = "F2 FF 01 0Crate:$3 F2 FF 00 0Drate:$3 " ] || wine_fail "$1: open and close frames $sets"
 }
@@ -91,7 +95,7 @@ for way in TERM INT HUP; do kill -s "$way" "${pids[$way]}"; done
 for way in button TERM INT HUP; do closed "$way" "${pids[$way]}" 9600; done
 start
 close_button
-wait "$pid" || wine_fail "close button with nothing open: exit status $?"
+ended "$pid" "close button with nothing open"
 
 # A port on another machine: ser2net on loopback in front of a terminal.
 interface net --rate 38400 --address 7 --base 20 --count 5
@@ -104,7 +108,7 @@ seen net "F2 FF 01 0C"
 sleep 1.5  # the drain after the open frame
 # From Close, Tab reaches the address list, then each value edit, which it selects.
 xdotool windowactivate --sync "$window" key Tab
-shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; xclip -o -selection clipboard; echo; done | tr '\n' ' ')
+shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection clipboard; echo; done | tr '\n' ' ')
 [ "$shown" = "20 2 1 " ] || wine_fail "values shown through ser2net: $shown"
 xdotool key Tab space  # past the version and Apply (both disabled) to Close
 closed net "$pid" 38400
