@@ -1,5 +1,6 @@
 #include "cli/json.h"
 
+#include "cli/settings_table.h"
 #include "ports/port_advice.h"
 
 namespace valdrix::cli {
@@ -17,10 +18,10 @@ Json OrNull(const T& value) {
 }  // namespace
 
 Json ReportJson(const Report& r) {
-  return Json{{"port", OrNull(r.port)},        {"rate", OrNull(r.rate)},
-              {"version", OrNull(r.version)},  {"address", OrNull(r.address)},
-              {"base", OrNull(r.base)},        {"modules16", OrNull(r.modules16)},
-              {"modules8", OrNull(r.modules8)}};
+  Json object{{"port", OrNull(r.port)}, {"rate", OrNull(r.rate)}, {"version", OrNull(r.version)}};
+  for (const Setting& s : kSettings)
+    object[s.key] = OrNull(r.values.*s.value);
+  return object;
 }
 
 Json FailureJson(const std::string* port, const Failure& f) {
@@ -32,13 +33,10 @@ Json FailureJson(const std::string* port, const Failure& f) {
   if (f.reason == Reason::Mismatch) {
     // The keys of the values not kept; what the interface did not report is null.
     Json asked = Json::object(), read = Json::object();
-    for (const auto& [key, value] :
-         {std::pair{"address", &Settings::address}, std::pair{"base", &Settings::base},
-          std::pair{"modules16", &Settings::modules16},
-          std::pair{"modules8", &Settings::modules8}}) {
-      if (f.asked.*value) {
-        asked[key] = *(f.asked.*value);
-        read[key] = OrNull(f.read.*value);
+    for (const Setting& s : kSettings) {
+      if (f.asked.*s.value) {
+        asked[s.key] = *(f.asked.*s.value);
+        read[s.key] = OrNull(f.read.*s.value);
       }
     }
     object["asked"] = asked;
