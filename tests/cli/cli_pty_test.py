@@ -5,6 +5,7 @@ import fcntl
 import grp
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -16,6 +17,7 @@ import termios
 import time
 
 CONFIG, SIM, CASE = sys.argv[1:4]
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
 RATES = (9600, 19200, 38400, 57600, 115200)
 ME = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
@@ -55,9 +57,10 @@ def sim(rate=9600, *options):
         "%s @%d" % (e["hex"], e["rate"]) for e in map(json.loads, open(log)) if e["dir"] == "rx"]
 
 
-def run(*args, status=0, env=None, user=()):
+def run(*args, status=0, user=(), **options):
     # stderr is a pipe, not a terminal: no progress lines may appear on it.
-    r = subprocess.run([*user, CONFIG, *args], capture_output=True, text=True, timeout=30, env=env)
+    r = subprocess.run([*user, CONFIG, *args], capture_output=True, text=True, timeout=30,
+                       **options)
     check(r.returncode == status, "%s: exit status %d\nstdout: %s\nstderr: %s"
           % (" ".join(args), r.returncode, r.stdout, r.stderr))
     return r
@@ -91,13 +94,16 @@ def case_set():
 
 def case_backup_restore():
     # Saved from one interface, restored onto another at another rate that --rate alone tries,
-    # with an option that wins over the file; then a --rate at which nothing answers.
+    # from a pipe as the shell's <(...) gives it, with an option that wins over the file; then a
+    # --rate at which nothing answers.
     old, old_rx = sim(19200, "--address", "7", "--base", "12", "--count", "5")
     new, rx = sim(115200, "--address", "3", "--base", "0", "--count", "0")
-    saved = os.path.join(TMP, "layout-a.json")
-    write(saved, run("--json", "show", old).stdout)
+    saved, writer = os.pipe()
+    os.write(writer, run("--json", "show", old).stdout.encode())
+    os.close(writer)
     check(old_rx() == conversation(19200), "frames %s" % old_rx())
-    r = run("--rate", "115200", "set", new, "--from", saved, "--base", "20")
+    r = run("--rate", "115200", "set", new, "--from", "/dev/fd/%d" % saved, "--base", "20",
+            pass_fds=(saved,))
     check(rx() == conversation(115200, (0xF2, 1, 7), (0xF2, 0xF1, 20), (0xF2, 0xF2, 5), only=True),
           "frames %s" % rx())
     check((r.stdout, r.stderr) == (report(new, 115200, "1.02", 7, 20, 2, 1), ""), r.stdout + r.stderr)
@@ -158,10 +164,80 @@ def case_permission():
     path = os.ttyname(os.openpty()[1])
     os.chown(path, 0, grp.getgrnam("dialout").gr_gid)
     os.chmod(path, 0o660)
-    r = run("show", path, status=3, user=user)
-    check(r.stderr == "Could not open %s: permission denied (group dialout)\nAdd your user to the "
-          "group dialout: sudo usermod -aG dialout $USER, then log out and in again.\n" % path,
-          r.stderr)
+    as_documented("Permission denied", path, user=user)
+
+
+def troubleshooting():
+    # Each situation of packaging/troubleshooting.txt that quotes the program: its exit status and
+    # the lines quoted.
+    situations = {}
+    for paragraph in open(ROOT + "/packaging/troubleshooting.txt").read().split("\n\n"):
+        title = re.match(r"(.+?) \(exit status (\d+)\)", paragraph)
+        if title:
+            situation = situations.setdefault(title.group(1), [int(title.group(2)), ""])
+        elif paragraph.startswith("    "):
+            situation[1] += "".join(line[4:] + "\n" for line in paragraph.splitlines())
+    return {title: s for title, s in situations.items() if s[1]}
+
+
+def as_documented(title, port, holder=None, user=()):
+    # What the program prints on port, against what the troubleshooting text quotes for the
+    # situation, with the text's port name (and program's pid) made this run's.
+    status, quoted = troubleshooting()[title]
+    named = re.match(r"(Could not open|No Valdrix found on) (.+?)(: |\n)", quoted).group(2)
+    want = quoted.replace(named, port)
+    if holder:
+        want = re.sub(r"\(pid \d+\)", "(pid %d)" % holder, want)
+    r = run("show", port, status=status, user=user)
+    check(r.stderr == want, "%s: printed\n%s" % (title, r.stderr))
+
+
+def case_troubleshooting():
+    # The situations that the troubleshooting text quotes, made for real (permission denied in
+    # case_permission, which needs root).
+    held, _ = sim()
+    fd = os.open(held, os.O_RDONLY | os.O_NOCTTY)
+    holder = subprocess.Popen(["cat"], stdin=fd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    running.append(holder)
+    os.close(fd)
+    silent, _ = sim(9600, "--silent")
+    rows = (("In use", held, holder.pid), ("No answer", silent, None),
+            ("Remote port unreachable", "rfc2217://127.0.0.1:%d" % free_port(), None))
+    check({row[0] for row in rows} | {"Permission denied"} == set(troubleshooting()),
+          "situations quoted: %s" % sorted(troubleshooting()))
+    for row in rows:
+        as_documented(*row)
+
+
+def case_docs():
+    # What the README, the developers' guide and README.txt say of the program, against it: the
+    # reason words of cli/reasons.def in their order, the exit statuses of --help, the range of
+    # each option of set --help and the count rule of its footer.
+    words = re.findall(r'^VALDRIX_REASON\(\w+, "([\w-]+)"\)$', open(ROOT + "/cli/reasons.def").read(),
+                       re.M)
+    readme, guide, readme_txt = (open(ROOT + path).read() for path in (
+        "/README.md", "/docs/development.md", "/packaging/README.txt.in"))
+    listed = re.search(r"`reason` \(([^)]*)\)", readme).group(1)
+    check(re.findall(r"`([\w-]+)`", listed) == words, "README's reasons: " + listed)
+    table = guide[guide.index("| reason | when |"):]
+    check(re.findall(r"^\| `([\w-]+)` \|", table.split("\n\n")[0], re.M) == words,
+          "the guide's reasons differ from cli/reasons.def")
+    help = run("--help").stdout
+    statuses = re.findall(r"^  (\S+)  ", help[help.index("Exit status:"):], re.M)
+    table = guide[guide.index("| exit status | meaning |"):].split("\n\n")[0]
+    check([n.replace(" ", "") for n in re.findall(r"^\| ([^|]+?) \|", table, re.M)[1:]] == statuses,
+          "the guide's exit statuses differ from --help's: %s" % statuses)
+    set_help = run("set", "--help").stdout
+    for option, meaning in re.findall(r"^  (--\w+) N +(.* to \d+)$", set_help, re.M):
+        check(re.search(r"^\| `%s N` \| %s[ ;|]" % (option, re.escape(meaning)), guide, re.M),
+              "the guide's %s is not '%s'" % (option, meaning))
+        check(re.search(r"^%s N +%s$" % (option, re.escape(meaning)), readme_txt, re.M),
+              "README.txt's %s is not '%s'" % (option, meaning))
+    below = re.search(r"must stay below (\d+)", set_help).group(1)
+    for name, text in (("guide", guide), ("README.txt", readme_txt)):
+        check(re.findall(r"must stay below (\d+)", text) == [below] * len(
+            re.findall("must stay below", text)) != [], "%s: the count rule" % name)
 
 
 def released(path):
