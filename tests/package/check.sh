@@ -60,8 +60,7 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml >"$work/appstrea
 dpkg-deb -x "$deb" "$root"
 export PATH=$root/usr/bin:$PATH
 [ "$(valdrix-config --version)" = "valdrix-config $version" ] || fail "--version: $(valdrix-config --version)"
-wine_spawn valdrix-sim --rate 9600 --address 7 --base 20 --count 5 --link "$work/tty" >/dev/null
-wine_wait_path "$work/tty" || fail "valdrix-sim made no terminal"
+wine_start_sim valdrix-sim "$work/tty" --rate 9600 --address 7 --base 20 --count 5
 shown=$(valdrix-config --json show "$work/tty")
 [ "$shown" = "{\"port\":\"$work/tty\",\"rate\":9600,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
   fail "show printed $shown"
