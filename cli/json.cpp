@@ -15,6 +15,21 @@ Json OrNull(const T& value) {
     return value ? Json(*value) : Json();
 }
 
+// The keys given a value in keys, each with its value in values (null where that has none).
+Json ValuesJson(const Settings& keys, const Settings& values) {
+  Json object = Json::object();
+  for (const Setting& s : kSettings) {
+    if (keys.*s.value)
+      object[s.key] = OrNull(values.*s.value);
+  }
+  return object;
+}
+
+// {"name":"minicom","pid":1234}; null when the holder is unknown.
+Json HolderJson(const std::string& name, long pid) {
+  return pid ? Json{{"name", OrNull(name)}, {"pid", pid}} : Json();
+}
+
 }  // namespace
 
 Json ReportJson(const Report& r) {
@@ -30,17 +45,19 @@ Json FailureJson(const std::string* port, const Failure& f) {
     object["port"] = OrNull(*port);
   object["error"] = OrNull(f.message);
   object["reason"] = ReasonWord(f.reason);
+  if (f.reason == Reason::Busy)
+    object["holder"] = HolderJson(f.holderName, f.holderPid);
   if (f.reason == Reason::Mismatch) {
     // The keys of the values not kept; what the interface did not report is null.
-    Json asked = Json::object(), read = Json::object();
-    for (const Setting& s : kSettings) {
-      if (f.asked.*s.value) {
-        asked[s.key] = *(f.asked.*s.value);
-        read[s.key] = OrNull(f.read.*s.value);
-      }
+    object["asked"] = ValuesJson(f.asked, f.asked);
+    object["read"] = ValuesJson(f.asked, f.read);
+  }
+  if (f.reason == Reason::Interrupted) {
+    object["signal"] = f.signal;
+    if (f.setting) {
+      object["written"] = ValuesJson(f.written, f.written);
+      object["not_written"] = ValuesJson(f.notWritten, f.notWritten);
     }
-    object["asked"] = asked;
-    object["read"] = read;
   }
   return object;
 }
@@ -57,7 +74,7 @@ Json DetailsJson(const std::vector<PortDetails>& ports) {
                         {"serial", OrNull(p.serialNumber)},
                         {"description", OrNull(p.description)},
                         {"state", OrNull(StateText(p.state))},
-                        {"holder", OrNull(p.state.holder)},
+                        {"holder", HolderJson(p.state.holderName, p.state.holderPid)},
                         {"group", OrNull(p.state.group)}});
   }
   return list;

@@ -146,8 +146,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
       "set", "search the interface on PORT, write the given values, read them back and print them");
   set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
   CLI::App* find = app.add_subcommand(
-      "find", "search every PORT given, or every port that opens, all at once, and report each");
-  find->add_option("PORT", options.ports, "serial ports (default: every port that opens)");
+      "find", "search every PORT given, or every free port, all at once, and report each");
+  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
   // After the commands: a command takes its parent's footer when it is made.
   app.footer(kFooter);
   // Taken as text and checked here, so that every refusal names its option the same way.
@@ -175,16 +175,26 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     if (e.get_exit_code() == 0)
       return {std::nullopt, app.exit(e, out, err)};
     const std::string unknown = UnknownWord(app, {list, show, set, find});
-    if (unknown.empty())
-      app.exit(e, said, said);
-    else
+    if (unknown.empty()) {
+      std::ostringstream library;  // CLI11's words, with our name in front as every message has
+      app.exit(e, library, library);
+      said << Said(library.str());
+    } else {
       said << unknown << "\n";
+    }
     return refused();
   }
 
-  // A network address that cannot be meant: refused before any port is opened.
-  const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
+  // An empty name, or a network address that cannot be meant: refused before any port is opened.
+  const std::vector<std::string> given = find->parsed()   ? options.ports
+                                         : list->parsed() ? std::vector<std::string>{}
+                                                          : std::vector{port};
   for (const std::string& name : given) {
+    if (name.empty()) {
+      said << SELF
+           << "PORT: an empty name; give a serial port (valdrix-config list -l shows them)\n";
+      return refused();
+    }
     if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
       said << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
            << " (an IPv6 address in brackets, the port from 1 to 65535)\n";

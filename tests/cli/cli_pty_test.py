@@ -118,20 +118,25 @@ def case_backup_restore():
 
 def case_find():
     # Every port searched at once, each in a conversation of its own; ports this process holds
-    # (with flock, with TIOCEXCL) and what is no port are passed over unopened.
+    # (with flock, with TIOCEXCL), one left marked exclusive, and what is no port are passed over
+    # unopened.
     silent = [sim(57600, "--silent") for _ in range(2)]
     found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
-    fds = [os.openpty()[1] for _ in range(2)]
-    fcntl.flock(fds[0], fcntl.LOCK_EX)
-    fcntl.ioctl(fds[1], termios.TIOCEXCL)
-    held = [os.ttyname(fd) for fd in fds]
+    fd = os.openpty()[1]
+    fcntl.flock(fd, fcntl.LOCK_EX)
+    marked = [os.open(sim(57600)[0], os.O_RDWR | os.O_NOCTTY) for _ in range(2)]
+    for m in marked:
+        fcntl.ioctl(m, termios.TIOCEXCL)
+    held, left = [os.ttyname(fd), os.ttyname(marked[0])], os.ttyname(marked[1])
+    os.close(marked[1])  # now only its device end, valdrix-sim, has it open
     os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
-    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0], TMP + "/link"]
+    ports = [silent[0][0], held[0], found, TMP, held[1], left, silent[1][0], TMP + "/link"]
     start = time.monotonic()
     r = run("find", *ports)
     elapsed = time.monotonic() - start
     verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
-                    for p in held] + [(TMP, "not a serial port")])
+                    for p in held] + [(TMP, "not a serial port"),
+                                      (left, "marked exclusive by a program that has ended")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
         "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
@@ -140,6 +145,8 @@ def case_find():
         check(quiet() == ["F0 F0 @%d" % r for r in RATES], "frames %s" % quiet())
     # A silent port takes five 1 s read time-outs; one after another these would take over 14 s.
     check(elapsed < 7.5, "find took %.1f s" % elapsed)
+    holder = json.loads(run("--json", "show", held[0], status=3).stdout)["holder"]
+    check(holder == {"name": ME.split(" (")[0], "pid": os.getpid()}, "holder %s" % holder)
 
 
 def case_not_a_port():
@@ -187,7 +194,7 @@ def as_documented(title, port, holder=None, user=()):
     # What the program prints on port, against what the troubleshooting text quotes for the
     # situation, with the text's port name (and program's pid) made this run's.
     status, quoted = troubleshooting()[title]
-    named = re.match(r"(Could not open|No Valdrix found on) (.+?)(: |\n)", quoted).group(2)
+    named = re.search(r"(Could not open|No Valdrix found on) (.+?)(: |\n)", quoted).group(2)
     want = quoted.replace(named, port)
     if named.startswith("rfc2217://"):  # the server named on its own
         want = want.replace(named[10:], port[10:])
@@ -199,7 +206,8 @@ def as_documented(title, port, holder=None, user=()):
 
 def case_troubleshooting():
     # The situations that the troubleshooting text quotes, made for real (permission denied in
-    # case_permission, which needs root).
+    # case_permission, which needs root; the console, which a test cannot take from the kernel, in
+    # the fake system tree of tests/pty).
     held, _ = sim()
     fd = os.open(held, os.O_RDONLY | os.O_NOCTTY)
     holder = subprocess.Popen(["cat"], stdin=fd, stdout=subprocess.DEVNULL,
@@ -213,7 +221,7 @@ def case_troubleshooting():
     rows = (("In use", held, holder.pid), ("No answer", silent, None),
             ("Remote port unreachable", "rfc2217://127.0.0.1:%d" % free_port(), None),
             ("Remote port in use", taken, None))
-    check({row[0] for row in rows} | {"Permission denied"} == set(troubleshooting()),
+    check({row[0] for row in rows} | {"Permission denied", "The console"} == set(troubleshooting()),
           "situations quoted: %s" % sorted(troubleshooting()))
     for row in rows:
         as_documented(*row)
@@ -221,18 +229,17 @@ def case_troubleshooting():
 
 def case_docs():
     # What the README, the developers' guide and README.txt say of the program, against it: the
-    # reason words of cli/reasons.def in their order, the exit statuses of --help, each option's
-    # range in set --help and the count rule in its footer.
+    # README's reason words in the order of cli/reasons.def, the exit statuses of --help, each
+    # option's range in set --help and the count rule in its footer.
     readme, guide, txt, reasons = (open(ROOT + path).read() for path in (
         "/README.md", "/docs/development.md", "/packaging/README.txt.in", "/cli/reasons.def"))
-    rows = lambda head: re.findall(r"^\| `?([^|`]+?)`? \|", guide[guide.index(head):].split(
+    rows = lambda text, head: re.findall(r"^\| `?([^|`]+?)`? \|", text[text.index(head):].split(
         "\n\n")[0], re.M)[1:]
-    words = re.findall(r'^VALDRIX_REASON\(\w+, "([\w-]+)"\)$', reasons, re.M)
-    check(re.findall(r"`([\w-]+)`", re.search(r"`reason` \(([^)]*)\)", readme).group(1)) == words
-          == rows("| reason |"), "the reason words differ from cli/reasons.def")
+    words = re.findall(r'^VALDRIX_REASON\(\w+, "([\w-]+)"', reasons, re.M)
+    check(rows(readme, "| reason |") == words, "the README's reasons differ from cli/reasons.def")
     help, set_help = run("--help").stdout, run("set", "--help").stdout
     statuses = help[help.index("Exit status:"):].strip()
-    check(statuses + "\n```" in readme and [n.replace(" ", "") for n in rows("| exit status |")]
+    check(statuses + "\n```" in readme and [n.replace(" ", "") for n in rows(guide, "| exit status |")]
           == re.findall(r"^  (\S+)  ", statuses, re.M), "the exit statuses differ from --help's")
     for option, meaning in re.findall(r"^  (--\w+) N +(.* to \d+)$", set_help, re.M):
         check(re.search(r"^\| `%s N` \| %s[ ;|]" % (option, re.escape(meaning)), guide, re.M) and
@@ -254,29 +261,47 @@ def released(path):
         os.close(fd)
 
 
+def locks_of(path):
+    # Our UUCP lock files for a pseudo-terminal: by its base name (cu's) and its path (minicom's).
+    real = os.path.realpath(path)
+    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
+
+
 def case_interrupt():
     # A signal when the trace shows a given frame going out: the read or write running then ends
-    # at once, only an interface that was opened gets the close frame, every port is released.
+    # at once, only an interface that was opened gets the close frame, every port is released, and
+    # our lock file on it held this run's PID until then (a stale one replaced).
     close = frames(57600, (0xF2, 0xFF, 0))
     queries = ["F0 F0 @%d" % r for r in RATES]
     search = conversation(57600)[:-1]
+    # The interrupted set, with --json: what reached the interface and what did not.
+    half = {"error": "stopped by SIGINT", "reason": "interrupted", "signal": "SIGINT",
+            "written": {"address": 9}, "not_written": {"base": 3}}
     rows = (  # name, signal, the frames it follows, command, frames each port received, status
         ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
         ("opened", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
         ("remote", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130),
-        ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
+        ("apply's drain", signal.SIGINT, ["> F2 01 09"],
+         ["set", "--address", "9", "--base", "3", "--json"],
          [search + frames(57600, (0xF2, 1, 9)) + close], 130),
         ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
         ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130))
     for name, sig, triggers, command, want, status in rows:
         sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
-        ports = [path for path, _ in sims]
-        ports = ser2net(*ports) if name == "remote" else ports  # the close crosses the network
+        local = name != "remote"  # the close crosses the network; ser2net holds the terminal
+        ports = [path for path, _ in sims] if local else ser2net(sims[0][0])
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        if local:  # a stale lock, left by a process that has ended: to be replaced
+            write(locks_of(ports[0])[0], "%10d\n" % dead.pid)
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
             while after not in p.stderr.readline():
                 check(p.poll() is None, "%s: ended before %r" % (name, after))
+            if not second and local:
+                held = [open(lock).read() for lock in locks_of(ports[0])]
+                check(held == ["%10d\n" % p.pid] * 2, "%s: lock files %r" % (name, held))
             time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
             p.send_signal(sig)
         killed = time.monotonic()
@@ -286,22 +311,32 @@ def case_interrupt():
         # anything else ends at once.
         drains = want[0][-1:] == close and len(triggers) == 1
         check(elapsed < (1.5 if drains else 0.5), "%s: %.2f s" % (name, elapsed))
-        check((p.returncode, out) == (status, ""), "%s: exit %d, %r" % (name, p.returncode, out))
-        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name), name + ": " + err)
+        setting = command[0] == "set"
+        out = json.loads(out) if setting else out
+        check((p.returncode, out) == (status, dict(half, port=ports[0]) if setting else ""),
+              "%s: exit %d, %r" % (name, p.returncode, out))
+        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name + (
+            "Written to the interface before the stop: XpressNet address 9; not written: module "
+            "base address 3.\n" if setting else "")), name + ": " + err)
         time.sleep(0.2)  # for the simulators to log the last frames
         for (path, rx), frames_wanted in zip(sims, want):
             got = rx()
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
-            check(name == "remote" or released(path), "%s: %s still held" % (name, path))
-    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+            if local:  # ser2net holds the remote one, with a lock of its own
+                check(released(path), "%s: %s still held" % (name, path))
+                check(not any(map(os.path.exists, locks_of(path))), "%s: %s left" % (name, path))
+    # Standard output that cannot be written: the run, close included, ends as SIGPIPE would end
+    # it, and says why.
     path, rx = sim(9600)
-    reader, writer = os.pipe()
-    os.close(reader)
-    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
-    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
-          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
-    check(rx() == conversation(9600), "closed stdout: %s" % rx())
+    with open("/dev/full", "w") as full:
+        r = subprocess.run([CONFIG, "show", path], stdout=full, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output could not be written "
+                                       "(No space left on device); stopped\n"),
+          "full stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "full stdout: %s" % rx())
+
+
 def ser2net(*ptys, host="127.0.0.1"):
     # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
     if not shutil.which("ser2net"):
@@ -410,13 +445,14 @@ def case_net_faults():
             start = time.monotonic()
             r = run("--json", "show", url, status=3)
             elapsed = time.monotonic() - start
-            check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
-                                           "reason": reason}, r.stdout)
+            want = {"port": url, "error": "Could not open %s: %s" % (url, why), "reason": reason}
+            check(json.loads(r.stdout) == dict(want, **{"holder": None} if reason == "busy" else {}),
+                  r.stdout)
             check(elapsed < took, "%s: %.1f s" % (url, elapsed))
     # A connection lost in the middle of the search is an adapter pulled out.
     url = serve("drop")
     r = run("show", url, status=4)
-    check(r.stderr == "Could not write to %s\n" % url, r.stderr)
+    check(r.stderr == "valdrix-config: Could not write to %s\n" % url, r.stderr)
     # Malformed addresses: refused as usage, before anything connects.
     for bad in ("rfc2217://host", "rfc2217://:2217", "rfc2217://h:0", "rfc2217://h:65536",
                 "rfc2217://::1:2217", "rfc2217://[::1]", "rfc2217://h:22/x", "rfc2217://[]:1"):

@@ -75,6 +75,8 @@ grep -q "^ *find" "$work/valdrix-config.txt" || fail "the man page lacks find"
 source "$root/usr/share/bash-completion/completions/valdrix-config"
 offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${COMPREPLY[*]}"; }
 [ "$(offers valdrix-config s)" = "show set" ] || fail "completion of 's': $(offers valdrix-config s)"
+[ "$(offers valdrix-config list --)" = "--help --json --long" ] || fail "completion after list: $(offers valdrix-config list --)"
+[ -z "$(offers valdrix-config set P -- | tr ' ' '\n' | sort | uniq -d)" ] || fail "completion offers twice: $(offers valdrix-config set P --)"
 
 [ "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE README.txt valdrix-config.exe valdrixconfig.exe " ] ||
   fail "the zip holds: $(ls "$work/zip")"
