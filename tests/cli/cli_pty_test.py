@@ -25,6 +25,13 @@ TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
 RATES = (9600, 19200, 38400, 57600, 115200)
 ME = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
 running = []
+TROUBLESHOOTING = {}  # situation: [exit status, the lines quoted], from the user's text
+for paragraph in open(ROOT + "/packaging/troubleshooting.txt").read().split("\n\n"):
+    title = re.match(r"(.+?) \(exit status (\d+)\)", paragraph)
+    if title:
+        situation = TROUBLESHOOTING.setdefault(title.group(1), [int(title.group(2)), ""])
+    elif paragraph.startswith("    "):
+        situation[1] += "".join(line[4:] + "\n" for line in paragraph.splitlines())
 
 
 def frames(rate, *triples):
@@ -177,26 +184,13 @@ def case_permission():
     as_documented("Permission denied", path, user=user)
 
 
-def troubleshooting():
-    # Each situation of packaging/troubleshooting.txt that quotes the program: its exit status and
-    # the lines quoted.
-    situations = {}
-    for paragraph in open(ROOT + "/packaging/troubleshooting.txt").read().split("\n\n"):
-        title = re.match(r"(.+?) \(exit status (\d+)\)", paragraph)
-        if title:
-            situation = situations.setdefault(title.group(1), [int(title.group(2)), ""])
-        elif paragraph.startswith("    "):
-            situation[1] += "".join(line[4:] + "\n" for line in paragraph.splitlines())
-    return {title: s for title, s in situations.items() if s[1]}
-
-
 def as_documented(title, port, holder=None, user=()):
-    # What the program prints on port, against what the troubleshooting text quotes for the
-    # situation, with the text's port name (and program's pid) made this run's.
-    status, quoted = troubleshooting()[title]
+    # What the program prints on port against what packaging/troubleshooting.txt quotes for the
+    # situation and its exit status, with the text's port name (and program's pid) made this run's.
+    status, quoted = TROUBLESHOOTING[title]
     named = re.search(r"(Could not open|No Valdrix found on) (.+?)(: |\n)", quoted).group(2)
     want = quoted.replace(named, port)
-    if named.startswith("rfc2217://"):  # the server named on its own
+    if named.startswith("rfc2217://"):  # the server, named on its own
         want = want.replace(named[10:], port[10:])
     if holder:
         want = re.sub(r"\(pid \d+\)", "(pid %d)" % holder, want)
@@ -221,8 +215,8 @@ def case_troubleshooting():
     rows = (("In use", held, holder.pid), ("No answer", silent, None),
             ("Remote port unreachable", "rfc2217://127.0.0.1:%d" % free_port(), None),
             ("Remote port in use", taken, None))
-    check({row[0] for row in rows} | {"Permission denied", "The console"} == set(troubleshooting()),
-          "situations quoted: %s" % sorted(troubleshooting()))
+    check({row[0] for row in rows} | {"Permission denied", "The console"} ==
+          {title for title, (_, quoted) in TROUBLESHOOTING.items() if quoted}, "the situations")
     for row in rows:
         as_documented(*row)
 
@@ -244,9 +238,8 @@ def case_docs():
     for option, meaning in re.findall(r"^  (--\w+) N +(.* to \d+)$", set_help, re.M):
         check(re.search(r"^\| `%s N` \| %s[ ;|]" % (option, re.escape(meaning)), guide, re.M) and
               re.search(r"^%s N +%s$" % (option, re.escape(meaning)), txt, re.M), option)
-    below = re.findall(r"must stay below \d+", set_help)
-    check(below == re.findall(r"must stay below \d+", guide) == re.findall(
-        r"must stay below \d+", txt), "the count rule")
+    rule = lambda text: re.findall(r"must stay below \d+", text)
+    check(rule(set_help) == rule(guide) == rule(txt), "the count rule")
 
 
 def released(path):

@@ -74,30 +74,27 @@ TEST(SettingsFile, OnlyARegularFileAFifoOrStandardInputIsRead) {
       {"-", R"({"base":3})", -1, "- 3 - -"},
       {"-", std::string(2 * kMaxSettingsFileBytes, ' ') + "{}", -1, "standard input: larger than"},
       {"/nonexistent/f.json", "", -1, "/nonexistent/f.json: no such file"},
-      {"/dev/null", "", -1, "/dev/null: not a regular file; give a file, or - for standard input"},
-      {"/dev/zero", "", -1, "/dev/zero: not a regular file"}, {"/", "", -1, "/: not a regular file"},
+      {"/dev/zero", "", -1, "/dev/zero: not a regular file; give a file, or - for standard input"},
+      {"/", "", -1, "/: not a regular file"},
       {"/proc/self/mem", "", -1, "/proc/self/mem: could not be read: Input/output error"},
       // The shell's <(...): read to its end, within the same bound and a time bound.
       {fifo.c_str(), R"({"base":3})", 0, "- 3 - -"},
       {fifo.c_str(), std::string(kMaxSettingsFileBytes + 1, ' '), 600, "larger than 64 KiB"},
       {fifo.c_str(), "", -1, "did not deliver a whole file within"},
-      {fifo.c_str(), "{", 600, "did not deliver a whole file within"},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + (" " + c.input.substr(0, 10)));
     std::istringstream in(c.input);
+    ASSERT_TRUE(c.name != fifo || mkfifo(c.name, 0600) == 0);
     std::thread writer;
-    if (c.name == fifo) {
-      ASSERT_EQ(mkfifo(c.name, 0600), 0);
-      if (c.keepOpenMs >= 0) {
-        writer = std::thread([&c] {
-          const int fd = open(c.name, O_WRONLY);
-          EXPECT_EQ(write(fd, c.input.data(), c.input.size()), ssize_t(c.input.size()));
-          std::this_thread::sleep_for(std::chrono::milliseconds(c.keepOpenMs));
-          close(fd);
-        });
-      }
+    if (c.keepOpenMs >= 0) {
+      writer = std::thread([&c] {
+        const int fd = open(c.name, O_WRONLY);
+        EXPECT_EQ(write(fd, c.input.data(), c.input.size()), ssize_t(c.input.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.keepOpenMs));
+        close(fd);
+      });
     }
     const auto start = std::chrono::steady_clock::now();
     std::string refusal;
