@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the unit suite (also under ASan+UBSan), the
 # pseudo-terminal tests, the Wine end-to-end tests and the package test (on the packages it
-# makes with scripts/package.sh). Installs what is missing first.
+# makes with scripts/package.sh, which builds the arm64 and armhf presets too); the arm64 unit
+# and pseudo-terminal suites under qemu-aarch64, the armhf unit suite under qemu-arm.
+# Installs what is missing first.
 # The last line is CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh --wine
+bash scripts/install-deps.sh --wine --arm64 --armhf
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -25,5 +27,10 @@ cmake --build --preset native -j"$jobs"
 
 echo "== Packages (scripts/package.sh)"
 bash scripts/package.sh
+
+echo "== ARM builds under qemu-user: arm64 unit and pseudo-terminal suites, armhf unit suite"
+ctest --preset arm64 -L unit -j"$jobs"
+ctest --preset arm64 -L pty
+ctest --preset armhf -L unit -j"$jobs"
 
 ctest --preset native --output-on-failure

@@ -108,21 +108,18 @@ def case_backup_restore():
 
 
 def case_find():
-    # Every port searched at once, each in a conversation of its own; ports this process holds
-    # (with flock, with TIOCEXCL) and what is no port are passed over unopened.
+    # Every port searched at once, each in a conversation of its own; a port this process holds
+    # (with flock) and what is no port are passed over unopened.
     silent = [sim(57600, "--silent") for _ in range(2)]
     found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
-    fds = [os.openpty()[1] for _ in range(2)]
-    fcntl.flock(fds[0], fcntl.LOCK_EX)
-    fcntl.ioctl(fds[1], termios.TIOCEXCL)
-    held = [os.ttyname(fd) for fd in fds]
+    held = held_port(fcntl.flock, fcntl.LOCK_EX)
     os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
-    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0], TMP + "/link"]
+    ports = [silent[0][0], held, found, TMP, silent[1][0], TMP + "/link"]
     start = time.monotonic()
     r = run("find", *ports)
     elapsed = time.monotonic() - start
-    verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
-                    for p in held] + [(TMP, "not a serial port")])
+    verdicts = dict([(p, "no answer at any rate") for p, _ in silent] +
+                    [(held, "in use by " + ME), (TMP, "not a serial port")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
         "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
@@ -131,6 +128,20 @@ def case_find():
         check(quiet() == ["F0 F0 @%d" % r for r in RATES], "frames %s" % quiet())
     # A silent port takes five 1 s read time-outs; one after another these would take over 14 s.
     check(elapsed < 7.5, "find took %.1f s" % elapsed)
+
+
+def held_port(hold, *how):
+    fd = os.openpty()[1]
+    hold(fd, *how)
+    return os.ttyname(fd)
+
+
+def case_tiocgexcl_held():
+    # A port held with TIOCEXCL alone is in use for root too, who opens past it: TIOCGEXCL says so.
+    path = held_port(fcntl.ioctl, termios.TIOCEXCL)
+    r = run("--json", "show", path, status=3)
+    want = {"error": "Could not open %s: in use by %s" % (path, ME), "reason": "busy"}
+    check(json.loads(r.stdout) == want, r.stdout)
 
 
 def case_not_a_port():
