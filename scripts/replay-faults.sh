@@ -2,9 +2,9 @@
 # Plants each fault of scripts/faults.txt (or only the ids given) in turn, rebuilds, runs the tests
 # its entry names and restores the file. A fault is CAUGHT when a test fails, or the build fails in
 # a test's own source or a static_assert; BUILD-BROKEN when the build fails elsewhere; MISSED when
-# every test passes. Uses build/native (and build/win32 for Wine tests; scripts/package.sh remakes
-# dist/ for the package test), configured as
-# scripts/test.sh does. Logs go to build/faults/<id>.log.
+# every test passes. Uses build/native (and build/win32 for Wine tests), configured as
+# scripts/test.sh does, and remakes dist/ with scripts/package.sh for the package test. Logs go to
+# build/faults/<id>.log.
 # Environment: FAULTS (list file), FAULT_TIME_LIMIT (seconds per ctest run, default 900),
 # FAULT_TEST (ctest arguments used instead of each entry's own), JOBS (default 2).
 set -uo pipefail
