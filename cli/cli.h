@@ -11,7 +11,7 @@
 
 #include "cli/settings_file.h"
 #include "conversations/configurator.h"
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 #include "serial/serial_port.h"
 
 namespace valdrix::cli {

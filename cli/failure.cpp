@@ -1,7 +1,7 @@
 #include "cli/jobs.h"
 #include "dialog/dialog.h"
+#include "ports/port_advice.h"
 #include "protocol/text.h"
-#include "serial/port_advice.h"
 
 namespace valdrix::cli {
 namespace {

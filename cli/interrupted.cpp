@@ -1,6 +1,6 @@
 #include "cli/interrupted.h"
 
-#include "serial/interrupt.h"
+#include "interrupt/interrupt.h"
 
 namespace valdrix::cli {
 namespace {

@@ -1,6 +1,6 @@
 #include "cli/json.h"
 
-#include "serial/port_advice.h"
+#include "ports/port_advice.h"
 
 namespace valdrix::cli {
 namespace {

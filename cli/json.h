@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 
 namespace valdrix::cli {
 

@@ -3,7 +3,7 @@
 
 #include "cli/jobs.h"
 #include "cli/json.h"
-#include "serial/port_advice.h"
+#include "ports/port_advice.h"
 
 namespace valdrix::cli {
 namespace {

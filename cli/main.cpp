@@ -8,7 +8,7 @@
 #include "cli/interrupted.h"
 #include "cli/platform.h"
 #include "cli/trace_port.h"
-#include "serial/interrupt.h"
+#include "interrupt/interrupt.h"
 
 int main(int argc, char** argv) {
   using namespace valdrix::cli;

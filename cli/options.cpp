@@ -8,9 +8,9 @@
 #include "cli/jobs.h"
 #include "cli/json.h"
 #include "cli/nearest.h"
+#include "network/network.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
-#include "serial/network.h"
 
 #ifndef VALDRIX_VERSION_TEXT
 #define VALDRIX_VERSION_TEXT "unknown"

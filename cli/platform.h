@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 #include "serial/serial_port.h"
 
 namespace valdrix::cli {

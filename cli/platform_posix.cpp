@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "cli/platform.h"
-#include "serial/network.h"
+#include "network/network.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix::cli {

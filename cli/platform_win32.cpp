@@ -5,7 +5,7 @@
 #include <stdio.h>
 
 #include "cli/platform.h"
-#include "serial/network.h"
+#include "network/network.h"
 #include "serial/serial_win32.h"
 
 namespace valdrix::cli {

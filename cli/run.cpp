@@ -8,10 +8,10 @@
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
+#include "interrupt/interrupt.h"
+#include "ports/port_advice.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
-#include "serial/interrupt.h"
-#include "serial/port_advice.h"
 
 namespace valdrix::cli {
 namespace {

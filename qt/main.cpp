@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
+#include "network/network.h"
+#include "ports/port_details.h"
 #include "qt/qt_dialog.h"
-#include "serial/network.h"
-#include "serial/port_details.h"
 #include "serial/serial_posix.h"
 
 namespace {

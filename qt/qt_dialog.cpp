@@ -21,7 +21,7 @@
 
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
-#include "serial/port_advice.h"
+#include "ports/port_advice.h"
 
 namespace valdrix {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "conversations/configurator.h"
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 
 namespace valdrix {
 

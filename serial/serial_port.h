@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/port_error.h"
+
 namespace valdrix {
 
 // The line rates a port is run at, in the order the search tries them.
@@ -25,23 +27,6 @@ constexpr std::uint32_t READ_INTERVAL_MS = 1000;
 constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
   return TIMEOUT_CONSTANT_MS + TIMEOUT_PER_BYTE_MS * static_cast<std::uint64_t>(length);
 }
-
-// Why a port did not open.
-enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Unreachable, Other };
-
-struct PortError {
-  PortProblem problem = PortProblem::None;
-  std::string group;   // Permission (POSIX): the group that owns the device node, e.g. "dialout"
-  std::string holder;  // Busy: the program holding it, e.g. "minicom (pid 1234)", when known
-  std::string detail;  // the system's own message (strerror / FormatMessage), for Other; what
-                       // went wrong, for Unreachable
-  // Permission (POSIX), for a fix that works: whether the group has read and write access and is
-  // not root, the node's owner, its kernel name ("ttyUSB0") and USB ids ("0403") where known.
-  bool groupMayOpen = false;
-  std::string owner;
-  std::string kernelName;
-  std::string vendorId, productId;
-};
 
 struct ReadResult {
   bool ok = false;

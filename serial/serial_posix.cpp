@@ -18,10 +18,11 @@
 #include <iterator>
 #include <sstream>
 
-#include "serial/interrupt.h"
-#include "serial/port_details.h"
+#include "base/clock.h"
+#include "interrupt/interrupt.h"
+#include "ports/port_details.h"
+#include "ports/port_state_posix.h"
 #include "serial/port_probe_posix.h"
-#include "serial/port_state_posix.h"
 
 namespace valdrix {
 namespace posix {
@@ -156,13 +157,6 @@ void ReleaseExclusive(ExclusiveFd& port) {
 }  // namespace posix
 
 namespace {
-
-std::uint64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-}
 
 // Milliseconds to pass to poll() so that it wakes no earlier than the deadline; the deadline is
 // counted in whole milliseconds, so rounding NowMs down means an extra millisecond at most.

@@ -4,74 +4,11 @@
 
 #include <string>
 
+#include "base/clock.h"
+#include "ports/com_port_win32.h"
+
 namespace valdrix {
 namespace {
-
-// Ports are opened through the device namespace: plain "COM10" and above do not open. A name
-// given with the prefix already keeps it.
-std::string DevicePath(const std::string& name) {
-  const std::string prefix = "\\\\.\\";
-  return name.compare(0, prefix.size(), prefix) == 0 ? name : prefix + name;
-}
-
-std::string SystemMessage(DWORD code) {
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0, text, sizeof text, nullptr);
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.'))
-    message.pop_back();
-  if (message.empty())
-    message = "error " + std::to_string(code);
-  return message;
-}
-
-PortError FromLastError(DWORD code) {
-  PortError e;
-  switch (code) {
-    case ERROR_ACCESS_DENIED:  // a COM port another program has open
-    case ERROR_SHARING_VIOLATION:
-      e.problem = PortProblem::Busy;
-      break;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      e.problem = PortProblem::Missing;
-      break;
-    default:
-      e.problem = PortProblem::Other;
-      e.detail = SystemMessage(code);
-  }
-  return e;
-}
-
-// Opens name and keeps the handle only when it is a communications device: a file, NUL or the
-// console is closed again before anything is written to it. Windows gives a COM port to one
-// program at a time whatever the share mode; the probe asks for none, the conversations for
-// FILE_SHARE_READ, as the window always has.
-HANDLE OpenChecked(const std::string& name, DWORD share, PortError* error,
-                   unsigned long* systemError) {
-  PortError local;
-  PortError& e = error ? *error : local;
-  e = PortError{};
-  const HANDLE handle = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, share,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    if (systemError)
-      *systemError = code;
-    e = FromLastError(code);
-    return INVALID_HANDLE_VALUE;
-  }
-  DCB dcb{};
-  dcb.DCBlength = sizeof(dcb);
-  if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &dcb)) {
-    CloseHandle(handle);
-    e.problem = PortProblem::NotAPort;
-    return INVALID_HANDLE_VALUE;
-  }
-  return handle;
-}
 
 class Win32Port final : public SerialPort {
  public:
@@ -125,7 +62,7 @@ class Win32Port final : public SerialPort {
     return result;
   }
 
-  std::uint64_t NowMs() override { return GetTickCount64(); }
+  std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:
   HANDLE handle_;
@@ -146,7 +83,7 @@ class Win32Serial final : public SerialBackend {
 
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error) override {
-    const HANDLE handle = OpenChecked(name, FILE_SHARE_READ, error, nullptr);
+    const HANDLE handle = OpenComPort(name, FILE_SHARE_READ, error);
     if (handle == INVALID_HANDLE_VALUE)
       return nullptr;
     auto port = std::make_unique<Win32Port>(handle);
@@ -156,14 +93,6 @@ class Win32Serial final : public SerialBackend {
 };
 
 }  // namespace
-
-PortError ProbeComPort(const std::string& name, unsigned long* systemError) {
-  PortError error;
-  const HANDLE handle = OpenChecked(name, 0, &error, systemError);
-  if (handle != INVALID_HANDLE_VALUE)
-    CloseHandle(handle);
-  return error;
-}
 
 std::unique_ptr<SerialBackend> MakeWin32Serial() {
   return std::make_unique<Win32Serial>();

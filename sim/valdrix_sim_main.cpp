@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "protocol/frames.h"
 #include "serial/serial_posix.h"
 #include "sim/deframer.h"
@@ -154,13 +155,6 @@ double SecondsSince(const timespec& start) {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec - start.tv_sec) +
          static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
-
-std::uint64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 // The rate the other side set on the terminal; 0 for one the interface cannot run at.
@@ -333,7 +327,7 @@ int Run(const Options& options) {
   std::uint64_t nextStream = 0;    // when the next stream burst is due
 
   for (;;) {
-    const std::uint64_t now = NowMs();
+    const std::uint64_t now = MonotonicMs();
     while (!replies.empty() && replies.front().due <= now) {
       const std::vector<std::uint8_t>& bytes = replies.front().bytes;
       const std::uint32_t rate = LineRate(pty.master);
@@ -381,8 +375,8 @@ int Run(const Options& options) {
         framer.Add(chunk, length, rate);
         std::vector<std::uint8_t> answer = model.Receive(chunk, length, rate);
         if (!answer.empty()) {
-          replies.push_back(
-              {NowMs() + static_cast<std::uint64_t>(options.replyDelayMs), std::move(answer)});
+          replies.push_back({MonotonicMs() + static_cast<std::uint64_t>(options.replyDelayMs),
+                             std::move(answer)});
         }
       }
     }

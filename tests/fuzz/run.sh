@@ -16,10 +16,10 @@ sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/in
   sim/deframer.cpp sim/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
 corpus=tests/fuzz/corpus
 if [ "$target" = telnet ]; then
-  sources=(serial/telnet.cpp tests/fuzz/telnet_fuzzer.cpp)
+  sources=(network/telnet.cpp tests/fuzz/telnet_fuzzer.cpp)
   corpus=tests/fuzz/telnet-corpus
 fi
-if [ ! -x "$binary" ] || [ -n "$(find protocol dialog conversations serial sim tests/fuzz \
+if [ ! -x "$binary" ] || [ -n "$(find base protocol dialog conversations serial network sim tests/fuzz \
   -type f -newer "$binary" -print -quit)" ]; then
   echo "== building $binary"
   clang++ -std=c++17 -O1 -g -Wall -Wextra -Werror -fno-omit-frame-pointer -I"$repo" \

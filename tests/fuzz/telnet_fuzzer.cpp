@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "serial/telnet.h"
+#include "network/telnet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using valdrix::telnet::ComPortClient;

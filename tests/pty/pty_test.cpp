@@ -30,8 +30,8 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
-#include "serial/port_advice.h"
-#include "serial/port_details.h"
+#include "ports/port_advice.h"
+#include "ports/port_details.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix {

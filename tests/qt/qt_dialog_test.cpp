@@ -14,8 +14,8 @@
 #include <QTest>
 
 #include "dialog/controls.h"
+#include "ports/port_advice.h"
 #include "qt/qt_dialog.h"
-#include "serial/port_advice.h"
 #include "serial/serial_posix.h"
 
 namespace valdrix {

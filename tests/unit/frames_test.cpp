@@ -1,6 +1,6 @@
 // The frames, the numbers as the dialog reads and shows them, and the order ports are listed in.
+#include "ports/port_details.h"
 #include "protocol/text.h"
-#include "serial/port_details.h"
 #include "serial/serial_posix.h"
 #include "tests/unit/harness.h"
 

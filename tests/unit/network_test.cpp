@@ -5,8 +5,8 @@
 #include <map>
 #include <vector>
 
-#include "serial/network.h"
-#include "serial/telnet.h"
+#include "network/network.h"
+#include "network/telnet.h"
 
 namespace valdrix {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "serial/port_advice.h"
-#include "serial/port_state_posix.h"
+#include "ports/port_advice.h"
+#include "ports/port_state_posix.h"
 
 namespace valdrix {
 namespace {

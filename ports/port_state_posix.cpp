@@ -1,4 +1,4 @@
-#include "serial/port_state_posix.h"
+#include "ports/port_state_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 
 namespace valdrix::posix {
 namespace {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <vector>
 
-#include "serial/interrupt.h"
+#include "interrupt/interrupt.h"
 
 namespace valdrix::interrupt {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/port_advice.h"
+#include "ports/port_advice.h"
 
 namespace valdrix {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "serial/serial_port.h"
+#include "base/port_error.h"
 
 namespace valdrix {
 

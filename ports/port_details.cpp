@@ -1,4 +1,4 @@
-#include "serial/port_details.h"
+#include "ports/port_details.h"
 
 namespace valdrix {
 

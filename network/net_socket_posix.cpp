@@ -12,8 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "serial/interrupt.h"
-#include "serial/network.h"
+#include "base/clock.h"
+#include "interrupt/interrupt.h"
+#include "network/network.h"
 
 namespace valdrix {
 namespace {
@@ -22,7 +23,7 @@ namespace {
 // wake up for.
 NetWait WaitFd(int fd, bool write, std::uint64_t deadline) {
   for (;;) {
-    const std::uint64_t now = NetNowMs();
+    const std::uint64_t now = MonotonicMs();
     if (now >= deadline)
       return NetWait::TimedOut;
     // The interrupt's wake-up descriptor ends the wait at once, as on a local port.
@@ -69,7 +70,7 @@ class PosixSocket : public NetSocket {
     }
   }
 
-  std::uint64_t NowMs() override { return NetNowMs(); }
+  std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:
   int fd_;
@@ -108,13 +109,6 @@ int ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
 }
 
 }  // namespace
-
-std::uint64_t NetNowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-}
 
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why) {

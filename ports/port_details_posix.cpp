@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <map>
 
-#include "serial/port_details.h"
-#include "serial/port_state_posix.h"
+#include "ports/port_details.h"
+#include "ports/port_state_posix.h"
 
 namespace valdrix {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "base/port_error.h"
 
 namespace valdrix::posix {
 

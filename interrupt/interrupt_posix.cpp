@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <initializer_list>
 
-#include "serial/interrupt.h"
+#include "interrupt/interrupt.h"
 
 namespace valdrix::interrupt {
 namespace {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "serial/port_details.h"
-#include "serial/serial_win32.h"
+#include "ports/com_port_win32.h"
+#include "ports/port_details.h"
 
 namespace valdrix {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/telnet.h"
+#include "network/telnet.h"
 
 namespace valdrix::telnet {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "base/port_error.h"
 
 namespace valdrix {
 

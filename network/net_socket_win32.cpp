@@ -7,25 +7,17 @@
 
 #include <algorithm>
 
-#include "serial/network.h"
+#include "base/clock.h"
+#include "base/system_message.h"
+#include "network/network.h"
 
 namespace valdrix {
 namespace {
 
-std::string SystemText(int code) {
-  char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string s(text, n);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
-    s.pop_back();
-  return s.empty() ? "error " + std::to_string(code) : s;
-}
-
 // Every wait of the network port goes through here. A connection that fails shows as an
 // exception, not as writable; once connected, exceptions (urgent data) are no one's business.
 NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
-  const std::uint64_t now = NetNowMs();
+  const std::uint64_t now = MonotonicMs();
   if (now >= deadline)
     return NetWait::TimedOut;
   fd_set ready, failed;
@@ -40,7 +32,8 @@ NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting
   if (n < 0)
     return NetWait::Failed;
   if (n == 0)
-    return NetNowMs() >= deadline ? NetWait::TimedOut : WaitSocket(s, write, deadline, connecting);
+    return MonotonicMs() >= deadline ? NetWait::TimedOut
+                                     : WaitSocket(s, write, deadline, connecting);
   return NetWait::Ready;
 }
 
@@ -69,7 +62,7 @@ class WinsockSocket : public NetSocket {
     return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
   }
 
-  std::uint64_t NowMs() override { return NetNowMs(); }
+  std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:
   SOCKET s_;
@@ -78,7 +71,7 @@ class WinsockSocket : public NetSocket {
 SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
   const SOCKET s = socket(a.ai_family, a.ai_socktype, a.ai_protocol);
   if (s == INVALID_SOCKET) {
-    why = SystemText(WSAGetLastError());
+    why = SystemMessage(WSAGetLastError());
     return s;
   }
   u_long nonBlocking = 1;
@@ -98,7 +91,7 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
   if (err != 0) {
     why = err == WSAETIMEDOUT ? "no answer from the server within " +
                                     std::to_string(NET_OPEN_TIMEOUT_MS / 1000) + " s"
-                              : SystemText(err);
+                              : SystemMessage(err);
     closesocket(s);
     return INVALID_SOCKET;
   }
@@ -109,10 +102,6 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
 }
 
 }  // namespace
-
-std::uint64_t NetNowMs() {
-  return GetTickCount64();
-}
 
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why) {
@@ -131,7 +120,7 @@ std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t d
   addrinfo* found = nullptr;
   const std::string service = std::to_string(address.port);
   if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0) {
-    why = "unknown host " + address.host + " (" + SystemText(WSAGetLastError()) + ")";
+    why = "unknown host " + address.host + " (" + SystemMessage(WSAGetLastError()) + ")";
     return nullptr;
   }
   SOCKET s = INVALID_SOCKET;

@@ -50,7 +50,6 @@ class NetSocket {
   virtual std::uint64_t NowMs() = 0;
 };
 
-std::uint64_t NetNowMs();
 // A connection to host:port made by the deadline, or nullptr and why.
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why);

@@ -1,10 +1,12 @@
-#include "serial/network.h"
+#include "network/network.h"
+
+#include "base/clock.h"
 
 #include <algorithm>
 #include <deque>
 #include <vector>
 
-#include "serial/telnet.h"
+#include "network/telnet.h"
 
 namespace valdrix {
 namespace {
@@ -171,7 +173,7 @@ class NetworkSerial : public SerialBackend {
       e = Unreachable(std::string("not an address of the form ") + NETWORK_FORM);
       return nullptr;
     }
-    const std::uint64_t deadline = NetNowMs() + NET_OPEN_TIMEOUT_MS;
+    const std::uint64_t deadline = MonotonicMs() + NET_OPEN_TIMEOUT_MS;
     std::string why;
     std::unique_ptr<NetSocket> socket = ConnectTcp(*address, deadline, why);
     std::unique_ptr<SerialPort> port =
