@@ -44,18 +44,12 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 -rw-r--r-- root/root ./usr/share/man/man1/valdrix-sim.1.gz"
 gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
 field() { dpkg-deb -f "$deb" "$1"; }
-show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim at 38400
-  local bin=$work/$1/usr/bin
-  "${@:2}" "$bin/valdrix-sim" --rate 38400 --address 7 --base 20 --count 5 --link "$work/$1/tty" \
-    --log "$work/$1/frames" >/dev/null &
-  local sim=$!
-  wine_wait_path "$work/$1/tty" && "${@:2}" "$bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
-  sleep 0.2 # for the simulator to log the close frame
-  kill $sim
+show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim's terminal
+  wine_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
 }
-# Each architecture's pair; its show (under qemu-user, named after the machine, for ARM) runs
-# while the next pair is read.
-debs=()
+# Each architecture's pair; its valdrix-sim at 38400 and the show (under qemu-user, named after
+# the machine, for ARM) run while the next pair is read.
+debs=() shows=()
 for arch in "${!machine[@]}"; do
   deb=$dist/valdrix-config_${version}_$arch.deb gui=$dist/valdrix-configurator_${version}_$arch.deb
   debs+=("$deb" "$gui")
@@ -82,7 +76,10 @@ $files"
   done
   emulator=()
   [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
+  wine_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
+    --count 5 --link "$work/$arch/tty" --log "$work/$arch/frames" >/dev/null
   wine_spawn show "$arch" "${emulator[@]}"
+  shows+=("${wine_pids[-1]}")
 done
 lintian --fail-on error "${debs[@]}" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
 # The desktop's validators take the window's launcher and metainfo.
@@ -126,7 +123,8 @@ done
 wait "${wine_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
 [ "$(tr -d '\r' <"$work/wine.out")" = "valdrix-config $version" ] || fail "under Wine: $(cat "$work/wine.out")"
 # What each architecture's valdrix-config printed, and the close frame as the last its simulator got.
-for pid in "${wine_pids[@]:1}"; do wait "$pid" || true; done
+for pid in "${shows[@]}"; do wait "$pid" || true; done
+sleep 0.2 # for the simulators to log the close frames
 for arch in "${!machine[@]}"; do
   shown=$(cat "$work/$arch/shown" 2>/dev/null || true)
   [ "$shown" = "{\"port\":\"$work/$arch/tty\",\"rate\":38400,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
