@@ -20,6 +20,8 @@ struct PortError {
   std::string owner;
   std::string kernelName;
   std::string vendorId, productId;
+  // Busy, a network port: the server (HOST:PORT) another client of which has the port.
+  std::string server;
 };
 
 }  // namespace valdrix

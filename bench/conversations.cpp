@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "bench/sim_launcher.h"
 #include "conversations/config_dialog.h"
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
+#include "tests/sim_process.h"
 
 namespace {
 
@@ -102,9 +102,9 @@ int main(int argc, char** argv) {
   }
 
   // One simulator per rate, each answering only at its own.
-  std::vector<std::unique_ptr<bench::Sim>> sims;
+  std::vector<std::unique_ptr<SimProcess>> sims;
   for (const std::uint32_t rate : LINE_RATES) {
-    sims.push_back(std::make_unique<bench::Sim>(
+    sims.push_back(std::make_unique<SimProcess>(
         std::vector<std::string>{"--rate", std::to_string(rate), "--reply-delay", kReplyDelay}));
     if (sims.back()->Path().empty()) {
       std::fprintf(stderr, "valdrix-sim did not start\n");

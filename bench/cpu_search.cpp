@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string>
 
-#include "bench/sim_launcher.h"
 #include "conversations/config_dialog.h"
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
+#include "tests/sim_process.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ int main() {
 
   // Children waited for before an exec count too: take what is there now off the figure.
   const double childrenBefore = CpuMs(RUSAGE_CHILDREN);
-  bench::Sim sim({"--silent"});
+  SimProcess sim({"--silent"});
   if (sim.Path().empty()) {
     std::fprintf(stderr, "valdrix-sim did not start\n");
     return 2;
@@ -54,7 +54,7 @@ int main() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   double userAfter = 0;
   const double cpu = CpuMs(RUSAGE_SELF, &userAfter) - before;
-  sim.Stop();
+  sim.Kill(SIGTERM);
   const double simCpu = CpuMs(RUSAGE_CHILDREN) - childrenBefore;
 
   std::printf("search over 5 silent rates: wall %.3f s, CPU %.2f ms (user %.2f, system %.2f)\n",

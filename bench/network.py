@@ -14,43 +14,17 @@ Usage: network.py --config PATH --sim PATH [--runs 5] [--find-runs 3]
 import argparse
 import os
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
+from find import start_sim
+from launchers import start_ser2net  # find put tests/ on the path
+
 SHOW_FLOOR_MS = 4 * 1004 + 2 * 1001
 FIND_FLOOR_MS = 5 * 1004
-
-
-def start_sim(sim, *options):
-    proc = subprocess.Popen([sim, "--reply-delay", "0", *options], stdout=subprocess.PIPE,
-                            text=True)
-    return proc, proc.stdout.readline().strip()
-
-
-def start_ser2net(work, ptys):
-    ports = []
-    for _ in ptys:
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            ports.append(s.getsockname()[1])
-    conf = os.path.join(work, "ser2net.yaml")
-    with open(conf, "w") as f:
-        for i, (port, pty) in enumerate(zip(ports, ptys)):
-            f.write(f"connection: &c{i}\n  accepter: telnet(rfc2217),tcp,127.0.0.1,{port}\n"
-                    f"  connector: serialdev,{pty},9600n81,local\n")
-    proc = subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not all(any(r.split()[1].endswith(f":{p:04X}") and r.split()[3] == "0A"
-                      for r in open("/proc/net/tcp").readlines()[1:]) for p in ports):
-        if time.monotonic() > deadline:
-            sys.exit("ser2net did not start")
-        time.sleep(0.05)
-    return proc, [f"rfc2217://127.0.0.1:{p}" for p in ports]
 
 
 def timed(config, *args):

@@ -90,9 +90,8 @@ if [ "$have_wine" = 1 ]; then
   # Unmanaged windows are hidden at once, as a desktop's window manager would let them be.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wine_mask_ports
-  wine_spawn "$native/sim/valdrix-sim" --rate 57600 --reply-delay 0 --link "$wine_work/com3" \
-    --log "$wine_work/sim.log" >/dev/null
-  wine_wait_path "$wine_work/com3" || wine_fail "valdrix-sim did not make its link"
+  wine_start_sim "$native/sim/valdrix-sim" "$wine_work/com3" --rate 57600 --reply-delay 0 \
+    --log "$wine_work/sim.log"
   wine_map_port com3 "$wine_work/com3"
   python3 bench/wine_session.py --exe "$win32/ui/valdrixconfig.exe" \
     --driver "$win32/tools/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \

@@ -20,10 +20,21 @@ if(WIN32)
     string(APPEND VALDRIX_EXIT_STATUSES "${entry}")
   endforeach()
   string(REGEX REPLACE "\n$" "" VALDRIX_EXIT_STATUSES "${VALDRIX_EXIT_STATUSES}")
+  # The console events that stop it, with their statuses, from the table the program uses.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/interrupt/console_events.def events
+       REGEX "^VALDRIX_CONSOLE_EVENT\\(")
+  set(VALDRIX_CONSOLE_STATUSES "")
+  foreach(line IN LISTS events)
+    string(REGEX MATCH ", ([0-9]+), \"(.*)\"\\)$" matched "${line}")
+    math(EXPR status "128 + ${CMAKE_MATCH_1}")
+    list(APPEND VALDRIX_CONSOLE_STATUSES "${CMAKE_MATCH_2} ${status}")
+  endforeach()
+  list(JOIN VALDRIX_CONSOLE_STATUSES ", " VALDRIX_CONSOLE_STATUSES)
   file(READ ${valdrix_packaging}/settings.txt VALDRIX_SETTINGS)
   file(READ ${valdrix_packaging}/troubleshooting.txt VALDRIX_TROUBLESHOOTING)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt)
+               ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt
+               ${PROJECT_SOURCE_DIR}/interrupt/console_events.def)
   # Notepad and its kin on older Windows want CRLF.
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
@@ -64,10 +75,8 @@ install(TARGETS valdrix-config valdrix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_B
 install(FILES ${valdrix_packaging}/valdrix-config.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME valdrix-config)
 
-find_program(VALDRIX_HELP2MAN help2man)
-find_program(VALDRIX_GZIP gzip)
-if(NOT VALDRIX_HELP2MAN OR NOT VALDRIX_GZIP)
-  message(WARNING "help2man or gzip missing: no man pages")
+valdrix_find_programs(found "the man pages" help2man=help2man gzip=gzip)
+if(NOT found)
   return()
 endif()
 # help2man runs the program it is given with --help; for valdrix-config that is a script that
@@ -100,9 +109,9 @@ function(valdrix_man_page program run name)  # ARGN: more help2man options
   endif()
   add_custom_command(
     OUTPUT ${page}.gz
-    COMMAND ${VALDRIX_HELP2MAN} --no-info --name ${name} --include ${include} ${texts} ${ARGN}
+    COMMAND ${VALDRIX_help2man} --no-info --name ${name} --include ${include} ${texts} ${ARGN}
             --output ${page} ${run}
-    COMMAND ${VALDRIX_GZIP} -9nf ${page}
+    COMMAND ${VALDRIX_gzip} -9nf ${page}
     DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh ${valdrix_user_texts}
     COMMENT "Man page ${program}(1)"
     VERBATIM)

@@ -2,23 +2,20 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <initializer_list>
 
 #include "interrupt/interrupt.h"
+#include "interrupt/wake.h"
 
 namespace valdrix::interrupt {
 namespace {
 
 static_assert(BROKEN_OUTPUT == SIGPIPE);
 
-std::atomic<int> g_requests{0};
-std::atomic<int> g_first{0};
 // One pipe per stage: the first becomes readable with the first request, the second with the
 // second. Nobody reads them, so they stay readable for every thread that polls them.
 int g_pipes[2][2] = {{-1, -1}, {-1, -1}};
-thread_local bool t_closing = false;
 
 void OnSignal(int sig) {
   const int saved = errno;
@@ -43,20 +40,13 @@ void Install() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void Raise(int sig) {
-  int none = 0;
-  g_first.compare_exchange_strong(none, sig);
-  const int requests = g_requests.fetch_add(1) + 1;
+void WakeWaits(int requests) {
   for (int stage = 0; stage < requests && stage < 2; ++stage) {
     const char byte = 0;
     if (g_pipes[stage][1] >= 0 && write(g_pipes[stage][1], &byte, 1) < 0) {
       // Full: it is readable already.
     }
   }
-}
-
-int Signal() {
-  return g_first.load();
 }
 
 const char* SignalName(int sig) {
@@ -74,19 +64,8 @@ const char* SignalName(int sig) {
   }
 }
 
-bool Requested() {
-  return g_requests.load() > (t_closing ? 1 : 0);
-}
-
 int WakeFd() {
-  return g_pipes[t_closing ? 1 : 0][0];
-}
-
-CloseStage::CloseStage() {
-  t_closing = true;
-}
-CloseStage::~CloseStage() {
-  t_closing = false;
+  return g_pipes[StopsAt() - 1][0];
 }
 
 BlockingCall::BlockingCall() = default;

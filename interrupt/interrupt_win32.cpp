@@ -1,22 +1,23 @@
 #include <windows.h>
 
-#include <atomic>
 #include <vector>
 
 #include "interrupt/interrupt.h"
+#include "interrupt/wake.h"
 
 namespace valdrix::interrupt {
 namespace {
 
-// The console events as the signals a POSIX program would get: Ctrl-C is SIGINT, Ctrl-Break the
-// C runtime's SIGBREAK, the console window closing (or the session ending) a hang-up.
-constexpr int kSigHup = 1;
-constexpr int kSigInt = 2;
-constexpr int kSigBreak = 21;
-
-std::atomic<int> g_requests{0};
-std::atomic<int> g_first{0};
-thread_local bool t_closing = false;
+struct ConsoleEvent {
+  DWORD event;
+  int sig;
+  const char* name;
+};
+constexpr ConsoleEvent kEvents[] = {
+#define VALDRIX_CONSOLE_EVENT(event, sig, name) {event, sig, name},
+#include "interrupt/console_events.def"
+#undef VALDRIX_CONSOLE_EVENT
+};
 
 // The threads inside a blocking port call, each with the number of requests that stops it.
 struct Blocked {
@@ -26,25 +27,22 @@ struct Blocked {
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::vector<Blocked> g_blocked;
 
-int StopsAt() {
-  return t_closing ? 2 : 1;
-}
-
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-      Raise(kSigInt);
+  for (const ConsoleEvent& e : kEvents) {
+    if (e.event == event && event != CTRL_CLOSE_EVENT) {
+      Raise(e.sig);
       return TRUE;
-    case CTRL_BREAK_EVENT:
-      Raise(kSigBreak);
-      return TRUE;
-    default:
-      // The system ends the process as soon as this returns: wait here while the main thread
-      // closes the interface and exits, which ends this thread too.
-      Raise(kSigHup);
-      Sleep(INFINITE);
-      return TRUE;
+    }
   }
+  // The console window closing, or the session ending: the system ends the process as soon as
+  // this returns, so wait here while the main thread closes the interface and exits, which ends
+  // this thread too.
+  for (const ConsoleEvent& e : kEvents) {
+    if (e.event == CTRL_CLOSE_EVENT)
+      Raise(e.sig);
+  }
+  Sleep(INFINITE);
+  return TRUE;
 }
 
 }  // namespace
@@ -53,10 +51,7 @@ void Install() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-void Raise(int sig) {
-  int none = 0;
-  g_first.compare_exchange_strong(none, sig);
-  const int requests = g_requests.fetch_add(1) + 1;
+void WakeWaits(int requests) {
   AcquireSRWLockShared(&g_lock);
   for (const Blocked& b : g_blocked) {
     if (requests >= b.stopsAt)
@@ -65,36 +60,16 @@ void Raise(int sig) {
   ReleaseSRWLockShared(&g_lock);
 }
 
-int Signal() {
-  return g_first.load();
-}
-
 const char* SignalName(int sig) {
-  switch (sig) {
-    case kSigInt:
-      return "Ctrl-C";
-    case kSigBreak:
-      return "Ctrl-Break";
-    case kSigHup:
-      return "the console closing";
-    default:
-      return "a signal";
+  for (const ConsoleEvent& e : kEvents) {
+    if (e.sig == sig)
+      return e.name;
   }
-}
-
-bool Requested() {
-  return g_requests.load() >= StopsAt();
+  return "a signal";
 }
 
 int WakeFd() {
   return -1;
-}
-
-CloseStage::CloseStage() {
-  t_closing = true;
-}
-CloseStage::~CloseStage() {
-  t_closing = false;
 }
 
 // A request that comes between the check in Requested() and the call itself finds the thread

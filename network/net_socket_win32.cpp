@@ -9,32 +9,39 @@
 
 #include "base/clock.h"
 #include "base/system_message.h"
+#include "interrupt/interrupt.h"
 #include "network/network.h"
 
 namespace valdrix {
 namespace {
 
+// select() cannot wait for the console handler's request to stop, so a wait looks at it this
+// often: Ctrl-C ends a connection, a negotiation or a read as soon as a local port's would.
+constexpr std::uint64_t kRequestCheckMs = 50;
+
 // Every wait of the network port goes through here. A connection that fails shows as an
 // exception, not as writable; once connected, exceptions (urgent data) are no one's business.
 NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
-  const std::uint64_t now = MonotonicMs();
-  if (now >= deadline)
-    return NetWait::TimedOut;
-  fd_set ready, failed;
-  FD_ZERO(&ready);
-  FD_ZERO(&failed);
-  FD_SET(s, &ready);
-  FD_SET(s, &failed);
-  const std::uint64_t ms = std::min<std::uint64_t>(deadline - now + 1, 60000);
-  timeval tv{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
-  const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr,
-                       connecting ? &failed : nullptr, &tv);
-  if (n < 0)
-    return NetWait::Failed;
-  if (n == 0)
-    return MonotonicMs() >= deadline ? NetWait::TimedOut
-                                     : WaitSocket(s, write, deadline, connecting);
-  return NetWait::Ready;
+  for (;;) {
+    if (interrupt::Requested())
+      return NetWait::Failed;
+    const std::uint64_t now = MonotonicMs();
+    if (now >= deadline)
+      return NetWait::TimedOut;
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    const std::uint64_t ms = std::min<std::uint64_t>(deadline - now + 1, kRequestCheckMs);
+    timeval tv{0, static_cast<long>(ms) * 1000};
+    const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr,
+                         connecting ? &failed : nullptr, &tv);
+    if (n < 0)
+      return NetWait::Failed;
+    if (n > 0)
+      return NetWait::Ready;
+  }
 }
 
 class WinsockSocket : public NetSocket {
@@ -84,6 +91,8 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
       int size = sizeof err;
       if (waited == NetWait::TimedOut)
         err = WSAETIMEDOUT;
+      else if (waited == NetWait::Failed)
+        err = WSAEINTR;  // stopped by a request, or select() failed
       else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &size) != 0)
         err = WSAGetLastError();
     }

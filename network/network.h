@@ -14,8 +14,15 @@ namespace valdrix {
 
 // Connecting and negotiating together; a server that has not agreed by then is unreachable.
 constexpr std::uint64_t NET_OPEN_TIMEOUT_MS = 3000;
-// How long data waits for the server to confirm a new line rate.
+// How long data waits for the server to confirm a new line rate: NET_RATE_ACK_RTTS round trips
+// as measured while negotiating, at least NET_RATE_ACK_TIMEOUT_MS and at most
+// NET_RATE_ACK_MAX_MS. Each read's time-out is one round trip longer than a local port's.
 constexpr std::uint64_t NET_RATE_ACK_TIMEOUT_MS = 500;
+constexpr std::uint64_t NET_RATE_ACK_RTTS = 3;
+constexpr std::uint64_t NET_RATE_ACK_MAX_MS = 5000;
+// Bytes received and not yet read that the port holds, as a local driver's buffer; the rest is
+// lost.
+constexpr std::size_t NET_HELD_MAX = 4096;
 
 constexpr char NETWORK_SCHEME[] = "rfc2217://";
 constexpr char NETWORK_FORM[] = "rfc2217://HOST:PORT";
@@ -30,7 +37,9 @@ bool IsNetworkPortName(const std::string& name);
 // HOST:PORT of rfc2217://HOST:PORT or rfc2217://[IPv6]:PORT; nothing when malformed.
 std::optional<NetAddress> ParseNetworkPortName(const std::string& name);
 
-// Opens rfc2217:// names only; lists nothing, as remote ports are not discovered.
+// Opens rfc2217:// names only; lists nothing, as remote ports are not discovered. Each remote
+// port keeps one connection for as long as the backend lives: every conversation with it
+// borrows that one, and one the server closed is opened again once.
 std::unique_ptr<SerialBackend> MakeNetworkSerial();
 // Network names to the network backend, every other name, and the list, to the local one.
 std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local);
@@ -53,9 +62,10 @@ class NetSocket {
 // A connection to host:port made by the deadline, or nullptr and why.
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why);
-// Negotiates on a connected socket; nullptr and why when the server does not agree by the
-// deadline. Apart from ConnectTcp so that a scripted socket can stand in.
+// Negotiates on a connected socket, up to the confirmation of the rate; nullptr and why when
+// the server does not agree by the deadline (Unreachable), or says that another client has the
+// port (Busy). Apart from ConnectTcp so that a scripted socket can stand in.
 std::unique_ptr<SerialPort> OpenNetworkPort(std::unique_ptr<NetSocket> socket, std::uint32_t rate,
-                                            std::uint64_t deadlineMs, std::string& why);
+                                            std::uint64_t deadlineMs, PortError& error);
 
 }  // namespace valdrix

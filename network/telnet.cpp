@@ -101,7 +101,7 @@ std::vector<std::uint8_t> ComPortClient::Hello(std::uint32_t rate) {
     Command(out, DO, option);
   }
   ComPortRate(out, rate);
-  ++ratesAwaited_;
+  ++ratesAsked_;
   ComPortByte(out, SET_DATASIZE, 8);
   ComPortByte(out, SET_PARITY, 1);    // none
   ComPortByte(out, SET_STOPSIZE, 1);  // one
@@ -113,12 +113,14 @@ std::vector<std::uint8_t> ComPortClient::Hello(std::uint32_t rate) {
 std::vector<std::uint8_t> ComPortClient::SetRate(std::uint32_t rate) {
   std::vector<std::uint8_t> out;
   ComPortRate(out, rate);
-  ++ratesAwaited_;
+  ++ratesAsked_;
+  gaveUp_ = false;
   return out;
 }
 
-void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t length,
+bool ComPortClient::Receive(const std::uint8_t* bytes, std::size_t length,
                             std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& replies) {
+  bool stale = false;
   for (std::size_t i = 0; i < length; ++i) {
     const Event event = decoder_.Feed(bytes[i]);
     switch (event.kind) {
@@ -143,13 +145,17 @@ void ComPortClient::Receive(const std::uint8_t* bytes, std::size_t length,
       }
       case Event::Kind::Subnegotiation:
         if (event.option == OPT_COM_PORT && decoder_.PayloadLength() > 0 &&
-            decoder_.Payload()[0] == SERVER_OFFSET + SET_BAUDRATE && ratesAwaited_ > 0)
-          --ratesAwaited_;
+            decoder_.Payload()[0] == SERVER_OFFSET + SET_BAUDRATE &&
+            ratesConfirmed_ < ratesAsked_ && ++ratesConfirmed_ == ratesAsked_) {
+          data.clear();
+          stale = true;
+        }
         break;
       case Event::Kind::None:
         break;
     }
   }
+  return stale;
 }
 
 }  // namespace valdrix::telnet

@@ -56,20 +56,25 @@ class ComPortClient {
   // SET-BAUDRATE; its answer is then awaited.
   std::vector<std::uint8_t> SetRate(std::uint32_t rate);
   // Takes bytes from the server: their data goes to data, what must be answered to replies.
-  void Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
+  // The confirmation of the last rate asked for empties data and returns true: whatever the
+  // server sent before it, here or held by the caller, came at a rate no longer asked for.
+  bool Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
                std::vector<std::uint8_t>& replies);
 
   bool Accepted() const { return accepted_; }  // the server does COM-PORT
   bool Refused() const { return refused_; }    // the server won't
-  bool RateAwaited() const { return ratesAwaited_ > 0; }
-  // Given up waiting: the next data goes out all the same.
-  void StopAwaitingRate() { ratesAwaited_ = 0; }
+  bool RateAwaited() const { return !gaveUp_ && ratesConfirmed_ < ratesAsked_; }
+  // Given up waiting: the next data goes out all the same. A late confirmation still separates
+  // stale data from new.
+  void StopAwaitingRate() { gaveUp_ = true; }
 
  private:
   Decoder decoder_;
   bool accepted_ = false;
   bool refused_ = false;
-  unsigned ratesAwaited_ = 0;
+  bool gaveUp_ = false;
+  unsigned ratesAsked_ = 0;
+  unsigned ratesConfirmed_ = 0;
 };
 
 }  // namespace valdrix::telnet

@@ -9,6 +9,8 @@ std::string StateText(const PortError& state) {
     case PortProblem::Permission:
       return "permission denied" + (state.group.empty() ? "" : " (group " + state.group + ")");
     case PortProblem::Busy:
+      if (!state.server.empty())
+        return "in use by another client of the server at " + state.server;
       return "in use" + (state.holder.empty() ? " by another program" : " by " + state.holder);
     case PortProblem::Missing:
       return "no such port";
@@ -51,6 +53,9 @@ std::string Hint(const PortError& e) {
                " $USER, then log out and in again.";
       return OwnerOnly(e);
     case PortProblem::Busy:
+      if (!e.server.empty())
+        return "Close that client, or set kickolduser: true in the port's options on the server "
+               "(ser2net.yaml), so that a new client takes the port over.";
       return "Close the program that uses the port, or choose another port.";
     case PortProblem::Missing:
     case PortProblem::NotAPort:

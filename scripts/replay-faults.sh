@@ -7,9 +7,55 @@
 # build/faults/<id>.log.
 # Environment: FAULTS (list file), FAULT_TIME_LIMIT (seconds per ctest run, default 900),
 # FAULT_TEST (ctest arguments used instead of each entry's own), JOBS (default 2).
+# With --check it builds and runs nothing and only checks that every row still applies: each
+# s/// of its sub finds its text exactly once, and the file changes (CI does this first).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 list=${FAULTS:-scripts/faults.txt}
+
+# Calls ACTION ID FILE SUB TEST for each row of the list.
+each_row() {
+  local id= file= sub= test= line key value
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+      '#'*) ;;
+      '')
+        [ -z "$id" ] || "$1" "$id" "$file" "$sub" "$test"
+        id= file= sub= test=
+        ;;
+      *:*)
+        key=${line%%:*} value=${line#*:} value=${value#"${value%%[! ]*}"}
+        case $key in id) id=$value ;; file) file=$value ;; sub) sub=$value ;; test) test=$value ;; esac
+        ;;
+    esac
+  done <"$list"
+  [ -z "$id" ] || "$1" "$id" "$file" "$sub" "$test"
+}
+
+check_row() {
+  perl -e '
+    my ($file, $sub) = @ARGV;
+    open my $in, "<", $file or die "$file: $!\n";
+    local $/;
+    $_ = <$in>;
+    my $before = $_;
+    for my $part (split /;\s*(?=s\/)/, $sub) {
+      my $copy = $_;
+      my $found = eval "\$copy =~ ${part}g" || 0;
+      die $@ if $@;
+      die "found $found times, not once: $part\n" if $found != 1;
+      eval $part;
+    }
+    die "the file does not change\n" if $_ eq $before;
+  ' "$2" "$3" 2>&1 | sed "s|^|$1 ($2): |"
+  [ "${PIPESTATUS[0]}" = 0 ] || status=1
+}
+
+if [ "${1:-}" = --check ]; then
+  status=0
+  each_row check_row
+  exit "$status"
+fi
 limit=${FAULT_TIME_LIMIT:-900}
 logs=build/faults
 mkdir -p "$logs"
@@ -82,24 +128,10 @@ replay() {
 
 declare -A want=()
 for id in "$@"; do want[$id]=1; done
-id= file= sub= test=
-flush() {
-  if [ -n "$id" ] && { [ ${#want[@]} -eq 0 ] || [ -n "${want[$id]:-}" ]; }; then
-    replay "$id" "$file" "$sub" "$test"
-  fi
-  id= file= sub= test=
+replay_wanted() {
+  if [ ${#want[@]} -eq 0 ] || [ -n "${want[$1]:-}" ]; then replay "$@"; fi
 }
-while IFS= read -r line || [ -n "$line" ]; do
-  case $line in
-    '#'*) ;;
-    '') flush ;;
-    *:*)
-      key=${line%%:*} value=${line#*:} value=${value#"${value%%[! ]*}"}
-      case $key in id) id=$value ;; file) file=$value ;; sub) sub=$value ;; test) test=$value ;; esac
-      ;;
-  esac
-done <"$list"
-flush
+each_row replay_wanted
 
 # Leave the build trees matching the restored sources.
 log=$logs/rebuild.log

@@ -34,9 +34,8 @@ if [ -z "$device" ]; then
   port=$wine_work/tty
   rm -f "$log"
   # A sample interface; the options after "--" come later and win.
-  wine_spawn "$native/sim/valdrix-sim" --link "$port" --log "$log" --address 12 --base 40 --count 7 "$@" >"$wine_work/sim.out"
-  wine_wait_path "$port" || wine_fail "valdrix-sim did not start"
-  echo "$port is the simulated interface on $(head -n1 "$wine_work/sim.out")"
+  wine_start_sim "$native/sim/valdrix-sim" "$port" --log "$log" --address 12 --base 40 --count 7 "$@"
+  echo "$port is the simulated interface on $(readlink "$port")"
 fi
 
 if [ "$headless" = 0 ]; then

@@ -112,12 +112,9 @@ if [ -n "$device" ]; then
   echo "COM3 is $device"
 else
   # A sample interface; the options after "--" come later and win.
-  wine_spawn "$sim" --link "$WINEPREFIX/dosdevices/com3" --address 12 --base 40 --count 7 \
-    "${sim_options[@]}" >"$wine_work/sim.out"
-  # It prints the terminal's path once COM3 links to it.
-  for _ in $(seq 100); do [ -s "$wine_work/sim.out" ] && break; sleep 0.1; done
-  [ -s "$wine_work/sim.out" ] || wine_fail "valdrix-sim did not start"
-  echo "COM3 is the simulated interface on $(head -n1 "$wine_work/sim.out")"
+  wine_start_sim "$sim" "$WINEPREFIX/dosdevices/com3" --address 12 --base 40 --count 7 \
+    "${sim_options[@]}"
+  echo "COM3 is the simulated interface on $(readlink "$WINEPREFIX/dosdevices/com3")"
 fi
 
 if [ "$headless" = 0 ]; then

@@ -15,6 +15,9 @@ import tempfile
 import termios
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from launchers import free_port, start_ser2net, start_sim  # noqa: E402
+
 CONFIG, SIM, CASE = sys.argv[1:4]
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
 RATES = (9600, 19200, 38400, 57600, 115200)
@@ -49,9 +52,9 @@ def check(ok, message):
 def sim(rate=9600, *options):
     # A terminal's path, and a function giving the frames valdrix-sim received there so far.
     log = os.path.join(TMP, "frames%d.log" % len(running))
-    running.append(subprocess.Popen([SIM, "--rate", str(rate), "--log", log, *options],
-                                    stdout=subprocess.PIPE, text=True))
-    return running[-1].stdout.readline().strip(), lambda: [
+    process, path = start_sim(SIM, "--rate", str(rate), "--log", log, *options)
+    running.append(process)
+    return path, lambda: [
         "%s @%d" % (e["hex"], e["rate"]) for e in map(json.loads, open(log)) if e["dir"] == "rx"]
 
 
@@ -195,7 +198,8 @@ def case_interrupt():
     search = conversation(57600)[:-1]
     rows = (  # name, signal, the frames it follows, command, frames each port received, status
         ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
-        ("opened", signal.SIGTERM, ["> F2 FF 01"], ["show"], [search + close], 143),
+        ("opened", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
+        ("remote", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130),
         ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
          [search + frames(57600, (0xF2, 1, 9)) + close], 130),
         ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
@@ -203,6 +207,7 @@ def case_interrupt():
     for name, sig, triggers, command, want, status in rows:
         sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
         ports = [path for path, _ in sims]
+        ports = ser2net(*ports) if name == "remote" else ports  # the close crosses the network
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
@@ -224,7 +229,7 @@ def case_interrupt():
             got = rx()
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
-            check(released(path), "%s: %s still held" % (name, path))
+            check(name == "remote" or released(path), "%s: %s still held" % (name, path))
     # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
     path, rx = sim(9600)
     reader, writer = os.pipe()
@@ -233,50 +238,58 @@ def case_interrupt():
     check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
           "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
     check(rx() == conversation(9600), "closed stdout: %s" % rx())
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    # From the kernel's socket table, so that no test connection takes the server's one client.
-    rows = [line.split() for line in open("/proc/net/tcp").readlines()[1:]]
-    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
-
-
-def ser2net(*ptys):
+def ser2net(*ptys, host="127.0.0.1"):
     # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
     if not shutil.which("ser2net"):
         sys.exit(print("skipped: ser2net is not installed (scripts/install-deps.sh)") or 77)
-    ports = [free_port() for _ in ptys]
-    conf = os.path.join(TMP, "ser2net%d.yaml" % len(running))
-    write(conf, "".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%d\n"
-                        "  connector: serialdev,%s,9600n81,local\n" % (i, port, pty)
-                        for i, (port, pty) in enumerate(zip(ports, ptys))))
-    running.append(subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL))
-    deadline = time.monotonic() + 10
-    while not all(map(listening, ports)):
-        check(time.monotonic() < deadline and running[-1].poll() is None, "ser2net did not start")
-        time.sleep(0.05)
-    return ["rfc2217://127.0.0.1:%d" % port for port in ports]
+    process, urls = start_ser2net(TMP, ptys, host)
+    running.append(process)
+    return urls
+
+
+def proxy(url, *delays):
+    # tests/cli/delay_proxy.py in front of url: its URL, and the number of connections so far.
+    log = os.path.join(TMP, "proxy%d.log" % len(running))
+    write(log, "")
+    running.append(subprocess.Popen([sys.executable, os.path.dirname(__file__) + "/delay_proxy.py",
+                                     url, log, *(delays or ["0"])], stdout=subprocess.PIPE, text=True))
+    return running[-1].stdout.readline().strip(), lambda: len(open(log).readlines())
 
 
 def case_net_show_set():
     # Each rate the search tries reaches the remote line, and 0xFF crosses it intact both ways:
-    # the interface's reads answer FF, the close frame carries it.
+    # the interface's reads answer FF, the close frame carries it. ser2net listens on ::1 and the
+    # scheme is in capitals; set goes through a proxy that counts its connections.
     path, rx = sim(38400, "--address", "7", "--base", "12", "--count", "5")
-    url, = ser2net(path)
+    url = ser2net(path, host="::1")[0].replace("rfc2217", "RFC2217")
     r = run("--trace", "show", url)
     check(rx() == conversation(38400), "frames %s" % rx())
     check(r.stdout == report(url, 38400, "1.02", 7, 12, 2, 1), "show printed:\n" + r.stdout)
     check("  > F0 F0" in r.stderr and all(url in line for line in r.stderr.splitlines()
                                           if " close " in line or " open " in line), r.stderr)
     before = len(rx())
-    r = run("set", url, "--base", "30")
+    counted, connections = proxy(url)
+    r = run("set", counted, "--base", "30")
     check(rx()[before:] == conversation(38400, (0xF2, 1, 7), (0xF2, 0xF1, 30), (0xF2, 0xF2, 5)), "frames %s" % rx()[before:])
-    check(r.stdout == report(url, 38400, "1.02", 7, 30, 2, 1), "set printed:\n" + r.stdout)
+    check(r.stdout == report(counted, 38400, "1.02", 7, 30, 2, 1), "set printed:\n" + r.stdout)
+    # The search, the writes, the read-back and the close: one connection.
+    check(connections() == 1, "set opened %d connections" % connections())
+
+
+def case_net_slow():
+    # Slow links (one-way delays in ms, some chunks held back longer): a rate's confirmation comes
+    # after a local port's wait for it, and the answer to a query after a local read's time-out.
+    # The interface is found at its own rate, with its values.
+    links = ((9600, "700"), (115200, "700"), (9600, "300", "0.1:200"), (115200, "300", "0.1:200"))
+    sims = [sim(rate, "--address", "7", "--base", "12", "--count", "5") for rate, *_ in links]
+    shows = [(rate, rx, subprocess.Popen([CONFIG, "show", proxy(url, *delays)[0]], text=True,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+             for url, (rate, *delays), (_, rx) in zip(ser2net(*(p for p, _ in sims)), links, sims)]
+    for rate, rx, p in shows:
+        out, err = p.communicate(timeout=100)
+        check((p.returncode, out) == (0, report(p.args[-1], rate, "1.02", 7, 12, 2, 1)),
+              "exit %d\n%s%s" % (p.returncode, out, err))
+        check(rx() == conversation(rate), "%s: frames %s" % (p.args[-1], rx()))
 
 
 def case_net_find():
@@ -318,17 +331,28 @@ def serve(kind):
 
 
 def case_net_faults():
+    # Each refusal, with its reason word, as often as it takes to show it does not vary.
     refused = "rfc2217://127.0.0.1:%d" % free_port()
-    for url, took, why in ((refused, 1, "Connection refused"), (serve("silent"), 3.8,
-                           "the server did not negotiate RFC 2217 within 3 s")):
-        start = time.monotonic()
-        r = run("--json", "show", url, status=3)
-        elapsed = time.monotonic() - start
-        check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
-                                       "reason": "unreachable"}, r.stdout)
-        check(elapsed < took, "%s: %.1f s" % (url, elapsed))
+    path, _ = sim(9600)
+    taken, = ser2net(path)
+    holder = socket.create_connection(("127.0.0.1", int(taken.rsplit(":", 1)[1])))
+    holder.recv(64)  # ser2net has taken it on: the next client is one too many
+    for url, runs, took, why, reason in (
+            (refused, 1, 1, "Connection refused", "unreachable"),
+            (serve("silent"), 1, 3.8, "the server did not negotiate RFC 2217 within 3 s",
+             "unreachable"),
+            (taken, 3, 1, "in use by another client of the server at " + taken[10:], "busy")):
+        for _ in range(runs):
+            start = time.monotonic()
+            r = run("--json", "show", url, status=3)
+            elapsed = time.monotonic() - start
+            check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
+                                           "reason": reason}, r.stdout)
+            check(elapsed < took, "%s: %.1f s" % (url, elapsed))
     r = run("show", refused, status=3)
     check("is ser2net" in r.stderr or "ser2net runs" in r.stderr, r.stderr)
+    r = run("show", taken, status=3)
+    check("Close that client, or set kickolduser: true" in r.stderr, r.stderr)
     # A connection lost in the middle of the search is an adapter pulled out.
     url = serve("drop")
     r = run("show", url, status=4)

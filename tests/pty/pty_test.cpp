@@ -33,6 +33,7 @@
 #include "ports/port_advice.h"
 #include "ports/port_details.h"
 #include "serial/serial_posix.h"
+#include "tests/sim_process.h"
 
 namespace valdrix {
 namespace {
@@ -54,58 +55,6 @@ struct PtyPair {
       close(master);
     master = -1;
   }
-};
-
-// valdrix-sim started with the given options, logging to Log() and reached through Link(), both
-// in a directory of its own; Path() is the terminal it printed. Killed, and the directory removed,
-// when destroyed.
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> options) {
-    char dir[] = "/tmp/valdrix-pty-XXXXXX";
-    dir_ = mkdtemp(dir) ? dir : "";
-    options.insert(options.end(), {"--log", Log(), "--link", Link()});
-    int out[2];
-    if (dir_.empty() || pipe2(out, O_CLOEXEC) != 0)
-      return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
-      dup2(out[1], STDOUT_FILENO);
-      std::vector<char*> argv{const_cast<char*>(VALDRIX_SIM_PATH)};
-      for (const std::string& o : options)
-        argv.push_back(const_cast<char*>(o.c_str()));
-      argv.push_back(nullptr);
-      execv(VALDRIX_SIM_PATH, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char c = 0;
-    pollfd p{out[0], POLLIN, 0};
-    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-      path_ += c;
-    close(out[0]);
-  }
-  ~SimProcess() {
-    Kill();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  const std::string& Path() const { return path_; }
-  std::string Log() const { return dir_ + "/frames.jsonl"; }
-  std::string Link() const { return dir_ + "/tty"; }
-
-  void Kill() {
-    if (pid_ > 0 && kill(pid_, SIGKILL) == 0)
-      waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  std::string dir_;
-  pid_t pid_ = -1;
-  std::string path_;
 };
 
 // How many frames valdrix-sim logged as received.

@@ -16,8 +16,7 @@ work=$wine_work
 trap wine_cleanup EXIT
 wine_start_xvfb 640x480x24
 
-wine_spawn "$sim" --rate 115200 --link "$work/tty" --log "$work/log" >/dev/null
-wine_wait_path "$work/tty" || wine_fail "valdrix-sim made no terminal"
+wine_start_sim "$sim" "$work/tty" --rate 115200 --log "$work/log"
 "$program" "$work/tty" 2>"$work/stderr" &
 pid=$!
 wine_pids+=("$pid")
@@ -46,8 +45,7 @@ compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && wine_fail "t
 sets=$(grep -o '"rx","hex":"F2 FF 0[01] 0[CD]","rate":[0-9]*' "$work/log" | tr -d '"' | tr '\n' ' ')
 [ "$sets" = "rx,hex:F2 FF 01 0C,rate:115200 rx,hex:F2 FF 00 0D,rate:115200 " ] ||
   wine_fail "open and close frames: $sets"
-wine_spawn "$sim" --rate 9600 --link "$work/tty2" --log "$work/log2" >/dev/null
-wine_wait_path "$work/tty2" || wine_fail "valdrix-sim made no terminal"
+wine_start_sim "$sim" "$work/tty2" --rate 9600 --log "$work/log2"
 "$program" "$work/tty2" 2>"$work/stderr" &
 pid=$!
 wine_pids+=("$pid")

@@ -172,7 +172,7 @@ TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
        "FT232R",
        "A1",
        "",
-       {PortProblem::Permission, "dialout", "", "", true, "root", "ttyUSB0", "0403", "6001"}},
+       {PortProblem::Permission, "dialout", "", "", true, "root", "ttyUSB0", "0403", "6001", ""}},
       {"/dev/ttyS0",
        "",
        "",
@@ -181,7 +181,7 @@ TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
        "",
        "",
        "",
-       {PortProblem::Busy, "", "minicom (pid 7)", "", false, "", "", "", ""}}};
+       {PortProblem::Busy, "", "minicom (pid 7)", "", false, "", "", "", "", ""}}};
   EXPECT_EQ(rig.Run({"--json", "list", "-l"}), EXIT_OK);
   EXPECT_EQ(rig.out.str(),
             "[{\"port\":\"/dev/ttyUSB0\",\"by_id\":\"/dev/serial/by-id/usb-X\",\"vendor_id\":"

@@ -30,7 +30,8 @@ TEST(Telnet, CommandsLeaveTheDataInAnyChunks) {
        false,
        false},
       {{1, IAC, DO, OPT_COM_PORT, IAC, WILL, OPT_BINARY, IAC, 241, 2}, {1, 2}, {}, true, false},
-      {{1, IAC, SB, OPT_COM_PORT, 101, 0, 0, IAC, IAC, IAC, SE, 2}, {1, 2}, {}, false, true},
+      // The rate's confirmation: what came before it is stale.
+      {{1, IAC, SB, OPT_COM_PORT, 101, 0, 0, IAC, IAC, IAC, SE, 2}, {2}, {}, false, true},
       {longSb, {7}, {}, false, false},
   };
   for (const auto& c : cases) {
@@ -48,11 +49,15 @@ TEST(Telnet, CommandsLeaveTheDataInAnyChunks) {
   }
 }
 
-// A server on virtual time: agrees at once, confirms each rate after ackMs (never when
-// negative), sends what is scripted at its time, and may close at closeAt.
+// A server on virtual time: greets (agreeing to COM-PORT unless told otherwise), confirms the
+// nth rate asked for acks[n] ms later (the last entry for the rest; never when negative), sends
+// what is scripted at its time, and may close at closeAt.
 class ScriptedServer : public NetSocket {
  public:
-  explicit ScriptedServer(long ackMs) : ackMs_(ackMs) { Deliver(0, {IAC, DO, OPT_COM_PORT}); }
+  explicit ScriptedServer(std::vector<long> acks, Bytes greeting = {IAC, DO, OPT_COM_PORT})
+      : acks_(std::move(acks)) {
+    Deliver(0, greeting);
+  }
   void Deliver(std::uint64_t at, const Bytes& bytes) {
     auto& due = script_[at];
     due.insert(due.end(), bytes.begin(), bytes.end());
@@ -69,11 +74,12 @@ class ScriptedServer : public NetSocket {
   long Send(const std::uint8_t* bytes, std::size_t length) override {
     if (now_ >= closeAt)
       return -1;
-    for (std::size_t i = 0; i < length; ++i) {
-      if (length - i >= 4 && bytes[i] == IAC && bytes[i + 1] == SB &&
-          bytes[i + 3] == SET_BAUDRATE && ackMs_ >= 0)
-        Deliver(now_ + static_cast<std::uint64_t>(ackMs_),
-                {IAC, SB, OPT_COM_PORT, 101, 0, 0, 0x4B, 0x00, IAC, SE});
+    for (std::size_t i = 0; i + 4 <= length; ++i) {
+      if (bytes[i] != IAC || bytes[i + 1] != SB || bytes[i + 3] != SET_BAUDRATE)
+        continue;
+      const long ack = acks_[std::min(rates_++, acks_.size() - 1)];
+      if (ack >= 0)
+        Deliver(now_ + static_cast<std::uint64_t>(ack), CONFIRMED);
     }
     sent.push_back({now_, Bytes(bytes, bytes + length)});
     return static_cast<long>(length);
@@ -91,63 +97,105 @@ class ScriptedServer : public NetSocket {
   }
   std::uint64_t NowMs() override { return now_; }
 
+  static inline const Bytes CONFIRMED = {IAC, SB, OPT_COM_PORT, 101, 0, 0, 0x4B, 0x00, IAC, SE};
   std::vector<std::pair<std::uint64_t, Bytes>> sent;
   std::uint64_t closeAt = UINT64_MAX;
 
  private:
-  long ackMs_;
+  std::vector<long> acks_;
+  std::size_t rates_ = 0;
   std::uint64_t now_ = 0;
   std::map<std::uint64_t, Bytes> script_;
 };
 
-std::unique_ptr<SerialPort> Open(ScriptedServer*& server, long ackMs) {
-  auto socket = std::make_unique<ScriptedServer>(ackMs);
-  server = socket.get();
-  std::string why;
-  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, why);
-  EXPECT_TRUE(port) << why;
-  return port;
-}
-
-// A frame goes out at the new rate only once the server confirmed it, or its wait ran out; its
-// 0xFF doubled.
-TEST(NetworkPort, DataWaitsForTheRate) {
-  for (const long ackMs : {0L, 120L, -1L}) {
-    ScriptedServer* server = nullptr;
-    auto port = Open(server, ackMs);
-    if (!port)
-      continue;
-    const std::uint64_t asked = port->NowMs();
-    port->SetPortRate(19200);
+// After a change of rate: the frame goes out once the server confirmed the rate, or its wait ran
+// out (three round trips as negotiating measured them, within bounds), its 0xFF doubled; what
+// the server sent before the confirmation is no answer, whenever that comes; a read waits one
+// round trip more than a local port's.
+TEST(NetworkPort, AChangeOfRateOnTheLink) {
+  const Bytes stale = {0xF2, 0xFD, 0x01}, answer = {0x02, 0x01, 0x02, 0x01};
+  const std::uint64_t silent = TotalTimeoutMs(4);
+  const struct {
+    std::vector<long> acks;  // the negotiation's, the change's
+    long staleAt, answerAt;  // after the change; -1: none
+    std::uint64_t written, readFor;
+  } cases[] = {
+      {{0}, -1, -1, 0, silent},
+      {{120}, -1, -1, 120, silent + 120},
+      {{-1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent},  // confirms nothing: nothing measured
+      {{100, -1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent + 100},
+      {{400, -1}, -1, -1, 3 * 400, silent + 400},
+      {{1400, 2000}, -1, -1, 2000, silent + 1400},  // 700 ms each way
+      {{2000, -1}, -1, -1, NET_RATE_ACK_MAX_MS, silent + 2000},
+      {{0, 200}, 100, 250, 200, 50},
+      {{0, 200}, 200, 200, 200, 0},    // stale bytes, confirmation, answer: one chunk
+      {{0, 900}, 600, 950, 500, 450},  // confirmed after the frame went out and stale bytes came
+      {{0, 900}, 900, 900, 500, 400},
+  };
+  for (const auto& c : cases) {
+    auto socket = std::make_unique<ScriptedServer>(c.acks);
+    ScriptedServer& server = *socket;
+    PortError error;
+    auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
+    ASSERT_TRUE(port) << error.detail;
+    const std::uint64_t t0 = port->NowMs();
+    if (c.staleAt >= 0)
+      server.Deliver(t0 + static_cast<std::uint64_t>(c.staleAt), stale);
+    port->SetPortRate(19200);  // its confirmation is scripted after the stale bytes
+    if (c.answerAt >= 0)
+      server.Deliver(t0 + static_cast<std::uint64_t>(c.answerAt), answer);
     const std::uint8_t close[] = {0xF2, 0xFF, 0x00, 0x0D};
     ASSERT_TRUE(port->WriteFrame(close, 4));
-    const auto& [at, bytes] = server->sent.back();
-    EXPECT_EQ(bytes, (Bytes{0xF2, 0xFF, 0xFF, 0x00, 0x0D}));
-    EXPECT_EQ(at - asked, ackMs < 0 ? NET_RATE_ACK_TIMEOUT_MS : std::uint64_t(ackMs)) << ackMs;
+    EXPECT_EQ(server.sent.back(),
+              std::make_pair(t0 + c.written, Bytes{0xF2, 0xFF, 0xFF, 0x00, 0x0D}))
+        << c.acks[0];
+    std::uint8_t buffer[4];
+    const ReadResult r = port->ReadFrame(buffer, 4);
+    EXPECT_EQ(Bytes(buffer, buffer + r.count), c.answerAt >= 0 ? answer : Bytes{}) << c.staleAt;
+    EXPECT_EQ(port->NowMs() - t0 - c.written, c.readFor) << c.acks[0] << " " << c.staleAt;
   }
 }
 
-// Reads keep the local ports' time-outs, and a dropped connection fails as a pulled adapter.
-TEST(NetworkPort, ReadsKeepTheLocalTimeOuts) {
-  ScriptedServer* server = nullptr;
-  auto port = Open(server, 0);
+// Servers that will not serve, each refused with its reason; busy only from what the server
+// said. One that streams is held to the bound.
+TEST(NetworkPort, ServersThatWillNotServe) {
+  const std::string inUse = "\xFF\xFD,Port already in use\r\n";  // after DO COM-PORT
+  const std::string closed = "the server closed the connection";
+  const struct {
+    std::string greeting;
+    bool closes;
+    PortProblem problem;
+    std::string detail;
+  } cases[] = {
+      {"\xFF\xFE,", false, PortProblem::Unreachable, "the server refuses RFC 2217 (COM-PORT)"},
+      {"\xFF\xFD,", true, PortProblem::Unreachable, closed},
+      {inUse, true, PortProblem::Busy, closed},
+      {inUse, false, PortProblem::None, ""},  // never closes: taken at its yes
+      {"", false, PortProblem::Unreachable, "the server did not negotiate RFC 2217 within 3 s"},
+  };
+  for (const auto& c : cases) {
+    auto socket = std::make_unique<ScriptedServer>(std::vector<long>{-1},
+                                                   Bytes(c.greeting.begin(), c.greeting.end()));
+    socket->closeAt = c.closes ? 1 : UINT64_MAX;
+    PortError error;
+    EXPECT_EQ(!OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error),
+              c.problem != PortProblem::None);
+    EXPECT_EQ(error.problem, c.problem) << c.detail;
+    EXPECT_EQ(error.detail, c.detail);
+  }
+  Bytes stream = {IAC, DO, OPT_COM_PORT};
+  stream.resize(3 * NET_HELD_MAX, 0x55);
+  auto socket = std::make_unique<ScriptedServer>(std::vector<long>{-1}, stream);
+  std::uint64_t& closeAt = socket->closeAt;
+  PortError error;
+  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
   ASSERT_TRUE(port);
-  const std::uint64_t start = port->NowMs();
-  std::uint8_t buffer[4];
-  ReadResult r = port->ReadFrame(buffer, 4);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.count, 0u);
-  EXPECT_EQ(port->NowMs() - start, TotalTimeoutMs(4));
-
-  server->Deliver(port->NowMs() + 2, {0x02, IAC, 241, 0x10});
-  r = port->ReadFrame(buffer, 4);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(Bytes(buffer, buffer + r.count), (Bytes{0x02, 0x10}));
-  EXPECT_EQ(port->NowMs() - start, TotalTimeoutMs(4) + 2 + READ_INTERVAL_MS);
-
-  server->closeAt = port->NowMs() + 5;
-  EXPECT_FALSE(port->ReadFrame(buffer, 4).ok);
-  EXPECT_FALSE(port->WriteFrame(buffer, 1));
+  std::vector<std::uint8_t> buffer(2 * NET_HELD_MAX);
+  EXPECT_EQ(port->ReadFrame(buffer.data(), buffer.size()).count, NET_HELD_MAX);
+  // A connection dropped later fails as a pulled adapter.
+  closeAt = port->NowMs() + 5;
+  EXPECT_FALSE(port->ReadFrame(buffer.data(), 4).ok);
+  EXPECT_FALSE(port->WriteFrame(buffer.data(), 1));
 }
 
 }  // namespace

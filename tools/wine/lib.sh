@@ -13,6 +13,8 @@
 #
 # wine_control_id IDC_PORT prints a control's number from dialog/controls.h.
 # wine_spawn <cmd...> starts a background process that wine_cleanup ends.
+# wine_start_sim <valdrix-sim> <link> [options...] starts valdrix-sim the same way, with <link> a
+# link to its terminal, and fails when it does not come.
 
 wine_pids=()
 wine_work=
@@ -108,4 +110,11 @@ wine_wait_path() {
   local _
   for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.1; done
   return 1
+}
+
+wine_start_sim() {
+  local sim=$1 link=$2
+  shift 2
+  wine_spawn "$sim" --link "$link" "$@" >/dev/null
+  wine_wait_path "$link" || wine_fail "valdrix-sim did not start"
 }

@@ -1,0 +1,49 @@
+"""valdrix-sim and ser2net started for the tests and the benchmarks. Each start returns the
+process, which the caller ends, and what to reach it by; a start that fails raises."""
+import os
+import socket
+import subprocess
+import time
+
+
+def start_sim(sim, *options):
+    # valdrix-sim with these options, and the terminal's path it prints first.
+    process = subprocess.Popen([sim, *options], stdout=subprocess.PIPE, text=True)
+    path = process.stdout.readline().strip()
+    if not path.startswith("/dev/"):
+        process.kill()
+        raise RuntimeError("valdrix-sim did not start")
+    return process, path
+
+
+def free_port(host="127.0.0.1"):
+    with socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET) as s:
+        s.bind((host, 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    # From the kernel's socket tables, so that no test connection takes ser2net's one client.
+    tables = [t for t in ("/proc/net/tcp", "/proc/net/tcp6") if os.path.exists(t)]
+    rows = [line.split() for t in tables for line in open(t).readlines()[1:]]
+    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
+
+
+def start_ser2net(work, ptys, host="127.0.0.1"):
+    # The real ser2net listening on host, one RFC 2217 port for each terminal; and their URLs.
+    ports = [free_port(host) for _ in ptys]
+    conf = os.path.join(work, "ser2net-%d.yaml" % ports[0])
+    with open(conf, "w") as f:
+        f.write("".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,%s,%d\n"
+                        "  connector: serialdev,%s,9600n81,local\n" % (i, host, port, pty)
+                        for i, (port, pty) in enumerate(zip(ports, ptys))))
+    process = subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not all(map(listening, ports)):
+        if time.monotonic() > deadline or process.poll() is not None:
+            process.kill()
+            raise RuntimeError("ser2net did not start")
+        time.sleep(0.05)
+    name = "[%s]" % host if ":" in host else host
+    return process, ["rfc2217://%s:%d" % (name, port) for port in ports]
