@@ -12,17 +12,11 @@ set -euo pipefail
 dist=$(realpath "$1") win32=$(realpath "$2") version=$3
 declare -A machine=([amd64]=X86-64 [arm64]=AArch64 [armhf]=ARM)  # as readelf names them
 host=$(dpkg --print-architecture)
-deb=$dist/valdrix-config_${version}_$host.deb
-gui=$dist/valdrix-configurator_${version}_$host.deb
 zip=$dist/valdrix-configurator-$version-win32.zip
 
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 fail() { wine_fail "$@"; }
-for arch in "${!machine[@]}"; do
-  [ -f "$dist/valdrix-config_${version}_$arch.deb" ] && [ -f "$dist/valdrix-configurator_${version}_$arch.deb" ] ||
-    fail "no $arch packages for $version in $dist: run scripts/package.sh"
-done
 [ -f "$zip" ] || fail "no zip for $version in $dist: run scripts/package.sh"
 wine_work_dir
 work=$wine_work
@@ -52,6 +46,7 @@ show() {  # architecture, its emulator: valdrix-config against its own valdrix-s
 debs=() shows=()
 for arch in "${!machine[@]}"; do
   deb=$dist/valdrix-config_${version}_$arch.deb gui=$dist/valdrix-configurator_${version}_$arch.deb
+  [ -f "$deb" ] && [ -f "$gui" ] || fail "no $arch packages for $version in $dist: run scripts/package.sh"
   debs+=("$deb" "$gui")
   files=$(dpkg-deb -c "$deb" | awk '!/\/$/ { print $1, $2, $6 }')
   [ "$files" = "$want" ] || fail "the $arch .deb holds:
@@ -65,15 +60,11 @@ $files"
   # The window's package: Qt comes with it alone.
   files=$(dpkg-deb -c "$gui" | awk '!/\/$/ { print $6 }' | sed 's|^./usr/||' | tr '\n' ' ')
   [ "$files" = "$gui_files" ] || fail "the window's $arch .deb holds: $files"
-  [ "$(dpkg-deb -f "$gui" Architecture)" = "$arch" ] || fail "the window's $arch .deb: $(dpkg-deb -f "$gui" Architecture)"
-  dpkg-deb -f "$gui" Depends | grep -q libqt6widgets6 || fail "the window's $arch .deb does not depend on Qt"
-  mkdir "$work/$arch"
-  dpkg-deb -x "$deb" "$work/$arch"
-  dpkg-deb -x "$gui" "$work/$arch"
-  for program in valdrix-config valdrix-sim valdrix-configurator; do
-    got=$(LC_ALL=C readelf -h "$work/$arch/usr/bin/$program" | sed -n 's/^ *Machine: *//p')
-    case "$got" in *"${machine[$arch]}") ;; *) fail "$program in the $arch .deb is for $got" ;; esac
-  done
+  [[ "$(dpkg-deb -f "$gui" Architecture Depends)" == "Architecture: $arch"*libqt6widgets6* ]] ||
+    fail "the window's $arch .deb: $(dpkg-deb -f "$gui" Architecture Depends)"
+  mkdir "$work/$arch" && dpkg-deb -x "$deb" "$work/$arch" && dpkg-deb -x "$gui" "$work/$arch"
+  machines=$(LC_ALL=C readelf -h "$work/$arch"/usr/bin/* | sed -n 's/^ *Machine: *//p' | sort -u)
+  [[ "$(wc -l <<<"$machines") $machines" == "1 "*"${machine[$arch]}" ]] || fail "the $arch programs are for $machines"
   emulator=()
   [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
   wine_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
@@ -126,10 +117,9 @@ wait "${wine_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
 for pid in "${shows[@]}"; do wait "$pid" || true; done
 sleep 0.2 # for the simulators to log the close frames
 for arch in "${!machine[@]}"; do
-  shown=$(cat "$work/$arch/shown" 2>/dev/null || true)
-  [ "$shown" = "{\"port\":\"$work/$arch/tty\",\"rate\":38400,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
-    fail "show on $arch printed $shown"
-  last=$(grep '"rx"' "$work/$arch/frames" | tail -1)
-  [[ $last == *'"hex":"F2 FF 00 0D","rate":38400'* ]] || fail "$arch: the last frame received was $last, not the close frame"
+  [ "$(cat "$work/$arch/shown")" = "{\"port\":\"$work/$arch/tty\",\"rate\":38400,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
+    fail "show on $arch printed $(cat "$work/$arch/shown")"
+  [[ $(grep '"rx"' "$work/$arch/frames" | tail -1) == *'"hex":"F2 FF 00 0D","rate":38400'* ]] ||
+    fail "$arch: the last frame received was not the close frame"
 done
 echo "ok: the .debs of ${!machine[*]} and the zip of $version"
