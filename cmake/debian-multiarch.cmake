@@ -1,9 +1,9 @@
 # What the two ARM toolchain files share: Debian's cross compiler for VALDRIX_TRIPLET, the
 # target's libraries and CMake packages from its multiarch folders (/usr/lib/<triplet>, installed
 # beside the host's by scripts/install-deps.sh --arm64 or --armhf), no sysroot. Qt's code
-# generators (moc, uic, rcc) are the host's: Qt looks for its *Tools packages under QT_HOST_PATH.
-# Programs that the build or the tests run (help2man, the suites, discovering the tests) run
-# under qemu-user.
+# generators (moc, uic, rcc) are the host's: Debian installs them once, from qt6-base-dev-tools
+# (Multi-Arch: foreign), at the one path the target's Qt6CoreTools package names. Programs that
+# the build or the tests run (help2man, the suites, discovering the tests) run under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_LIBRARY_ARCHITECTURE ${VALDRIX_TRIPLET})
 set(CMAKE_C_COMPILER ${VALDRIX_TRIPLET}-gcc)
@@ -14,4 +14,3 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${VALDRIX_QEMU})
 # TIOCNXCL and flock() on a terminal work. The tests that need one are skipped, declared
 # (tests/CMakeLists.txt).
 set(VALDRIX_EMULATOR_LACKS TIOCGEXCL)
-set(QT_HOST_PATH /usr)
