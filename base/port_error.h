@@ -6,12 +6,14 @@
 
 namespace valdrix {
 
-enum class PortProblem { None, Permission, Busy, Missing, NotAPort, Unreachable, Other };
+enum class PortProblem { None, Permission, Busy, Console, Missing, NotAPort, Unreachable, Other };
 
 struct PortError {
   PortProblem problem = PortProblem::None;
-  std::string group;   // Permission (POSIX): the group that owns the device node, e.g. "dialout"
-  std::string holder;  // Busy: the program holding it, e.g. "minicom (pid 1234)", when known
+  std::string group;  // Permission (POSIX): the group that owns the device node, e.g. "dialout"
+  // Busy: the program holding it, when known: its pid, and its name ("minicom") where /proc says.
+  std::string holderName;
+  long holderPid = 0;
   std::string detail;  // the system's own message (strerror / FormatMessage), for Other; what
                        // went wrong, for Unreachable
   // Permission (POSIX), for a fix that works: whether the group has read and write access and is
@@ -20,6 +22,9 @@ struct PortError {
   std::string owner;
   std::string kernelName;
   std::string vendorId, productId;
+  // Busy (POSIX): the port is marked exclusive, yet no program but its device end has it open:
+  // whoever marked it has ended.
+  bool exclusiveLeft = false;
   // Busy, a network port: the server (HOST:PORT) another client of which has the port.
   std::string server;
 };

@@ -57,7 +57,7 @@ int StatusFor(const Outcome& outcome);
 
 // Why a run failed, for scripts: Reason::Busy and the others.
 enum class Reason {
-#define VALDRIX_REASON(name, word) name,
+#define VALDRIX_REASON(name, word, meaning) name,
 #include "cli/reasons.def"
 #undef VALDRIX_REASON
 };
@@ -72,6 +72,14 @@ struct Failure {
   std::string verdict;  // in a word or two, for find's line about the port
   // Reason::Mismatch: the values the interface did not keep, as asked and as it holds them.
   Settings asked, read;
+  // Reason::Busy: the program holding the port, where known (pid 0: unknown).
+  std::string holderName;
+  long holderPid = 0;
+  // Reason::Interrupted: the signal's name ("SIGINT"); for set, the values asked for that were
+  // written before the stop and those that were not.
+  std::string signal;
+  bool setting = false;
+  Settings written, notWritten;
 };
 // onlyRate: the one rate the search tried (--rate); 0: every rate.
 Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate = 0);
@@ -107,8 +115,16 @@ struct System {
   std::function<std::string(const std::string&)> portIdentity = nullptr;
 };
 
-// Runs the command; returns the exit status.
-int Run(const Options& options, System& system, Streams streams);
+// What a run had done when it was interrupted, for the message that says so.
+struct Stopped {
+  std::string port;      // show and set: the port; empty for list and find
+  bool setting = false;  // set: written and notWritten say which values reached the interface
+  Settings written, notWritten;
+};
+
+// Runs the command; returns the exit status. When the run is interrupted it prints nothing more
+// and leaves what it had done in *stopped (when given).
+int Run(const Options& options, System& system, Streams streams, Stopped* stopped = nullptr);
 
 std::string VersionText();
 

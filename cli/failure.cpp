@@ -12,6 +12,8 @@ Reason ReasonFor(PortProblem problem) {
       return Reason::Permission;
     case PortProblem::Busy:
       return Reason::Busy;
+    case PortProblem::Console:
+      return Reason::Console;
     case PortProblem::Missing:
       return Reason::Missing;
     case PortProblem::NotAPort:
@@ -36,8 +38,8 @@ Failure Make(std::string message, std::string hint, Reason reason, std::string v
 
 const char* ReasonWord(Reason reason) {
   switch (reason) {
-#define VALDRIX_REASON(name, word) \
-  case Reason::name:               \
+#define VALDRIX_REASON(name, word, meaning) \
+  case Reason::name:                        \
     return word;
 #include "cli/reasons.def"
 #undef VALDRIX_REASON
@@ -74,10 +76,14 @@ std::string LineRatesText() {
 
 Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate) {
   switch (outcome.kind) {
-    case Outcome::Kind::CouldNotOpen:
-      return Make(ErrorText(PATTERN_OPEN, port) + ": " + StateText(outcome.openError),
-                  Hint(outcome.openError), ReasonFor(outcome.openError.problem),
-                  StateText(outcome.openError));
+    case Outcome::Kind::CouldNotOpen: {
+      Failure f = Make(ErrorText(PATTERN_OPEN, port) + ": " + StateText(outcome.openError),
+                       Hint(outcome.openError), ReasonFor(outcome.openError.problem),
+                       StateText(outcome.openError));
+      f.holderName = outcome.openError.holderName;
+      f.holderPid = outcome.openError.holderPid;
+      return f;
+    }
     case Outcome::Kind::CouldNotWrite:
       return Make(ErrorText(PATTERN_WRITE, port), "", Reason::Write, "could not write");
     default: {
@@ -92,8 +98,12 @@ Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t o
   }
 }
 
+std::string Said(const std::string& message) {
+  return message.compare(0, sizeof SELF - 1, SELF) == 0 ? message : SELF + message;
+}
+
 void PrintFailure(const Failure& f, std::ostream& err) {
-  err << f.message << "\n";
+  err << Said(f.message) << "\n";
   if (!f.hint.empty())
     err << f.hint << "\n";
 }

@@ -1,9 +1,25 @@
 #include "cli/interrupted.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "cli/jobs.h"
+#include "cli/json.h"
 #include "interrupt/interrupt.h"
 
 namespace valdrix::cli {
 namespace {
+
+// Why standard output could not be written (errno), for the line that says so.
+std::atomic<int> g_outputError{0};
+
+void OutputFailed() {
+  int none = 0;
+  g_outputError.compare_exchange_strong(none, errno);
+  interrupt::Raise(interrupt::BROKEN_OUTPUT);
+}
 
 class InterruptiblePort : public SerialPort {
  public:
@@ -68,13 +84,13 @@ std::streamsize OutputGate::xsputn(const char* s, std::streamsize n) {
     return n;  // dropped, not failed: the stream stays good and the run ends in order
   if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n) &&
       stopOnError_)
-    interrupt::Raise(interrupt::BROKEN_OUTPUT);
+    OutputFailed();
   return n;
 }
 
 int OutputGate::sync() {
   if (interrupt::Signal() == 0 && std::fflush(file_) != 0 && stopOnError_)
-    interrupt::Raise(interrupt::BROKEN_OUTPUT);
+    OutputFailed();
   return 0;
 }
 
@@ -83,13 +99,41 @@ int InterruptedStatus() {
   return sig ? 128 + sig : 0;
 }
 
-std::string InterruptedText() {
+int ReportInterrupted(const Stopped& stopped, bool json, std::ostream& out, std::ostream& err) {
   const int sig = interrupt::Signal();
-  if (sig == 0)
-    return "";
-  if (sig == interrupt::BROKEN_OUTPUT)
-    return "valdrix-config: standard output is closed; stopped";
-  return std::string("valdrix-config: stopped by ") + interrupt::SignalName(sig);
+  if (sig == interrupt::BROKEN_OUTPUT) {
+    err << SELF << "standard output could not be written (" << std::strerror(g_outputError.load())
+        << "); stopped\n";
+    return InterruptedStatus();
+  }
+  Failure f =
+      UsageFailure(std::string("stopped by ") + interrupt::SignalName(sig), Reason::Interrupted);
+  f.signal = interrupt::SignalName(sig);
+  f.setting = stopped.setting;
+  f.written = stopped.written;
+  f.notWritten = stopped.notWritten;
+  if (json)
+    PrintJson(FailureJson(stopped.port.empty() ? nullptr : &stopped.port, f), out);
+  err << Said(f.message) << "\n";
+  if (f.setting) {
+    // The interface may now hold some of the new values and not the others.
+    const auto list = [](const Settings& values) {
+      std::string text;
+      for (const auto& [label, key] : {std::pair{"XpressNet address", &Settings::address},
+                                       std::pair{"module base address", &Settings::base},
+                                       std::pair{"16-bit modules", &Settings::modules16},
+                                       std::pair{"8-bit modules", &Settings::modules8}}) {
+        if (values.*key)
+          text += (text.empty() ? "" : ", ") + std::string(label) + " " +
+                  std::to_string(*(values.*key));
+      }
+      return text.empty() ? std::string("none") : text;
+    };
+    err << "Written to the interface before the stop: " << list(f.written)
+        << "; not written: " << list(f.notWritten) << ".\n";
+  }
+  out.flush();
+  return InterruptedStatus();
 }
 
 }  // namespace valdrix::cli

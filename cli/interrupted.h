@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "serial/serial_port.h"
 
 namespace valdrix::cli {
@@ -44,9 +45,11 @@ class OutputGate : public std::streambuf {
   bool stopOnError_;
 };
 
-// The exit status of an interrupted run, 128 + the signal's number, with the line that says why;
-// 0 and an empty text when the run was not interrupted.
+// The exit status of an interrupted run, 128 + the signal's number; 0 when the run was not
+// interrupted.
 int InterruptedStatus();
-std::string InterruptedText();
+// Says why the run stopped: one line on err, for set another with the values written and those
+// not; with json also the error object on out (unless out itself failed). Returns the status.
+int ReportInterrupted(const Stopped& stopped, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace valdrix::cli

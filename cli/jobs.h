@@ -28,6 +28,11 @@ class ProgressDialog : public MemoryDialog {
 // The five line rates: "9600, 19200, 38400, 57600 or 115200".
 std::string LineRatesText();
 
+// How every message on stderr starts: the program's name.
+constexpr char SELF[] = "valdrix-config: ";
+// The message with SELF in front, once.
+std::string Said(const std::string& message);
+
 // A refusal of the command line's own, before or instead of a conversation.
 Failure UsageFailure(std::string message, Reason reason);
 void PrintFailure(const Failure& failure, std::ostream& err);

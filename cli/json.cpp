@@ -14,6 +14,23 @@ Json OrNull(const T& value) {
     return value ? Json(*value) : Json();
 }
 
+// The keys given a value in keys, each with its value in values (null where that has none).
+Json ValuesJson(const Settings& keys, const Settings& values) {
+  Json object = Json::object();
+  for (const auto& [key, value] :
+       {std::pair{"address", &Settings::address}, std::pair{"base", &Settings::base},
+        std::pair{"modules16", &Settings::modules16}, std::pair{"modules8", &Settings::modules8}}) {
+    if (keys.*value)
+      object[key] = OrNull(values.*value);
+  }
+  return object;
+}
+
+// {"name":"minicom","pid":1234}; null when the holder is unknown.
+Json HolderJson(const std::string& name, long pid) {
+  return pid ? Json{{"name", OrNull(name)}, {"pid", pid}} : Json();
+}
+
 }  // namespace
 
 Json ReportJson(const Report& r) {
@@ -29,20 +46,19 @@ Json FailureJson(const std::string* port, const Failure& f) {
     object["port"] = OrNull(*port);
   object["error"] = OrNull(f.message);
   object["reason"] = ReasonWord(f.reason);
+  if (f.reason == Reason::Busy)
+    object["holder"] = HolderJson(f.holderName, f.holderPid);
   if (f.reason == Reason::Mismatch) {
     // The keys of the values not kept; what the interface did not report is null.
-    Json asked = Json::object(), read = Json::object();
-    for (const auto& [key, value] :
-         {std::pair{"address", &Settings::address}, std::pair{"base", &Settings::base},
-          std::pair{"modules16", &Settings::modules16},
-          std::pair{"modules8", &Settings::modules8}}) {
-      if (f.asked.*value) {
-        asked[key] = *(f.asked.*value);
-        read[key] = OrNull(f.read.*value);
-      }
+    object["asked"] = ValuesJson(f.asked, f.asked);
+    object["read"] = ValuesJson(f.asked, f.read);
+  }
+  if (f.reason == Reason::Interrupted) {
+    object["signal"] = f.signal;
+    if (f.setting) {
+      object["written"] = ValuesJson(f.written, f.written);
+      object["not_written"] = ValuesJson(f.notWritten, f.notWritten);
     }
-    object["asked"] = asked;
-    object["read"] = read;
   }
   return object;
 }
@@ -59,7 +75,7 @@ Json DetailsJson(const std::vector<PortDetails>& ports) {
                         {"serial", OrNull(p.serialNumber)},
                         {"description", OrNull(p.description)},
                         {"state", OrNull(StateText(p.state))},
-                        {"holder", OrNull(p.state.holder)},
+                        {"holder", HolderJson(p.state.holderName, p.state.holderPid)},
                         {"group", OrNull(p.state.group)}});
   }
   return list;

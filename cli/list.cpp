@@ -58,7 +58,7 @@ int List(const Options& options, System& system, Streams streams) {
   // Ports that exist but cannot be used: say which and why, with each fix once.
   if (all.empty())
     return EXIT_OK;
-  streams.err << "No serial port can be opened:\n";
+  streams.err << SELF << "no serial port can be opened:\n";
   std::set<std::string> hints;
   for (const PortDetails& p : all) {
     streams.err << "  " << p.name << ": " << StateText(p.state) << "\n";

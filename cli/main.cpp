@@ -35,11 +35,11 @@ int main(int argc, char** argv) {
   std::ostream out(&outGate), err(&errGate);
   Streams streams{out, err, StderrIsTerminal() ? &err : nullptr};
   System system{interruptible, DescribePlatformPorts, InParallel, PortIdentity};
-  const int status = Run(options, system, streams);
+  Stopped stopped;
+  const int status = Run(options, system, streams, &stopped);
   out.flush();
-  if (const int interrupted = InterruptedStatus()) {
-    std::cerr << InterruptedText() << std::endl;
-    return interrupted;
-  }
+  // Past the gates, which let nothing through once the run is interrupted.
+  if (InterruptedStatus())
+    return ReportInterrupted(stopped, options.json, std::cout, std::cerr);
   return status;
 }

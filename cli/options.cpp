@@ -149,8 +149,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
       "set", "search the interface on PORT, write the given values, read them back and print them");
   set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
   CLI::App* find = app.add_subcommand(
-      "find", "search every PORT given, or every port that opens, all at once, and report each");
-  find->add_option("PORT", options.ports, "serial ports (default: every port that opens)");
+      "find", "search every PORT given, or every free port, all at once, and report each");
+  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
   // After the commands: a command takes its parent's footer when it is made.
   app.footer(kFooter);
   std::string address, base, modules16, modules8;
@@ -163,9 +163,13 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
       set->add_option("--base", base, "s88 module base address, " + Range(0, MAX_BASE_ADDRESS))
           ->type_name("N");
   CLI::Option* modules16Option =
-      set->add_option("--modules16", modules16, "number of 16-bit s88 modules")->type_name("N");
+      set->add_option("--modules16", modules16,
+                      "number of 16-bit s88 modules, " + Range(0, MAX_MODULE_COUNT / 2))
+          ->type_name("N");
   CLI::Option* modules8Option =
-      set->add_option("--modules8", modules8, "number of 8-bit s88 modules")->type_name("N");
+      set->add_option("--modules8", modules8,
+                      "number of 8-bit s88 modules, " + Range(0, MAX_MODULE_COUNT))
+          ->type_name("N");
   std::string from;
   CLI::Option* fromOption =
       set->add_option("--from", from,
@@ -182,16 +186,26 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     if (e.get_exit_code() == 0)
       return {std::nullopt, app.exit(e, out, err)};
     const std::string unknown = UnknownWord(app, {list, show, set, find});
-    if (unknown.empty())
-      app.exit(e, said, said);
-    else
+    if (unknown.empty()) {
+      std::ostringstream library;  // CLI11's words, with our name in front as every message has
+      app.exit(e, library, library);
+      said << Said(library.str());
+    } else {
       said << unknown << "\n";
+    }
     return refused();
   }
 
-  // A network address that cannot be meant: refused before any port is opened.
-  const std::vector<std::string>& given = find->parsed() ? options.ports : std::vector{port};
+  // An empty name, or a network address that cannot be meant: refused before any port is opened.
+  const std::vector<std::string> given = find->parsed()   ? options.ports
+                                         : list->parsed() ? std::vector<std::string>{}
+                                                          : std::vector{port};
   for (const std::string& name : given) {
+    if (name.empty()) {
+      said << SELF
+           << "PORT: an empty name; give a serial port (valdrix-config list -l shows them)\n";
+      return refused();
+    }
     if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
       said << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
            << " (an IPv6 address in brackets, the port from 1 to 65535)\n";

@@ -48,7 +48,25 @@ struct PortResult {
   bool searched = false;
   Report report;     // when searched
   std::string note;  // set: why the counts read back split otherwise than asked
+  // set: the values asked for whose frames went out, and the others.
+  Settings written, notWritten;
 };
+
+// set: the values asked for, parted into those whose frames went out and the others.
+void PartWritten(const Options& options, const std::vector<std::uint8_t>& sent,
+                 PortResult& result) {
+  const Settings asked{options.address, options.base, options.modules16, options.modules8};
+  for (const auto& [sub, key] :
+       {std::pair{SUB_XN_ADDRESS, &Settings::address}, std::pair{SUB_BASE_ADDRESS, &Settings::base},
+        std::pair{SUB_MODULE_COUNT, &Settings::modules16},
+        std::pair{SUB_MODULE_COUNT, &Settings::modules8}}) {
+    if (asked.*key) {
+      const bool out = std::find(sent.begin(), sent.end(), sub) != sent.end();
+      Settings& into = out ? result.written : result.notWritten;
+      into.*key = asked.*key;
+    }
+  }
+}
 
 // Puts one option's value into its field as a user would; false when the field is disabled
 // because the interface did not report that value.
@@ -100,6 +118,8 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
     dialog.Say("found at " + DecimalText(static_cast<long>(rate)));
     dialog.Say("reading the values");
   };
+  std::vector<std::uint8_t> sent;
+  cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
   PortResult result;
   std::uint32_t rate = 0;  // of the last search that found the interface
   // The first conversation that fails decides.
@@ -152,6 +172,8 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   if (cfg.interfaceOpen)
     dialog.Say("closing the interface");
   ended(OnClose(cfg));
+  if (options.command == Command::Set)
+    PartWritten(options, sent, result);
   return result;
 }
 
@@ -195,7 +217,7 @@ int Find(const Options& options, System& system, Streams streams) {
       streams.out << ports[i] << ": " << results[i].failure.verdict << "\n";
   }
   if (ports.empty())
-    streams.err << "valdrix-config: find: no serial port can be opened (see valdrix-config list)\n";
+    streams.err << SELF << "find: no serial port can be opened (see valdrix-config list)\n";
   return status;
 }
 
@@ -223,7 +245,7 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
   line("8-bit modules:       ", r.modules8);
 }
 
-int Run(const Options& options, System& system, Streams streams) {
+int Run(const Options& options, System& system, Streams streams, Stopped* stopped) {
   switch (options.command) {
     case Command::List:
       return List(options, system, streams);
@@ -234,14 +256,19 @@ int Run(const Options& options, System& system, Streams streams) {
   }
   const std::string& port = options.ports.front();
   const PortResult r = Converse(options, port, system.serial, streams.progress, "");
+  if (interrupt::Signal() != 0) {
+    if (stopped)
+      *stopped = {port, options.command == Command::Set, r.written, r.notWritten};
+    return r.status;
+  }
   if (r.status != EXIT_OK && options.json) {
-    PrintJson(FailureJson(nullptr, r.failure), streams.out);
+    PrintJson(FailureJson(&port, r.failure), streams.out);
     return r.status;
   }
   if (r.searched)
     PrintReport(r.report, options.json, streams.out);
   if (!r.note.empty())
-    streams.err << r.note << "\n";
+    streams.err << Said(r.note) << "\n";
   if (r.status != EXIT_OK)
     PrintFailure(r.failure, streams.err);
   return r.status;

@@ -10,7 +10,7 @@ set(CMAKE_C_COMPILER ${VALDRIX_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${VALDRIX_TRIPLET}-g++)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${VALDRIX_QEMU})
 # What qemu-user (7.2, Debian bookworm) does not pass on to the kernel, measured: TIOCGEXCL
-# (ENOSYS), so a program under it cannot see that another holds a port with TIOCEXCL. TIOCEXCL,
-# TIOCNXCL and flock() on a terminal work. The tests that need one are skipped, declared
+# (ENOSYS), so a program under it, as root, opens a port that is marked exclusive (TIOCEXCL) by
+# no program it can name. TIOCEXCL, TIOCNXCL and flock() on a terminal work. The tests that need one are skipped, declared
 # (tests/CMakeLists.txt).
 set(VALDRIX_EMULATOR_LACKS TIOCGEXCL)

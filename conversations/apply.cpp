@@ -9,6 +9,14 @@ namespace {
 
 constexpr int VALUE_CONTROLS[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
 
+// One value's frame, told to the caller when it went out.
+bool Write(Configurator& cfg, SerialPort& port, std::uint8_t sub, int value) {
+  const bool sent = SendAndDrain(cfg.dialog, port, sub, value);
+  if (sent && cfg.wrote)
+    cfg.wrote(sub);
+  return sent;
+}
+
 }  // namespace
 
 Outcome WriteSettings(Configurator& cfg) {
@@ -29,12 +37,12 @@ Outcome WriteSettings(Configurator& cfg) {
   // no XpressNet device can hold.
   const std::string address = dialog.CurrentEntry(IDC_XN_ADDRESS);
   if (!address.empty())
-    allWritten &= SendAndDrain(dialog, *port, SUB_XN_ADDRESS, ParseDecimal(address));
+    allWritten &= Write(cfg, *port, SUB_XN_ADDRESS, ParseDecimal(address));
 
   SetStatus(dialog, STATUS_WRITING);
   const std::string base = dialog.EditText(IDC_BASE_ADDRESS);
   if (!base.empty())
-    allWritten &= SendAndDrain(dialog, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
+    allWritten &= Write(cfg, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
 
   SetStatus(dialog, STATUS_WRITING);
   // The count query's value byte is never a count, so it stands for "no count to write".
@@ -50,7 +58,7 @@ Outcome WriteSettings(Configurator& cfg) {
     count = (count + static_cast<std::uint32_t>(ParseDecimal(modules8))) & 0xFFu;
   }
   if (count != VALUE_QUERY)
-    allWritten &= SendAndDrain(dialog, *port, SUB_MODULE_COUNT, static_cast<int>(count));
+    allWritten &= Write(cfg, *port, SUB_MODULE_COUNT, static_cast<int>(count));
 
   port.reset();
   SetStatus(dialog, STATUS_ENTER_VALUES);

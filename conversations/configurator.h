@@ -24,6 +24,9 @@ struct Configurator {
   std::function<void(std::uint32_t rate)> tryingRate;
   // Told the rate that answered, before the values are read.
   std::function<void(std::uint32_t rate)> foundAt;
+  // Told each value whose frame Apply got out (SUB_XN_ADDRESS, ...), for a caller that must say
+  // what reached the interface when the writes are cut short.
+  std::function<void(std::uint8_t sub)> wrote;
   // 0: the search tries every line rate in turn. Otherwise only this one, for a caller that
   // already knows the interface's rate (the command line's --rate); the window never sets it.
   std::uint32_t onlyRate = 0;

@@ -2,6 +2,11 @@
 
 namespace valdrix {
 
+std::string HolderText(const PortError& state) {
+  return (state.holderName.empty() ? "" : state.holderName + " ") + "(pid " +
+         std::to_string(state.holderPid) + ")";
+}
+
 std::string StateText(const PortError& state) {
   switch (state.problem) {
     case PortProblem::None:
@@ -11,7 +16,12 @@ std::string StateText(const PortError& state) {
     case PortProblem::Busy:
       if (!state.server.empty())
         return "in use by another client of the server at " + state.server;
-      return "in use" + (state.holder.empty() ? " by another program" : " by " + state.holder);
+      if (state.holderPid)
+        return "in use by " + HolderText(state);
+      return state.exclusiveLeft ? "marked exclusive by a program that has ended"
+                                 : "in use by another program";
+    case PortProblem::Console:
+      return "console";
     case PortProblem::Missing:
       return "no such port";
     case PortProblem::NotAPort:
@@ -56,7 +66,14 @@ std::string Hint(const PortError& e) {
       if (!e.server.empty())
         return "Close that client, or set kickolduser: true in the port's options on the server "
                "(ser2net.yaml), so that a new client takes the port over.";
+      if (e.exclusiveLeft)
+        return "Unplug the adapter and plug it in again; for a pseudo-terminal, restart the "
+               "program at its other end.";
       return "Close the program that uses the port, or choose another port.";
+    case PortProblem::Console:
+      return "The kernel writes its messages here and may offer a login on it. Disable the serial "
+             "console, for example with raspi-config \u2192 Interface Options \u2192 Serial Port "
+             "\u2192 no login shell, then reboot.";
     case PortProblem::Missing:
     case PortProblem::NotAPort:
       return "Give a serial port: valdrix-config list -l shows them.";

@@ -10,6 +10,8 @@ namespace valdrix {
 
 // The port's state in a few words: "free", "permission denied (group dialout)", "in use by ...".
 std::string StateText(const PortError& state);
+// The program holding a busy port: "minicom (pid 1234)", "(pid 1234)" when its name is unknown.
+std::string HolderText(const PortError& state);
 // How to make the port usable; empty when there is nothing to suggest.
 std::string Hint(const PortError& state);
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,15 +60,27 @@ std::string UserName(uid_t uid) {
   return std::to_string(uid);
 }
 
-std::string ProcessName(const std::string& root, long pid) {
-  const std::string comm = FirstLine(root + "/proc/" + std::to_string(pid) + "/comm");
-  return (comm.empty() ? "" : comm + " ") + "(pid " + std::to_string(pid) + ")";
-}
-
 bool Alive(const std::string& root, long pid) {
   struct stat st {};
   return pid > 0 && stat((root + "/proc/" + std::to_string(pid)).c_str(), &st) == 0;
 }
+
+// The PID a UUCP lock file holds: as text ("      1234\n"), or as a 4-byte binary number, as
+// some older programs write it; 0 when there is none.
+long LockFilePid(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  long pid = std::strtol(content.c_str(), nullptr, 10);
+  if (pid <= 0 && content.size() == 4) {
+    std::int32_t binary = 0;
+    content.copy(reinterpret_cast<char*>(&binary), 4);
+    pid = binary;
+  }
+  return pid;
+}
+
+// Where UUCP lock files live, in the order programs look.
+constexpr const char* LOCK_DIRS[] = {"/run/lock", "/var/lock"};
 
 // The other process holding an flock() or a POSIX lock on the node, from the kernel's table of
 // locks; 0 if none.
@@ -91,39 +105,35 @@ long LockHolder(const std::string& root, const struct stat& node) {
   return 0;
 }
 
-// A live UUCP lock file for the node, as the older serial terminals leave them: LCK.. and the
-// path below /dev with '/' as '_', holding the owner's PID as text (or as a 4-byte binary number).
+// A live UUCP lock file of another process for the node; 0 if none.
 long UucpLockHolder(const std::string& root, const std::vector<std::string>& names) {
-  for (const char* dir : {"/run/lock", "/var/lock"}) {
+  for (const char* dir : LOCK_DIRS) {
     for (const std::string& name : names) {
-      std::ifstream in(root + dir + "/LCK.." + name, std::ios::binary);
-      const std::string content((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-      long pid = std::strtol(content.c_str(), nullptr, 10);
-      if (pid <= 0 && content.size() == 4) {
-        std::int32_t binary = 0;
-        content.copy(reinterpret_cast<char*>(&binary), 4);
-        pid = binary;
-      }
-      if (Alive(root, pid))
+      const long pid = LockFilePid(root + dir + "/LCK.." + name);
+      if (pid != static_cast<long>(getpid()) && Alive(root, pid))
         return pid;
     }
   }
   return 0;
 }
 
-// The names a lock file may use for the node: the path given and the one it resolves to, each
-// below dev/.
-std::vector<std::string> NamesBelowDev(const std::string& path, const std::string& root) {
+// The names a lock file may use for the node, for the path given and the one it resolves to:
+// the base name, as the FHS and cu have it ("ttyUSB0", "3" for /dev/pts/3), and the path below
+// dev/ with '/' as '_', as some terminals write it ("pts_3").
+std::vector<std::string> LockNames(const std::string& path, const std::string& root) {
   std::vector<std::string> names;
+  const auto add = [&names](const std::string& name) {
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+      names.push_back(name);
+  };
   std::error_code ignored;
   for (const std::string& p : {path, fs::canonical(path, ignored).string()}) {
+    add(fs::path(p).filename().string());
     for (const std::string& dev : {root + "/dev/", std::string("/dev/")}) {
       if (p.size() > dev.size() && p.compare(0, dev.size(), dev) == 0) {
         std::string name = p.substr(dev.size());
         std::replace(name.begin(), name.end(), '/', '_');
-        if (std::find(names.begin(), names.end(), name) == names.end())
-          names.push_back(name);
+        add(name);
         break;
       }
     }
@@ -147,16 +157,19 @@ bool IsMasterOf(const std::string& base, const char* fd, int fdDir, long index) 
 
 // The first process (not this one) with the device open, as fuser finds it. A process that also
 // holds the pseudo-terminal's master is its device end (a simulator, a terminal emulator), not a
-// user. Processes whose descriptors we may not read are passed over.
-long OpenHolder(const std::string& root, const struct stat& node, bool deviceEndCounts) {
+// user. Processes whose descriptors we may not read are passed over; *everyoneSeen says whether
+// there were none.
+long OpenHolder(const std::string& root, const struct stat& node, bool* everyoneSeen) {
   const unsigned devMajor = major(node.st_rdev);
   const long ptsIndex =
       devMajor >= PTS_FIRST_MAJOR && devMajor <= PTS_LAST_MAJOR
           ? static_cast<long>((devMajor - PTS_FIRST_MAJOR) * 256 + minor(node.st_rdev))
           : -1;
+  *everyoneSeen = false;
   DIR* proc = opendir((root + "/proc").c_str());
   if (!proc)
     return 0;
+  *everyoneSeen = true;
   const long self = static_cast<long>(getpid());
   long holder = 0;
   while (!holder) {
@@ -169,8 +182,10 @@ long OpenHolder(const std::string& root, const struct stat& node, bool deviceEnd
       continue;
     const std::string base = root + "/proc/" + entry->d_name;
     DIR* fds = opendir((base + "/fd").c_str());
-    if (!fds)
+    if (!fds) {
+      *everyoneSeen = *everyoneSeen && errno != EACCES && errno != EPERM;
       continue;
+    }
     bool holds = false;
     bool deviceEnd = false;
     while (const dirent* fd = readdir(fds)) {
@@ -184,11 +199,21 @@ long OpenHolder(const std::string& root, const struct stat& node, bool deviceEnd
         deviceEnd = true;
     }
     closedir(fds);
-    if (holds && (deviceEndCounts || !deviceEnd))
+    if (holds && !deviceEnd)
       holder = pid;
   }
   closedir(proc);
   return holder;
+}
+
+// Where this process's lock files go: the first lock directory there is.
+std::string LockDir() {
+  std::error_code ignored;
+  for (const char* dir : LOCK_DIRS) {
+    if (fs::is_directory(dir, ignored))
+      return dir;
+  }
+  return {};
 }
 
 }  // namespace
@@ -267,15 +292,88 @@ PortError AccessProblem(const std::string& path, const struct stat& node, const 
 }
 
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
-           std::string* holder, bool deviceEndCounts) {
+           PortError* busy, bool* everyoneSeen) {
+  bool seen = true;
   long pid = LockHolder(root, node);
   if (!pid)
-    pid = OpenHolder(root, node, deviceEndCounts);
+    pid = OpenHolder(root, node, &seen);
   if (!pid)
-    pid = UucpLockHolder(root, NamesBelowDev(path, root));
-  if (pid && holder)
-    *holder = ProcessName(root, pid);
+    pid = UucpLockHolder(root, LockNames(path, root));
+  if (everyoneSeen)
+    *everyoneSeen = seen;
+  if (pid && busy) {
+    busy->problem = PortProblem::Busy;
+    busy->holderPid = pid;
+    busy->holderName = FirstLine(root + "/proc/" + std::to_string(pid) + "/comm");
+  }
   return pid != 0;
+}
+
+bool IsConsole(const struct stat& node, const std::string& root) {
+  // "ttyS0                -W- (EC  p a)    4:64", one console a line; "tty0 ttyS0".
+  std::vector<std::string> names;
+  std::ifstream consoles(root + "/proc/consoles");
+  for (std::string line; std::getline(consoles, line);)
+    names.push_back(line.substr(0, line.find(' ')));
+  std::istringstream active(FirstLine(root + "/sys/class/tty/console/active"));
+  for (std::string name; active >> name;)
+    names.push_back(name);
+  for (const std::string& name : names) {
+    struct stat console {};
+    if (!name.empty() && stat((root + "/dev/" + name).c_str(), &console) == 0 &&
+        S_ISCHR(console.st_mode) && console.st_rdev == node.st_rdev)
+      return true;
+  }
+  return false;
+}
+
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid) {
+  *otherPid = 0;
+  const std::string dir = LockDir();
+  std::error_code ignored;
+  const std::string device = fs::canonical(path, ignored).string();
+  if (dir.empty() || ignored || access(dir.c_str(), W_OK) != 0)
+    return {};
+  // Written whole under a name of its own, then linked to each lock's name: link() fails when
+  // the lock exists, so no reader ever sees one half written.
+  std::string temp = dir + "/LTMP.XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0)
+    return {};
+  char pid[16];
+  const int length = std::snprintf(pid, sizeof pid, "%10ld\n", static_cast<long>(getpid()));
+  const bool written = fchmod(fd, 0644) == 0 && write(fd, pid, length) == length;
+  close(fd);
+  std::vector<std::string> taken;
+  for (const std::string& name : LockNames(device, "")) {
+    const std::string lock = dir + "/LCK.." + name;
+    for (int attempt = 0; written && attempt < 2 && !*otherPid; ++attempt) {
+      if (link(temp.c_str(), lock.c_str()) == 0) {
+        taken.push_back(lock);
+        break;
+      }
+      if (errno != EEXIST)
+        break;
+      const long holder = LockFilePid(lock);
+      if (Alive("", holder) && holder != static_cast<long>(getpid()))
+        *otherPid = holder;
+      else
+        unlink(lock.c_str());  // stale: its process has ended
+    }
+  }
+  unlink(temp.c_str());
+  if (*otherPid) {
+    DropUucpLocks(taken);
+    taken.clear();
+  }
+  return taken;
+}
+
+void DropUucpLocks(const std::vector<std::string>& lockFiles) {
+  for (const std::string& lock : lockFiles) {
+    if (LockFilePid(lock) == static_cast<long>(getpid()))
+      unlink(lock.c_str());
+  }
 }
 
 PortError NodeState(const std::string& path, const std::string& root) {
@@ -285,10 +383,12 @@ PortError NodeState(const std::string& path, const std::string& root) {
     e.problem = PortProblem::Missing;
   } else if (!S_ISCHR(node.st_mode)) {
     e.problem = PortProblem::NotAPort;
+  } else if (IsConsole(node, root)) {
+    e.problem = PortProblem::Console;
   } else if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
     e = AccessProblem(path, node, root);
-  } else if (InUse(path, node, root, &e.holder)) {
-    e.problem = PortProblem::Busy;
+  } else {
+    InUse(path, node, root, &e);
   }
   return e;
 }

@@ -17,18 +17,31 @@ namespace valdrix::posix {
 // root is empty for the running system; tests give a fake tree with dev/, sys/, proc/, run/lock/.
 std::vector<std::string> CandidatePorts(const std::string& root);
 
-// The state of one node from stat(), its mode against the caller, the kernel's lock table, the
-// open files in /proc and UUCP lock files; never opens it. NotAPort for anything not a character
-// device; the caller decides whether a character device is a terminal.
+// The state of one node from stat(), the consoles, its mode against the caller, the kernel's lock
+// table, the open files in /proc and UUCP lock files; never opens it. NotAPort for anything not a
+// character device; the caller decides whether a character device is a terminal.
 PortError NodeState(const std::string& path, const std::string& root);
 
 // Whether a process other than this one, and other than the device end of a pseudo-terminal,
-// has the device open, locks it or holds a live UUCP lock file for it. *holder gets
-// "comm (pid N)" when the process is known, else stays empty. deviceEndCounts: the kernel has
-// refused the open already (TIOCEXCL), and whoever has the device open, its device end too, is
-// the one to name.
+// has the device open, locks it or holds a live UUCP lock file for it; if so, *busy becomes Busy
+// with that process. *everyoneSeen (when given) tells whether every process's open files could
+// be read: only then does false mean that nobody has the device open.
 bool InUse(const std::string& path, const struct stat& node, const std::string& root,
-           std::string* holder, bool deviceEndCounts = false);
+           PortError* busy, bool* everyoneSeen = nullptr);
+
+// Whether the device is a kernel console, as /proc/consoles or /sys/class/tty/console/active
+// name them (a link such as /dev/serial0 counts as what it leads to).
+bool IsConsole(const struct stat& node, const std::string& root);
+
+// Our own UUCP lock files for the device, so that the programs that go by lock files leave the
+// port alone while we talk: LCK..<base name> in /run/lock (or /var/lock), as cu looks for it,
+// and for a device in a folder below /dev the path form too (LCK..pts_3), as minicom does. Each
+// holds this process's PID as ten characters and a newline, made atomically; a stale one (its
+// PID dead) is replaced. Returns the lock files taken: none when the directory is not ours to
+// write (silently), or when a live lock of another process stands in the way (*otherPid: it).
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid);
+// Removes the lock files TakeUucpLocks made that are still this process's.
+void DropUucpLocks(const std::vector<std::string>& lockFiles);
 
 // The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
 std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);

@@ -64,11 +64,14 @@ bool IsInput(QEvent::Type type) {
   }
 }
 
-// The port list's entry: the name, then what the device is and its serial number.
+// The port list's entry: the name, then what the device is and its serial number; a console
+// says so.
 std::string PortLabel(const PortDetails& p) {
   std::string what = WhatItIs(p);
   if (!p.serialNumber.empty())
     what += (what.empty() ? "(" : " (") + p.serialNumber + ")";
+  if (p.state.problem == PortProblem::Console)
+    what += (what.empty() ? "" : ", ") + StateText(p.state);
   return what.empty() ? p.name : p.name + " \u2014 " + what;
 }
 
@@ -222,13 +225,27 @@ QWidget* QtDialog::Control(int id) const {
 
 void QtDialog::Start(const std::string& port) {
   Post([this, port](Configurator& cfg) {
-    for (const PortDetails& p : describe_())
+    std::vector<std::string> consoles;
+    for (const PortDetails& p : describe_()) {
       portLabels_[p.name] = PortLabel(p);
+      if (p.state.problem == PortProblem::Console)
+        consoles.push_back(p.name);
+    }
     OnInitDialog(cfg);
+    const auto listed = [this](const std::string& name) {
+      return OnGui(
+          [&] { return static_cast<QComboBox*>(Control(IDC_PORT))->findData(ToQt(name)) >= 0; });
+    };
+    if (!port.empty() && !listed(port))
+      AddEntry(IDC_PORT, port);
+    // Last, after the free ports and the one given: a user who means the console finds it, and
+    // choosing it says why it will not do.
+    for (const std::string& name : consoles) {
+      if (!listed(name))
+        AddEntry(IDC_PORT, name);
+    }
     if (port.empty())
       return;
-    if (OnGui([&] { return static_cast<QComboBox*>(Control(IDC_PORT))->findData(ToQt(port)); }) < 0)
-      AddEntry(IDC_PORT, port);
     OnGui([&] {
       auto* list = static_cast<QComboBox*>(Control(IDC_PORT));
       list->setCurrentIndex(list->findData(ToQt(port)));

@@ -28,6 +28,18 @@ namespace valdrix {
 namespace posix {
 namespace {
 
+// The kernel refused the port as taken (TIOCEXCL, flock). Its device end is never the one that
+// took it; with no other program holding it, whoever marked it exclusive has ended.
+PortError Busy(const std::string& path, const struct stat& node) {
+  PortError e;
+  bool everyoneSeen = false;
+  if (!InUse(path, node, "", &e, &everyoneSeen)) {
+    e.problem = PortProblem::Busy;
+    e.exclusiveLeft = everyoneSeen;
+  }
+  return e;
+}
+
 PortError FromErrno(int err, const std::string& path, const struct stat* node) {
   PortError e;
   switch (err) {
@@ -38,9 +50,9 @@ PortError FromErrno(int err, const std::string& path, const struct stat* node) {
       e.problem = PortProblem::Permission;
       break;
     case EBUSY:
-      e.problem = PortProblem::Busy;
       if (node)
-        InUse(path, *node, "", &e.holder, true);
+        return Busy(path, *node);
+      e.problem = PortProblem::Busy;
       break;
     case ENOENT:
     case ENOTDIR:
@@ -86,13 +98,6 @@ DriverKind DriverOf(dev_t device) {
   return any ? DriverKind::NotAPort : DriverKind::Unknown;
 }
 
-PortError Busy(const std::string& path, const struct stat& node) {
-  PortError e;
-  e.problem = PortProblem::Busy;
-  InUse(path, node, "", &e.holder, true);
-  return e;
-}
-
 }  // namespace
 
 ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
@@ -110,11 +115,15 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   // that is no terminal: never opened.
   if (!S_ISCHR(node.st_mode) || DriverOf(node.st_rdev) == DriverKind::NotAPort)
     return {};
-  // Another program using it, though it took no lock: not opened at all.
-  if (InUse(path, node, "", &e.holder)) {
-    e.problem = PortProblem::Busy;
+  // The kernel's console: whatever we sent would go to its login prompt or be mixed with its
+  // messages.
+  if (IsConsole(node, "")) {
+    e.problem = PortProblem::Console;
     return {};
   }
+  // Another program using it, though it took no lock: not opened at all.
+  if (InUse(path, node, "", &e))
+    return {};
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -141,8 +150,20 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
     e = Busy(path, opened);
     return {};
   }
+  const bool exclusiveSet = ioctl(fd, TIOCEXCL) == 0;
+  // For the programs that go by UUCP lock files (they open past flock() and, as root, past
+  // TIOCEXCL). A live lock taken since InUse() looked means another program won the race.
+  long lockHolder = 0;
+  std::vector<std::string> lockFiles = TakeUucpLocks(path, &lockHolder);
+  if (lockHolder) {
+    if (exclusiveSet)
+      ioctl(fd, TIOCNXCL);
+    close(fd);
+    e = Busy(path, opened);
+    return {};
+  }
   e = PortError{};
-  return ExclusiveFd{fd, ioctl(fd, TIOCEXCL) == 0};
+  return ExclusiveFd{fd, exclusiveSet, std::move(lockFiles)};
 }
 
 void ReleaseExclusive(ExclusiveFd& port) {
@@ -151,6 +172,7 @@ void ReleaseExclusive(ExclusiveFd& port) {
   if (port.exclusiveSet)
     ioctl(port.fd, TIOCNXCL);
   close(port.fd);  // and with it the flock()
+  DropUucpLocks(port.lockFiles);
   port = ExclusiveFd{};
 }
 

@@ -111,20 +111,20 @@ def case_backup_restore():
 
 
 def case_find():
-    # Every port searched at once, each in a conversation of its own; a port this process holds
-    # (with flock) and what is no port are passed over unopened.
+    # Every port searched at once, each in a conversation of its own; ports this process holds
+    # (with flock, with TIOCEXCL) and what is no port are passed over unopened.
     silent = [sim(57600, "--silent") for _ in range(2)]
     found, rx = sim(57600, "--address", "7", "--base", "12", "--count", "5", "--version", "105")
     fd = os.openpty()[1]
     fcntl.flock(fd, fcntl.LOCK_EX)
-    held = os.ttyname(fd)
+    held = [os.ttyname(fd), os.ttyname(marked())]
     os.symlink(found, TMP + "/link")  # the found device again, by another name: talked to once
-    ports = [silent[0][0], held, found, TMP, silent[1][0], TMP + "/link"]
+    ports = [silent[0][0], held[0], found, TMP, held[1], silent[1][0], TMP + "/link"]
     start = time.monotonic()
     r = run("find", *ports)
     elapsed = time.monotonic() - start
-    verdicts = dict([(p, "no answer at any rate") for p, _ in silent] +
-                    [(held, "in use by " + ME), (TMP, "not a serial port")])
+    verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
+                    for p in held] + [(TMP, "not a serial port")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
         "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
@@ -133,14 +133,26 @@ def case_find():
         check(quiet() == ["F0 F0 @%d" % r for r in RATES], "frames %s" % quiet())
     # A silent port takes five 1 s read time-outs; one after another these would take over 14 s.
     check(elapsed < 7.5, "find took %.1f s" % elapsed)
+    holder = json.loads(run("--json", "show", held[0], status=3).stdout)["holder"]
+    check(holder == {"name": ME.split(" (")[0], "pid": os.getpid()}, "holder %s" % holder)
 
 
-def case_tiocgexcl_held():
-    # A port held with TIOCEXCL alone is in use for root too, who opens past it: TIOCGEXCL says so.
-    fd = os.openpty()[1]
+def marked():
+    # A valdrix-sim's terminal, opened here and marked exclusive (TIOCEXCL).
+    fd = os.open(sim(57600)[0], os.O_RDWR | os.O_NOCTTY)
     fcntl.ioctl(fd, termios.TIOCEXCL)
-    r = run("show", os.ttyname(fd), status=3)
-    check(r.stderr.startswith("Could not open %s: in use by %s\n" % (os.ttyname(fd), ME)), r.stderr)
+    return fd
+
+
+def case_tiocgexcl_left():
+    # Left marked exclusive by a program that has ended, held by its device end alone: root opens
+    # past the mark, so only TIOCGEXCL shows it; refused, saying so.
+    fd = marked()
+    path = os.ttyname(fd)
+    os.close(fd)
+    r = run("show", path, status=3)
+    check(r.stderr.startswith("Could not open %s: marked exclusive by a program that has ended\n"
+                              % path), r.stderr)
 
 
 def case_not_a_port():
@@ -169,9 +181,9 @@ def case_permission():
     os.chown(path, 0, grp.getgrnam("dialout").gr_gid)
     os.chmod(path, 0o660)
     r = run("show", path, status=3, user=user)
-    check(r.stderr == "Could not open %s: permission denied (group dialout)\nAdd your user to the "
-          "group dialout: sudo usermod -aG dialout $USER, then log out and in again.\n" % path,
-          r.stderr)
+    check(r.stderr == "valdrix-config: Could not open %s: permission denied (group dialout)\nAdd "
+          "your user to the group dialout: sudo usermod -aG dialout $USER, then log out and in "
+          "again.\n" % path, r.stderr)
 
 
 def released(path):
@@ -186,29 +198,47 @@ def released(path):
         os.close(fd)
 
 
+def locks_of(path):
+    # Our UUCP lock files for a pseudo-terminal: by its base name (cu's) and its path (minicom's).
+    real = os.path.realpath(path)
+    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
+
+
 def case_interrupt():
     # A signal when the trace shows a given frame going out: the read or write running then ends
-    # at once, only an interface that was opened gets the close frame, every port is released.
+    # at once, only an interface that was opened gets the close frame, every port is released, and
+    # our lock file on it held this run's PID until then (a stale one replaced).
     close = frames(57600, (0xF2, 0xFF, 0))
     queries = ["F0 F0 @%d" % r for r in RATES]
     search = conversation(57600)[:-1]
+    # The interrupted set, with --json: what reached the interface and what did not.
+    half = {"error": "stopped by SIGINT", "reason": "interrupted", "signal": "SIGINT",
+            "written": {"address": 9}, "not_written": {"base": 3}}
     rows = (  # name, signal, the frames it follows, command, frames each port received, status
         ("searching", signal.SIGINT, ["> F0 F0"], ["show"], [queries[:1]], 130),
         ("opened", signal.SIGHUP, ["> F2 FF 01"], ["show"], [search + close], 129),
         ("remote", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130),
-        ("apply's drain", signal.SIGINT, ["> F2 01 09"], ["set", "--address", "9", "--base", "3"],
+        ("apply's drain", signal.SIGINT, ["> F2 01 09"],
+         ["set", "--address", "9", "--base", "3", "--json"],
          [search + frames(57600, (0xF2, 1, 9)) + close], 130),
         ("find", signal.SIGTERM, ["> F2 FF 01"], ["find"], [search + close, None, None], 143),
         ("twice", signal.SIGINT, ["> F2 FF 01", "< 0D"], ["show"], [search + close], 130))
     for name, sig, triggers, command, want, status in rows:
         sims = [sim(57600, *([] if i == 0 else ["--silent"])) for i in range(len(want))]
-        ports = [path for path, _ in sims]
-        ports = ser2net(*ports) if name == "remote" else ports  # the close crosses the network
+        local = name != "remote"  # the close crosses the network; ser2net holds the terminal
+        ports = [path for path, _ in sims] if local else ser2net(sims[0][0])
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        if local:  # a stale lock, left by a process that has ended: to be replaced
+            write(locks_of(ports[0])[0], "%10d\n" % dead.pid)
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
             while after not in p.stderr.readline():
                 check(p.poll() is None, "%s: ended before %r" % (name, after))
+            if not second and local:
+                held = [open(lock).read() for lock in locks_of(ports[0])]
+                check(held == ["%10d\n" % p.pid] * 2, "%s: lock files %r" % (name, held))
             time.sleep(0.2 * second)  # a second signal comes while the close's drain waits
             p.send_signal(sig)
         killed = time.monotonic()
@@ -218,22 +248,32 @@ def case_interrupt():
         # anything else ends at once.
         drains = want[0][-1:] == close and len(triggers) == 1
         check(elapsed < (1.5 if drains else 0.5), "%s: %.2f s" % (name, elapsed))
-        check((p.returncode, out) == (status, ""), "%s: exit %d, %r" % (name, p.returncode, out))
-        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name), name + ": " + err)
+        setting = command[0] == "set"
+        out = json.loads(out) if setting else out
+        check((p.returncode, out) == (status, dict(half, port=ports[0]) if setting else ""),
+              "%s: exit %d, %r" % (name, p.returncode, out))
+        check(err.endswith("valdrix-config: stopped by %s\n" % sig.name + (
+            "Written to the interface before the stop: XpressNet address 9; not written: module "
+            "base address 3.\n" if setting else "")), name + ": " + err)
         time.sleep(0.2)  # for the simulators to log the last frames
         for (path, rx), frames_wanted in zip(sims, want):
             got = rx()
             silent_ok = got == queries[:len(got)] and len(got) < len(queries)
             check(got == frames_wanted if frames_wanted else silent_ok, "%s: %s" % (name, got))
-            check(name == "remote" or released(path), "%s: %s still held" % (name, path))
-    # Standard output a closed pipe: the run, close included, ends as SIGPIPE would end it.
+            if local:  # ser2net holds the remote one, with a lock of its own
+                check(released(path), "%s: %s still held" % (name, path))
+                check(not any(map(os.path.exists, locks_of(path))), "%s: %s left" % (name, path))
+    # Standard output that cannot be written: the run, close included, ends as SIGPIPE would end
+    # it, and says why.
     path, rx = sim(9600)
-    reader, writer = os.pipe()
-    os.close(reader)
-    r = subprocess.run([CONFIG, "show", path], stdout=writer, stderr=subprocess.PIPE, text=True)
-    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output is closed; stopped\n"),
-          "closed stdout: exit %d, %r" % (r.returncode, r.stderr))
-    check(rx() == conversation(9600), "closed stdout: %s" % rx())
+    with open("/dev/full", "w") as full:
+        r = subprocess.run([CONFIG, "show", path], stdout=full, stderr=subprocess.PIPE, text=True)
+    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output could not be written "
+                                       "(No space left on device); stopped\n"),
+          "full stdout: exit %d, %r" % (r.returncode, r.stderr))
+    check(rx() == conversation(9600), "full stdout: %s" % rx())
+
+
 def ser2net(*ptys, host="127.0.0.1"):
     # The real ser2net on loopback, one RFC 2217 port for each terminal; their URLs.
     if not shutil.which("ser2net"):
@@ -342,8 +382,9 @@ def case_net_faults():
             start = time.monotonic()
             r = run("--json", "show", url, status=3)
             elapsed = time.monotonic() - start
-            check(json.loads(r.stdout) == {"error": "Could not open %s: %s" % (url, why),
-                                           "reason": reason}, r.stdout)
+            want = {"port": url, "error": "Could not open %s: %s" % (url, why), "reason": reason}
+            check(json.loads(r.stdout) == dict(want, **{"holder": None} if reason == "busy" else {}),
+                  r.stdout)
             check(elapsed < took, "%s: %.1f s" % (url, elapsed))
     r = run("show", refused, status=3)
     check("is ser2net" in r.stderr or "ser2net runs" in r.stderr, r.stderr)
@@ -352,7 +393,7 @@ def case_net_faults():
     # A connection lost in the middle of the search is an adapter pulled out.
     url = serve("drop")
     r = run("show", url, status=4)
-    check(r.stderr == "Could not write to %s\n" % url, r.stderr)
+    check(r.stderr == "valdrix-config: Could not write to %s\n" % url, r.stderr)
     # Malformed addresses: refused as usage, before anything connects.
     for bad in ("rfc2217://host", "rfc2217://:2217", "rfc2217://h:0", "rfc2217://h:65536",
                 "rfc2217://::1:2217", "rfc2217://[::1]", "rfc2217://h:22/x", "rfc2217://[]:1"):

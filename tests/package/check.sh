@@ -92,6 +92,8 @@ grep -q "^ *find" "$work/valdrix-config.txt" || fail "the man page lacks find"
 source "$root/usr/share/bash-completion/completions/valdrix-config"
 offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${COMPREPLY[*]}"; }
 [ "$(offers valdrix-config s)" = "show set" ] || fail "completion of 's': $(offers valdrix-config s)"
+[ "$(offers valdrix-config list --)" = "--help --json --long" ] || fail "completion after list: $(offers valdrix-config list --)"
+[ -z "$(offers valdrix-config set P -- | tr ' ' '\n' | sort | uniq -d)" ] || fail "completion offers twice: $(offers valdrix-config set P --)"
 
 [ "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE README.txt valdrix-config.exe valdrixconfig.exe " ] ||
   fail "the zip holds: $(ls "$work/zip")"
@@ -107,6 +109,9 @@ top=$(dirname "$(realpath "$0")")/../..
   "$(valdrix-config --help | sed -n '/^Exit status:/,$p' | sed '/^$/d')" ] ||
   fail "README.md's exit statuses are not those of valdrix-config --help"
 bash "$top/scripts/sync-docs.sh" --check || fail "README.md's shared texts are out of date"
+sed -n 's/^VALDRIX_REASON([A-Za-z]*, "\([a-z-]*\)".*/\1/p' "$top/cli/reasons.def" | while read -r word; do
+  grep -qF "| \`$word\` |" "$top/README.md" || fail "README.md does not list the reason $word"
+done
 for doc in "$work/valdrix-config.txt" "$work/valdrix-configurator.txt" "$work/zip/README.txt"; do
   grep -q "count = 2 x (16-bit modules)" "$doc" && grep -q "^ *Remote port unreachable" "$doc" ||
     fail "$(basename "$doc") lacks the settings or the troubleshooting"

@@ -166,8 +166,9 @@ extern "C" int open(const char* path, int flags, ...) {
 namespace valdrix {
 namespace {
 
-// A fake system tree: four serial nodes (links to pseudo-terminals), sysfs and /proc as the
-// kernel shows them, and the users each node has.
+// A fake system tree: six serial nodes (links to pseudo-terminals), sysfs and /proc as the
+// kernel shows them, and the users each node has; then the same without /sys/class/tty, as in
+// some containers.
 TEST(PortList, OpensNothingAndAgreesWithTheLongList) {
   namespace fs = std::filesystem;
   char dir[] = "/tmp/valdrix-list-XXXXXX";
@@ -181,9 +182,10 @@ TEST(PortList, OpensNothingAndAgreesWithTheLongList) {
     fs::create_directories(fs::path(root + path).parent_path());
     fs::create_symlink(target, root + path);
   };
-  PtyPair ptys[5];
-  const char* const names[] = {"ttySC0", "ttyS4", "ttyUSB0", "ttyACM0", "ttyS10"};
-  for (int i = 0; i < 5; ++i) {
+  PtyPair ptys[7];
+  const char* const names[] = {"ttySC0", "ttyS4",   "ttyUSB0", "ttyACM0",
+                               "ttyS10", "ttyAMA0", "ttyUSB1"};
+  for (int i = 0; i < 7; ++i) {
     link(ptys[i].slave, "/dev/" + std::string(names[i]));
     put("/sys/devices/port" + std::to_string(i) + "/tty/" + names[i] + "/dev", "");
     link(root + "/sys/devices/port" + std::to_string(i),
@@ -207,6 +209,11 @@ TEST(PortList, OpensNothingAndAgreesWithTheLongList) {
   put("/proc/300/comm", "cu\n");
   put("/run/lock/LCK..pts_" + index(0), "       300\n");
   put("/var/lock/LCK..ttyS10", "       400\n");
+  // ttyAMA0 is the kernel's console; cu (pid 500) locks ttyUSB1's terminal by its base name, with
+  // the PID as a 4-byte binary number.
+  put("/proc/consoles", "ttyAMA0              -W- (EC p a)  204:64\n");
+  put("/proc/500/comm", "cu\n");
+  put("/run/lock/LCK.." + index(6), std::string("\xF4\x01\0\0", 4));
 
   gListing = true;
   const std::vector<PortDetails> ports = DescribePorts(root);
@@ -216,12 +223,17 @@ TEST(PortList, OpensNothingAndAgreesWithTheLongList) {
   for (const PortDetails& p : ports)
     seen.push_back(p.name.substr(root.size()) + " " + StateText(p.state) + " " + p.vendorId +
                    p.byId);
-  EXPECT_EQ(seen, (std::vector<std::string>{"/dev/ttyACM0 free ", "/dev/ttyS10 free ",
-                                            "/dev/ttySC0 in use by cu (pid 300) ",
-                                            "/dev/ttyUSB0 in use by minicom (pid 100) 0403" + root +
-                                                "/dev/serial/by-id/usb-Acme-if00"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"/dev/ttyACM0 free ", "/dev/ttyAMA0 console ",
+                                      "/dev/ttyS10 free ", "/dev/ttySC0 in use by cu (pid 300) ",
+                                      "/dev/ttyUSB0 in use by minicom (pid 100) 0403" + root +
+                                          "/dev/serial/by-id/usb-Acme-if00",
+                                      "/dev/ttyUSB1 in use by cu (pid 500) "}));
   EXPECT_EQ(FreePorts(ports),
             (std::vector<std::string>{root + "/dev/ttyACM0", root + "/dev/ttyS10"}));
+  // Without sysfs the usual names in /dev are the candidates, the empty slot among them.
+  fs::remove_all(root + "/sys/class/tty");
+  EXPECT_EQ(DescribePorts(root).size(), 6u);
   fs::remove_all(root);
 }
 
@@ -233,7 +245,7 @@ TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
   PortError error;
   EXPECT_EQ(serial.OpenPort(pty.slave, 9600, &error), nullptr);
   EXPECT_EQ(error.problem, PortProblem::Busy);
-  EXPECT_EQ(error.holder, "");                           // never this program itself
+  EXPECT_EQ(error.holderPid, 0);                         // never this program itself
   EXPECT_EQ(serial.OpenPort(pty.slave, 9600), nullptr);  // the refused open left the hold
   // Held for the programs that go by flock() too (root opens past TIOCEXCL).
   const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

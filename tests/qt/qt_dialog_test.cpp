@@ -53,7 +53,7 @@ class Sim {
   QProcess process_;
 };
 
-// The window on the POSIX backend, with one port described as a USB adapter.
+// The window on the POSIX backend, with one port described as a USB adapter, and a console.
 struct Window {
   explicit Window(const QString& port)
       : dialog(*serial, [port] {
@@ -62,7 +62,10 @@ struct Window {
           p.manufacturer = "FTDI";
           p.product = "FT232R USB UART";
           p.serialNumber = "A1B2C3";
-          return std::vector<PortDetails>{p};
+          PortDetails console;
+          console.name = "/dev/ttyAMA0";
+          console.state.problem = PortProblem::Console;
+          return std::vector<PortDetails>{p, console};
         }) {
     dialog.show();
   }
@@ -99,6 +102,8 @@ class QtDialogTest : public QObject {
     // The port list shows what the port is; the logic gets its bare name.
     QCOMPARE(w.Text(IDC_PORT), sim.Link() + " \u2014 FTDI FT232R USB UART (A1B2C3)");
     QCOMPARE(w.dialog.CurrentEntry(IDC_PORT), sim.Link().toStdString());
+    auto* ports = w.At<QComboBox>(IDC_PORT);
+    QCOMPARE(ports->itemText(ports->count() - 1), QString("/dev/ttyAMA0 \u2014 console"));
     QStringList shown;
     for (const int id : {IDC_RATE, IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8,
                          IDC_STATUS, IDC_VERSION})

@@ -21,7 +21,7 @@ TEST(CliOptions, RefusalsNameTheirOptionBeforeAnythingRuns) {
       {{"set", "COM3", "--base", " 7"}, "--base"}, {{"set", "COM3", "--modules16", "128"}, "--modules16"},
       {{"set", "COM3", "--modules8", ""}, "--modules8"},
       {{"set", "COM3", "--modules16", "127", "--modules8", "1"}, "--modules8"},
-      {{"set", "COM3"}, "--address"}, {{"show"}, "PORT"}, {{"show", "COM3", "--address", "3"}, ""}, {{}, ""},
+      {{"set", "COM3"}, "--address"}, {{"show"}, "valdrix-config: PORT"}, {{"show", ""}, "an empty name"}, {{"show", "COM3", "--address", "3"}, ""}, {{}, ""},
       {{"set", "COM3", "--address", "31", "--base", "254", "--modules16", "127"}, nullptr},
       {{"--json", "find"}, nullptr}, {{"list", "-l", "--trace"}, nullptr},
       {{"show", "COM3", "--rate", "57600"}, nullptr}, {{"--rate", "115200", "find"}, nullptr},
@@ -103,14 +103,14 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       {"not kept", keeps3, {"set", "COM3", "--address", "9"}, EXIT_NOT_KEPT, "XpressNet address:   3\n",
        "The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface holds 3\n"},
       {"not kept --json", keeps3, {"--json", "set", "COM3", "--address", "9"}, EXIT_NOT_KEPT,
-       "{\"error\":\"The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface "
+       "{\"port\":\"COM3\",\"error\":\"The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface "
        "holds 3\",\"reason\":\"mismatch\",\"asked\":{\"address\":9},\"read\":{\"address\":3}}\n", ""},
       {"count stored as one byte", {}, {"set", "COM3", "--modules16", "4", "--modules8", "3"}, EXIT_OK,
        "16-bit modules:      5\n8-bit modules:       1\n", "The interface stores one module count"},
       {"busy", busy, {"show", "COM3"}, EXIT_CANNOT_OPEN, "",
        "Could not open COM3: in use by another program\nClose the program"},
       {"busy --json", busy, {"--json", "show", "COM3"}, EXIT_CANNOT_OPEN,
-       "{\"error\":\"Could not open COM3: in use by another program\",\"reason\":\"busy\"}\n", ""},
+       "{\"port\":\"COM3\",\"error\":\"Could not open COM3: in use by another program\",\"reason\":\"busy\",\"holder\":null}\n", ""},
       {"missing", {}, {"show", "COM9"}, EXIT_CANNOT_OPEN, "", "Could not open COM9: no such port\n"},
       {"write fails", failWrite, {"show", "COM3"}, EXIT_CANNOT_WRITE, "", "Could not write to COM3\n"},
       {"first failure decides", twoFailures, {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE,
@@ -128,11 +128,11 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2"}, EXIT_OK,
        "[{\"port\":\"COM3\",\"rate\":57600,\"version\":\"1.02\",\"address\":10,\"base\":44,"
        "\"modules16\":2,\"modules8\":1},{\"port\":\"COM2\",\"error\":\"Could not open COM2: in use "
-       "by another program\",\"reason\":\"busy\"}]\n", ""},
+       "by another program\",\"reason\":\"busy\",\"holder\":null}]\n", ""},
       {"odd name --json", {}, {"--json", "show", "C\"O\\M\x01"}, EXIT_CANNOT_OPEN,
-       "{\"error\":\"Could not open C\\\"O\\\\M\\u0001: no such port\",\"reason\":\"missing\"}\n", ""},
+       "{\"port\":\"C\\\"O\\\\M\\u0001\",\"error\":\"Could not open C\\\"O\\\\M\\u0001: no such port\",\"reason\":\"missing\"}\n", ""},
       {"not reported --json", noBase, {"--json", "set", "COM3", "--base", "7"}, EXIT_CANNOT_WRITE,
-       "{\"error\":\"valdrix-config: --base: the interface did not report this value, so it cannot "
+       "{\"port\":\"COM3\",\"error\":\"valdrix-config: --base: the interface did not report this value, so it cannot "
        "be set\",\"reason\":\"not-reported\"}\n", ""},
       // clang-format on
   };
@@ -163,25 +163,25 @@ TEST(CliRun, ProgressInTheCommandLinesOwnWords) {
 
 TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
   CliRig rig;
-  rig.details = {
-      {"/dev/ttyUSB0",
-       "/dev/serial/by-id/usb-X",
-       "0403",
-       "6001",
-       "FTDI",
-       "FT232R",
-       "A1",
-       "",
-       {PortProblem::Permission, "dialout", "", "", true, "root", "ttyUSB0", "0403", "6001", ""}},
-      {"/dev/ttyS0",
-       "",
-       "",
-       "",
-       "",
-       "",
-       "",
-       "",
-       {PortProblem::Busy, "", "minicom (pid 7)", "", false, "", "", "", "", ""}}};
+  rig.details = {{"/dev/ttyUSB0",
+                  "/dev/serial/by-id/usb-X",
+                  "0403",
+                  "6001",
+                  "FTDI",
+                  "FT232R",
+                  "A1",
+                  "",
+                  {PortProblem::Permission, "dialout", "", 0, "", true, "root", "ttyUSB0", "0403",
+                   "6001", false, ""}},
+                 {"/dev/ttyS0",
+                  "",
+                  "",
+                  "",
+                  "",
+                  "",
+                  "",
+                  "",
+                  {PortProblem::Busy, "", "minicom", 7, "", false, "", "", "", "", false, ""}}};
   EXPECT_EQ(rig.Run({"--json", "list", "-l"}), EXIT_OK);
   EXPECT_EQ(rig.out.str(),
             "[{\"port\":\"/dev/ttyUSB0\",\"by_id\":\"/dev/serial/by-id/usb-X\",\"vendor_id\":"
@@ -190,12 +190,13 @@ TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
             "\",\"holder\":null,\"group\":\"dialout\"},{\"port\":\"/dev/ttyS0\",\"by_id\":null,"
             "\"vendor_id\":null,\"product_id\":null,\"manufacturer\":null,\"product\":null,"
             "\"serial\":null,\"description\":null,\"state\":\"in use by minicom (pid 7)\","
-            "\"holder\":\"minicom (pid 7)\",\"group\":null}]\n");
+            "\"holder\":{\"name\":\"minicom\",\"pid\":7},\"group\":null}]\n");
   rig.out.str("");
   EXPECT_EQ(rig.Run({"list"}), EXIT_OK);
   EXPECT_EQ(rig.out.str(), "");
   EXPECT_EQ(rig.err.str(),
-            "No serial port can be opened:\n  /dev/ttyUSB0: permission denied (group dialout)\n"
+            "valdrix-config: no serial port can be opened:\n  /dev/ttyUSB0: permission denied "
+            "(group dialout)\n"
             "  /dev/ttyS0: in use by minicom (pid 7)\n"
             "Add your user to the group dialout: sudo usermod -aG dialout $USER, then log out "
             "and in again.\nClose the program that uses the port, or choose another port.\n");
