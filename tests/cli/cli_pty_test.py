@@ -151,8 +151,8 @@ def case_tiocgexcl_left():
     path = os.ttyname(fd)
     os.close(fd)
     r = run("show", path, status=3)
-    check(r.stderr.startswith("Could not open %s: marked exclusive by a program that has ended\n"
-                              % path), r.stderr)
+    check(r.stderr.startswith("valdrix-config: Could not open %s: marked exclusive by a program "
+                              "that has ended\n" % path), r.stderr)
 
 
 def case_not_a_port():
