@@ -29,6 +29,12 @@ SHOW_READS = (4, 2)  # silent reads, drains
 FIND_READS = (5, 0)
 
 
+def floor_ms(limits, reads):
+    # limits: what valdrix_bench_conversations --limits prints, the floors as the code has them.
+    silent, drains = reads
+    return silent * limits["silent_read_ms"] + drains * limits["drain_ms"]
+
+
 def timed(config, *args):
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         actions = [(os.POSIX_SPAWN_DUP2, out.fileno(), 1), (os.POSIX_SPAWN_DUP2, err.fileno(), 2)]
@@ -59,8 +65,7 @@ def main():
     parser.add_argument("--limits", required=True)
     args = parser.parse_args()
     limits = json.loads(args.limits)
-    show_floor_ms, find_floor_ms = (silent * limits["silent_read_ms"] + drains * limits["drain_ms"]
-                                    for silent, drains in (SHOW_READS, FIND_READS))
+    show_floor_ms, find_floor_ms = floor_ms(limits, SHOW_READS), floor_ms(limits, FIND_READS)
     if not shutil.which("ser2net"):
         sys.exit("ser2net is not installed (scripts/install-deps.sh)")
     work = tempfile.mkdtemp(prefix="valdrix-bench-net-")

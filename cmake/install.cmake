@@ -81,8 +81,9 @@ if(NOT found)
 endif()
 # help2man runs the program it is given with --help; for valdrix-config that is a script that
 # adds each command's options to the common ones.
+valdrix_runnable(valdrix-config run_config)
 file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
-     CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh $<TARGET_FILE:valdrix-config> \"$@\"\n"
+     CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh ${run_config} \"$@\"\n"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
 # The settings and the troubleshooting, in the words of README.md and README.txt, as sections of
 # the pages of the two programs a user runs.
@@ -119,12 +120,14 @@ endfunction()
 valdrix_man_page(valdrix-config ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
                  "find a Valdrix interface on a serial port, show and change its settings")
 # valdrix-sim's --version takes a value, so help2man is given the version instead.
-valdrix_man_page(valdrix-sim $<TARGET_FILE:valdrix-sim>
+valdrix_runnable(valdrix-sim run_sim)
+valdrix_man_page(valdrix-sim ${run_sim}
                  "a simulated Valdrix interface on a pseudo-terminal"
                  "--version-string=valdrix-sim ${PROJECT_VERSION}")
 install(FILES ${valdrix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 if(TARGET valdrix-configurator)
-  valdrix_man_page(valdrix-configurator $<TARGET_FILE:valdrix-configurator>
+  valdrix_runnable(valdrix-configurator run_configurator)
+  valdrix_man_page(valdrix-configurator ${run_configurator}
                    "find a Valdrix interface on a serial port and change its settings, in a window")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/valdrix-configurator.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 ${gui})

@@ -40,6 +40,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build's packages are for its target (dpkg-shlibdeps reads each program's own ELF class
+# and machine and looks up that architecture's multiarch libraries by itself).
+if(VALDRIX_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VALDRIX_DEB_ARCH})
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_VALDRIX-CONFIG_DESCRIPTION
     "configure Valdrix s88 feedback interfaces from the command line
