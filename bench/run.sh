@@ -40,15 +40,17 @@ echo "building ($native, $win32) ..." >&2
 configure native "$native"
 cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim valdrix-config \
   >/dev/null
+# The floors (from the time-outs) and the size limit as the code has them.
+limits=$("$native/bench/valdrix_bench_conversations" --limits)
 if [ "$only" = qemu ]; then
   configure arm64 "$arm64"
   cmake --build "$arm64" -j2 --target valdrix-config >/dev/null
   exec python3 bench/qemu.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
-    --arm64-config "$arm64/cli/valdrix-config" --runs "$runs"
+    --arm64-config "$arm64/cli/valdrix-config" --runs "$runs" --limits "$limits"
 fi
 if [ "$only" = network ]; then
   exec python3 bench/network.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
-    --runs "$runs"
+    --runs "$runs" --limits "$limits"
 fi
 have_wine=0
 if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
@@ -99,4 +101,4 @@ if [ "$have_wine" = 1 ]; then
 fi
 
 [ "$have_wine" = 1 ] && parts+=(--wine "$wine_work/wine.json")
-python3 bench/report.py "${parts[@]}" --out "$root/bench/results.json"
+python3 bench/report.py "${parts[@]}" --limits "$limits" --out "$root/bench/results.json"

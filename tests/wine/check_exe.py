@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """valdrixconfig.exe without running it: imports, size, manifest, version information, and the
 dialog template against the in-memory dialog the logic is tested with.
-Usage: check_exe.py <valdrixconfig.exe> <objdump>"""
+Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <largest size in bytes>"""
 import os
 import re
 import struct
@@ -100,13 +100,13 @@ def check_manifest(data):
           "no dependency on common controls 6 for X86")
 
 
-exe, objdump, version = sys.argv[1:4]
+exe, objdump, version, max_bytes = sys.argv[1:5]
 out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
 dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
 check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},
       f"imports {sorted(dlls)}")
 data = open(exe, "rb").read()
-check(len(data) < 300 * 1024, f"{len(data)} bytes")
+check(len(data) < int(max_bytes), f"{len(data)} bytes")
 found = resources(data)
 check_dialog(found[5])
 check_version(found[16])
