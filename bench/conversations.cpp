@@ -18,7 +18,9 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
+#include "protocol/frames.h"
 #include "serial/serial_posix.h"
+#include "serial/serial_port.h"
 #include "tests/sim_process.h"
 
 namespace {
@@ -36,8 +38,8 @@ struct Sample {
 
 struct Series {
   std::string name;
-  int silentReads;  // 4-byte reads that get nothing: 1004 ms each
-  int drains;       // drains: each ends with a 1-byte read that gets nothing, 1001 ms
+  int silentReads;  // 4-byte reads that get nothing: TotalTimeoutMs(4) each
+  int drains;       // drains: each ends with a 1-byte read that gets nothing, TotalTimeoutMs(1)
   std::vector<Sample> samples;
   std::vector<std::string> faults;
 };
@@ -95,9 +97,16 @@ std::string Json(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--limits") {
+    // The floors and the size limit as the code has them, for the Python half of the bench.
+    std::printf("{\"silent_read_ms\": %llu, \"drain_ms\": %llu, \"exe_max_bytes\": %d}\n",
+                static_cast<unsigned long long>(TotalTimeoutMs(FRAME_LENGTH)),
+                static_cast<unsigned long long>(TotalTimeoutMs(1)), VALDRIX_EXE_MAX_BYTES);
+    return 0;
+  }
   const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   if (runs < 1) {
-    std::fprintf(stderr, "usage: %s [runs]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [runs | --limits]\n", argv[0]);
     return 2;
   }
 

@@ -16,12 +16,9 @@ import os
 import platform
 import statistics
 
-SILENT_READ_MS = 1004
-DRAIN_MS = 1001
 POSIX_RATIO = 1.02
 WINE_RATIO = 1.05
 POSIX_CPU_MS = 20.0
-EXE_BYTES = 300 * 1000
 FIND_RATIO = {8: 1.05, 32: 1.10}  # up to so many ports
 FIND_CPU_MS = 50.0
 FIND_SILENT_PORT = (5, 0)  # silent reads, drains
@@ -29,9 +26,11 @@ FIND_INTERFACE_PORT = {57600: (3, 2)}
 SHOW_RATE_RATIO = 1.05
 SHOW_RATE_CONVERSATION = (0, 2)  # show --rate at the interface's rate: no silent read
 
+LIMITS = {}  # silent_read_ms, drain_ms, exe_max_bytes: from the code, given by run.sh
+
 
 def floor_ms(silent_reads, drains):
-    return silent_reads * SILENT_READ_MS + drains * DRAIN_MS
+    return silent_reads * LIMITS["silent_read_ms"] + drains * LIMITS["drain_ms"]
 
 
 def cpu_model():
@@ -56,7 +55,10 @@ def main():
     parser.add_argument("--find")
     parser.add_argument("--show-rate")
     parser.add_argument("--out", required=True)
+    parser.add_argument("--limits", required=True,
+                        help="the floors and the size limit: valdrix_bench_conversations --limits")
     args = parser.parse_args()
+    LIMITS.update(json.loads(args.limits))
 
     # A part not run keeps its figures from the last run.
     results = {}
@@ -203,10 +205,10 @@ def report_conversations(args, results):
     results.update({
         "date": today(),
         "machine": machine(),
-        "floors": {"silent_read_ms": SILENT_READ_MS, "drain_ms": DRAIN_MS,
+        "floors": {"silent_read_ms": LIMITS["silent_read_ms"], "drain_ms": LIMITS["drain_ms"],
                    "sim_reply_delay_ms": posix["reply_delay_ms"]},
         "targets": {"posix_ratio": POSIX_RATIO, "wine_ratio": WINE_RATIO,
-                    "posix_cpu_ms": POSIX_CPU_MS, "exe_bytes": EXE_BYTES},
+                    "posix_cpu_ms": POSIX_CPU_MS, "exe_bytes": LIMITS["exe_max_bytes"]},
         "conversations": rows,
     })
     if wine:
@@ -235,8 +237,8 @@ def report_conversations(args, results):
         size = results["exe_bytes"]
         print(f"| Wine | start-up to dialog shown | | | | {w['startup_median_ms']} | | | |")
         print(f"| - | valdrixconfig.exe size | | | | {size} bytes | | | "
-              f"{verdict(size < EXE_BYTES)} |")
-    print(f"Floors: silent 4-byte read {SILENT_READ_MS} ms, drain {DRAIN_MS} ms; "
+              f"{verdict(size < LIMITS['exe_max_bytes'])} |")
+    print(f"Floors: silent 4-byte read {LIMITS['silent_read_ms']} ms, drain {LIMITS['drain_ms']} ms; "
           f"valdrix-sim reply delay {posix['reply_delay_ms']} ms. Medians of "
           f"{posix['runs']} POSIX runs" + (f" and {len(wine['runs'])} Wine runs" if wine else "")
           + f"; figures in {os.path.relpath(args.out)}.")

@@ -9,21 +9,24 @@
 #                                a minute); prints its table, results.json stays
 #   bash bench/run.sh show-rate  only valdrix-config show --rate (about 20 s); the other
 #                                figures in results.json stay
+#   bash bench/run.sh qemu       only show by the arm64 program under qemu-aarch64 (bench/qemu.py,
+#                                about a minute); prints its table, results.json stays
 #
 # Environment: RUNS (POSIX runs, default 5), WINE_RUNS (default 3), FIND_PLAN (ports x runs of
-# find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR and
-# BENCH_WIN32_DIR (build directories, default build/bench-native and build/bench-win32, made
-# from the native and win32 presets). Without wine the Wine rows are left out.
+# find, default 1x5,8x5,32x3), BENCH_NATIVE_DIR, BENCH_WIN32_DIR and BENCH_ARM64_DIR (build
+# directories, default build/bench-native, build/bench-win32 and build/bench-arm64, made from the
+# native, win32 and arm64 presets). Without wine the Wine rows are left out.
 # Not part of the test command: a slow machine misses the targets without a fault in the code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 native=${BENCH_NATIVE_DIR:-build/bench-native}
 win32=${BENCH_WIN32_DIR:-build/bench-win32}
+arm64=${BENCH_ARM64_DIR:-build/bench-arm64}
 runs=${RUNS:-5}
 wine_runs=${WINE_RUNS:-3}
 only=${1:-all}
-case "$only" in all | find | network | show-rate) ;; *) echo "usage: bash bench/run.sh [find|network|show-rate]" >&2; exit 2 ;; esac
+case "$only" in all | find | network | show-rate | qemu) ;; *) echo "usage: bash bench/run.sh [find|network|show-rate|qemu]" >&2; exit 2 ;; esac
 
 configure() {  # preset, directory
   if [ -f "$2/CMakeCache.txt" ]; then
@@ -37,9 +40,17 @@ echo "building ($native, $win32) ..." >&2
 configure native "$native"
 cmake --build "$native" -j2 --target valdrix_bench_conversations valdrix-sim valdrix-config \
   >/dev/null
+# The floors (from the time-outs) and the size limit as the code has them.
+limits=$("$native/bench/valdrix_bench_conversations" --limits)
+if [ "$only" = qemu ]; then
+  configure arm64 "$arm64"
+  cmake --build "$arm64" -j2 --target valdrix-config >/dev/null
+  exec python3 bench/qemu.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
+    --arm64-config "$arm64/cli/valdrix-config" --runs "$runs" --limits "$limits"
+fi
 if [ "$only" = network ]; then
   exec python3 bench/network.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
-    --runs "$runs"
+    --runs "$runs" --limits "$limits"
 fi
 have_wine=0
 if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null; then
@@ -91,4 +102,4 @@ if [ "$have_wine" = 1 ]; then
 fi
 
 [ "$have_wine" = 1 ] && parts+=(--wine "$wine_work/wine.json")
-python3 bench/report.py "${parts[@]}" --out "$root/bench/results.json"
+python3 bench/report.py "${parts[@]}" --limits "$limits" --out "$root/bench/results.json"

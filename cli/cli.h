@@ -28,11 +28,8 @@ enum class Command { List, Show, Set, Find };
 struct Options {
   Command command = Command::List;
   std::vector<std::string> ports;  // show and set: one; find: any number (none: every port)
-  std::optional<int> address;
-  std::optional<int> base;
-  std::optional<int> modules16;
-  std::optional<int> modules8;
-  std::uint32_t rate = 0;  // --rate: the search tries only this line rate; 0: every rate
+  Settings values;                 // set: the values to write
+  std::uint32_t rate = 0;          // --rate: the search tries only this line rate; 0: every rate
   bool longList = false;
   bool trace = false;
   bool json = false;
@@ -84,15 +81,13 @@ struct Failure {
 // onlyRate: the one rate the search tried (--rate); 0: every rate.
 Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate = 0);
 
-// What the interface holds after a search; empty: the interface did not report it.
+// What the interface holds after a search, as it reported it (a value outside its range too);
+// empty: the interface did not report it.
 struct Report {
   std::string port;
   std::optional<std::uint32_t> rate;
   std::optional<std::string> version;  // as the dialog shows it: "1.02"
-  std::optional<int> address;
-  std::optional<int> base;
-  std::optional<int> modules16;
-  std::optional<int> modules8;
+  Settings values;
 };
 void PrintReport(const Report& report, bool json, std::ostream& out);
 

@@ -7,6 +7,7 @@
 
 #include "cli/jobs.h"
 #include "cli/json.h"
+#include "cli/settings_table.h"
 #include "interrupt/interrupt.h"
 
 namespace valdrix::cli {
@@ -119,13 +120,10 @@ int ReportInterrupted(const Stopped& stopped, bool json, std::ostream& out, std:
     // The interface may now hold some of the new values and not the others.
     const auto list = [](const Settings& values) {
       std::string text;
-      for (const auto& [label, key] : {std::pair{"XpressNet address", &Settings::address},
-                                       std::pair{"module base address", &Settings::base},
-                                       std::pair{"16-bit modules", &Settings::modules16},
-                                       std::pair{"8-bit modules", &Settings::modules8}}) {
-        if (values.*key)
-          text += (text.empty() ? "" : ", ") + std::string(label) + " " +
-                  std::to_string(*(values.*key));
+      for (const Setting& s : kSettings) {
+        if (values.*s.value)
+          text += (text.empty() ? "" : ", ") + std::string(s.label) + " " +
+                  std::to_string(*(values.*s.value));
       }
       return text.empty() ? std::string("none") : text;
     };

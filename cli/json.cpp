@@ -1,5 +1,6 @@
 #include "cli/json.h"
 
+#include "cli/settings_table.h"
 #include "ports/port_advice.h"
 
 namespace valdrix::cli {
@@ -17,11 +18,9 @@ Json OrNull(const T& value) {
 // The keys given a value in keys, each with its value in values (null where that has none).
 Json ValuesJson(const Settings& keys, const Settings& values) {
   Json object = Json::object();
-  for (const auto& [key, value] :
-       {std::pair{"address", &Settings::address}, std::pair{"base", &Settings::base},
-        std::pair{"modules16", &Settings::modules16}, std::pair{"modules8", &Settings::modules8}}) {
-    if (keys.*value)
-      object[key] = OrNull(values.*value);
+  for (const Setting& s : kSettings) {
+    if (keys.*s.value)
+      object[s.key] = OrNull(values.*s.value);
   }
   return object;
 }
@@ -34,10 +33,10 @@ Json HolderJson(const std::string& name, long pid) {
 }  // namespace
 
 Json ReportJson(const Report& r) {
-  return Json{{"port", OrNull(r.port)},        {"rate", OrNull(r.rate)},
-              {"version", OrNull(r.version)},  {"address", OrNull(r.address)},
-              {"base", OrNull(r.base)},        {"modules16", OrNull(r.modules16)},
-              {"modules8", OrNull(r.modules8)}};
+  Json object{{"port", OrNull(r.port)}, {"rate", OrNull(r.rate)}, {"version", OrNull(r.version)}};
+  for (const Setting& s : kSettings)
+    object[s.key] = OrNull(r.values.*s.value);
+  return object;
 }
 
 Json FailureJson(const std::string* port, const Failure& f) {

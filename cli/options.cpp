@@ -8,6 +8,7 @@
 #include "cli/jobs.h"
 #include "cli/json.h"
 #include "cli/nearest.h"
+#include "cli/settings_table.h"
 #include "network/network.h"
 #include "protocol/frames.h"
 #include "protocol/text.h"
@@ -38,10 +39,6 @@ constexpr char kFooter[] =
 #undef VALDRIX_EXIT_SIGNALLED
 #undef VALDRIX_EXIT
     ;
-
-std::string Range(int low, int high) {
-  return std::to_string(low) + " to " + std::to_string(high);
-}
 
 // For a word CLI11 did not take: what it is and the nearest name it may have meant. Empty when the
 // word is not a mistyped command or option (CLI11's own message says what is wrong then).
@@ -153,23 +150,15 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   find->add_option("PORT", options.ports, "serial ports (default: every free port)");
   // After the commands: a command takes its parent's footer when it is made.
   app.footer(kFooter);
-  std::string address, base, modules16, modules8;
   // Taken as text and checked here, so that every refusal names its option the same way.
-  CLI::Option* addressOption =
-      set->add_option("--address", address,
-                      "XpressNet address, " + Range(MIN_XN_ADDRESS, MAX_XN_ADDRESS))
-          ->type_name("N");
-  CLI::Option* baseOption =
-      set->add_option("--base", base, "s88 module base address, " + Range(0, MAX_BASE_ADDRESS))
-          ->type_name("N");
-  CLI::Option* modules16Option =
-      set->add_option("--modules16", modules16,
-                      "number of 16-bit s88 modules, " + Range(0, MAX_MODULE_COUNT / 2))
-          ->type_name("N");
-  CLI::Option* modules8Option =
-      set->add_option("--modules8", modules8,
-                      "number of 8-bit s88 modules, " + Range(0, MAX_MODULE_COUNT))
-          ->type_name("N");
+  std::string texts[std::size(kSettings)];
+  CLI::Option* settingOptions[std::size(kSettings)];
+  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+    settingOptions[i] =
+        set->add_option(kSettings[i].Option(), texts[i],
+                        std::string(kSettings[i].help) + ", " + kSettings[i].Range())
+            ->type_name("N");
+  }
   std::string from;
   CLI::Option* fromOption =
       set->add_option("--from", from,
@@ -234,17 +223,15 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     return {options, EXIT_OK};
 
   bool good = true;
-  const auto take = [&](CLI::Option* option, const std::string& name, const std::string& text,
-                        int low, int high, std::optional<int>& into) {
-    if (option->count() == 0)
-      return;
-    into = CheckNumber(name, text, low, high, said);
-    good = good && into.has_value();
-  };
-  take(addressOption, "--address", address, MIN_XN_ADDRESS, MAX_XN_ADDRESS, options.address);
-  take(baseOption, "--base", base, 0, MAX_BASE_ADDRESS, options.base);
-  take(modules16Option, "--modules16", modules16, 0, MAX_MODULE_COUNT / 2, options.modules16);
-  take(modules8Option, "--modules8", modules8, 0, MAX_MODULE_COUNT, options.modules8);
+  Settings& values = options.values;
+  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+    const Setting& setting = kSettings[i];
+    if (settingOptions[i]->count() > 0) {
+      values.*setting.value =
+          CheckNumber(setting.Option(), texts[i], setting.low, setting.high, said);
+      good = good && (values.*setting.value).has_value();
+    }
+  }
   if (good && fromOption->count() > 0) {
     std::string refusal;
     const std::optional<Settings> file = LoadSettings(from, in ? *in : std::cin, refusal);
@@ -253,21 +240,27 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
       return refused();
     }
     // What the command line gives wins over the file.
-    options.address = options.address ? options.address : file->address;
-    options.base = options.base ? options.base : file->base;
-    options.modules16 = options.modules16 ? options.modules16 : file->modules16;
-    options.modules8 = options.modules8 ? options.modules8 : file->modules8;
+    for (const Setting& setting : kSettings) {
+      if (!(values.*setting.value))
+        values.*setting.value = (*file).*setting.value;
+    }
   }
-  if (good && options.modules16 && options.modules8 &&
-      2 * *options.modules16 + *options.modules8 > MAX_MODULE_COUNT) {
-    said << "valdrix-config: --modules16 and --modules8: 2 x " << *options.modules16 << " + "
-         << *options.modules8 << " makes a module count of " << MAX_MODULE_COUNT + 1
-         << " or more\n";
+  const std::string tooMany = good && values.modules16 && values.modules8
+                                  ? CountRefusal(*values.modules16, *values.modules8)
+                                  : "";
+  if (!tooMany.empty()) {
+    said << "valdrix-config: --modules16 and --modules8: " << tooMany << "\n";
     good = false;
   }
-  if (good && !options.address && !options.base && !options.modules16 && !options.modules8) {
-    said << "valdrix-config: set: give at least one of --address, --base, --modules16, "
-            "--modules8, or a --from file that has one\n";
+  bool any = false;
+  std::string names;
+  for (const Setting& setting : kSettings) {
+    any = any || (values.*setting.value).has_value();
+    names += setting.Option() + ", ";
+  }
+  if (good && !any) {
+    said << "valdrix-config: set: give at least one of " << names
+         << "or a --from file that has one\n";
     good = false;
   }
   if (!good)

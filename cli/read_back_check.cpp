@@ -1,5 +1,7 @@
 #include "cli/read_back_check.h"
 
+#include "cli/settings_table.h"
+
 namespace valdrix::cli {
 namespace {
 
@@ -12,26 +14,28 @@ std::string Held(const std::optional<int>& value) {
 
 ReadBackCheck CheckReadBack(const Settings& asked, const Settings& before, const Settings& after) {
   ReadBackCheck check;
-  const auto compare = [&](const char* label, std::optional<int> Settings::*key) {
+  // The two module counts are compared as the one byte the interface keeps, below.
+  for (const Setting& s : {kSettings[0], kSettings[1]}) {
+    const auto key = s.value;
     if (!(asked.*key) || asked.*key == after.*key)
-      return;
+      continue;
     check.asked.*key = asked.*key;
     check.read.*key = after.*key;
-    check.lines.push_back(std::string(label) + ": asked " + std::to_string(*(asked.*key)) + ", " +
+    check.lines.push_back(std::string(s.label) + ": asked " + std::to_string(*(asked.*key)) + ", " +
                           Held(after.*key));
-  };
-  compare("XpressNet address", &Settings::address);
-  compare("module base address", &Settings::base);
+  }
 
   if (!asked.modules16 && !asked.modules8)
     return check;
   const int m16 = asked.modules16.value_or(before.modules16.value_or(0));
   const int m8 = asked.modules8.value_or(before.modules8.value_or(0));
-  const int count = 2 * m16 + m8;
+  const int count = ModuleCount(m16, m8);
   const auto halves = [](int a, int b) {
-    return std::to_string(2 * a + b) + " (" + std::to_string(a) + " and " + std::to_string(b) + ")";
+    return std::to_string(ModuleCount(a, b)) + " (" + std::to_string(a) + " and " +
+           std::to_string(b) + ")";
   };
-  if (!after.modules16 || !after.modules8 || 2 * *after.modules16 + *after.modules8 != count) {
+  if (!after.modules16 || !after.modules8 ||
+      ModuleCount(*after.modules16, *after.modules8) != count) {
     check.asked.modules16 = m16;
     check.asked.modules8 = m8;
     check.read.modules16 = after.modules16;

@@ -5,6 +5,7 @@
 #include "cli/jobs.h"
 #include "cli/json.h"
 #include "cli/read_back_check.h"
+#include "cli/settings_table.h"
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
@@ -16,29 +17,17 @@
 namespace valdrix::cli {
 namespace {
 
-// The values the search put into the dialog; an empty field was not reported.
-Report ReadReport(MemoryDialog& dialog, const std::string& port, std::uint32_t rate) {
-  const auto number = [](const std::string& text) -> std::optional<int> {
-    if (text.empty())
-      return std::nullopt;
-    return ParseDecimal(text);
-  };
+// What a search that found the interface read, as data: a value the dialog has no entry for
+// (an address outside 1 to 31) is still the interface's.
+Report ReportOf(const std::string& port, const Outcome& found) {
   Report r;
   r.port = port;
-  if (rate)
-    r.rate = rate;
-  if (!dialog.Text(IDC_VERSION).empty())
-    r.version = dialog.Text(IDC_VERSION);
-  r.address = number(dialog.CurrentEntry(IDC_XN_ADDRESS));
-  r.base = number(dialog.Text(IDC_BASE_ADDRESS));
-  r.modules16 = number(dialog.Text(IDC_MODULES16));
-  r.modules8 = number(dialog.Text(IDC_MODULES8));
+  if (found.rate)
+    r.rate = found.rate;
+  if (!found.version.empty())
+    r.version = found.version;
+  r.values = found.values;
   return r;
-}
-
-// The values set writes, as the report holds them.
-Settings ValuesOf(const Report& r) {
-  return {r.address, r.base, r.modules16, r.modules8};
 }
 
 // How one port's conversations ended.
@@ -55,31 +44,29 @@ struct PortResult {
 // set: the values asked for, parted into those whose frames went out and the others.
 void PartWritten(const Options& options, const std::vector<std::uint8_t>& sent,
                  PortResult& result) {
-  const Settings asked{options.address, options.base, options.modules16, options.modules8};
-  for (const auto& [sub, key] :
-       {std::pair{SUB_XN_ADDRESS, &Settings::address}, std::pair{SUB_BASE_ADDRESS, &Settings::base},
-        std::pair{SUB_MODULE_COUNT, &Settings::modules16},
-        std::pair{SUB_MODULE_COUNT, &Settings::modules8}}) {
-    if (asked.*key) {
-      const bool out = std::find(sent.begin(), sent.end(), sub) != sent.end();
+  for (const Setting& setting : kSettings) {
+    const std::optional<int>& asked = options.values.*setting.value;
+    if (asked) {
+      const bool out = std::find(sent.begin(), sent.end(), setting.sub) != sent.end();
       Settings& into = out ? result.written : result.notWritten;
-      into.*key = asked.*key;
+      into.*setting.value = asked;
     }
   }
 }
 
 // Puts one option's value into its field as a user would; false when the field is disabled
 // because the interface did not report that value.
-bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional<int>& value,
+bool Enter(MemoryDialog& dialog, const Setting& setting, const std::optional<int>& value,
            PortResult& result) {
   if (!value)
     return true;
   const std::string text = DecimalText(*value);
+  const int id = setting.control;
   if (id == IDC_XN_ADDRESS ? dialog.Choose(id, text) : dialog.Type(id, text))
     return true;
   result.status = EXIT_CANNOT_WRITE;
   result.failure =
-      UsageFailure(std::string("valdrix-config: ") + option +
+      UsageFailure("valdrix-config: " + setting.Option() +
                        ": the interface did not report this value, so it cannot be set",
                    Reason::NotReported);
   return false;
@@ -88,9 +75,7 @@ bool Enter(MemoryDialog& dialog, int id, const char* option, const std::optional
 // set: whether the interface kept what was written.
 void CheckKept(const Options& options, const std::string& port, const Report& before,
                PortResult& result) {
-  const ReadBackCheck check =
-      CheckReadBack({options.address, options.base, options.modules16, options.modules8},
-                    ValuesOf(before), ValuesOf(result.report));
+  const ReadBackCheck check = CheckReadBack(options.values, before.values, result.report.values);
   result.note = check.note;
   if (check.Kept())
     return;
@@ -121,11 +106,11 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   std::vector<std::uint8_t> sent;
   cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
   PortResult result;
-  std::uint32_t rate = 0;  // of the last search that found the interface
+  Outcome found;  // the last search that found the interface
   // The first conversation that fails decides.
   const auto ended = [&](const Outcome& outcome) {
     if (outcome.kind == Outcome::Kind::Found)
-      rate = outcome.rate;
+      found = outcome;
     if (result.status == EXIT_OK && outcome.Failed()) {
       result.status = StatusFor(outcome);
       result.failure = Explain(port, outcome, options.rate);
@@ -139,20 +124,22 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   bool written = false;
   Report before;
   if (result.status == EXIT_OK && options.command == Command::Set) {
-    before = ReadReport(dialog, port, rate);
-    const bool entered = Enter(dialog, IDC_XN_ADDRESS, "--address", options.address, result) &&
-                         Enter(dialog, IDC_BASE_ADDRESS, "--base", options.base, result) &&
-                         Enter(dialog, IDC_MODULES16, "--modules16", options.modules16, result) &&
-                         Enter(dialog, IDC_MODULES8, "--modules8", options.modules8, result);
+    before = ReportOf(port, found);
+    const Settings& asked = options.values;
+    bool entered = true;
+    for (const Setting& setting : kSettings)
+      entered = entered && Enter(dialog, setting, asked.*setting.value, result);
     // One count given with the other as read back: the byte must still stay below 255.
-    const long count = 2L * ParseDecimal(dialog.EditText(IDC_MODULES16)) +
-                       ParseDecimal(dialog.EditText(IDC_MODULES8));
-    if (entered && (options.modules16 || options.modules8) && count > MAX_MODULE_COUNT) {
+    const std::string tooMany =
+        asked.modules16 || asked.modules8
+            ? CountRefusal(asked.modules16.value_or(before.values.modules16.value_or(0)),
+                           asked.modules8.value_or(before.values.modules8.value_or(0)))
+            : "";
+    if (entered && !tooMany.empty()) {
       result.status = EXIT_USAGE;
       result.failure = UsageFailure(
-          std::string("valdrix-config: ") + (options.modules16 ? "--modules16" : "--modules8") +
-              ": with the other count as read, the module count would be " + std::to_string(count) +
-              " (" + std::to_string(MAX_MODULE_COUNT + 1) + " or more); nothing was written",
+          std::string("valdrix-config: ") + (asked.modules16 ? "--modules16" : "--modules8") +
+              ": with the other count as read, " + tooMany + "; nothing was written",
           Reason::Usage);
     } else if (entered) {
       dialog.Say("writing the values");
@@ -162,7 +149,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   }
   if (result.status == EXIT_OK) {
     result.searched = true;
-    result.report = ReadReport(dialog, port, rate);
+    result.report = ReportOf(port, found);
     if (written)
       CheckKept(options, port, before, result);
   }
@@ -228,21 +215,30 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
     PrintJson(ReportJson(r), out);
     return;
   }
-  const auto line = [&out](const char* name, const auto& value) {
-    out << name;
+  // The values line up after the longest label.
+  const auto line = [&out](const std::string& label, const auto& value) {
+    std::string head = label + ":";
+    head.resize(std::max<std::size_t>(head.size() + 1, 21), ' ');
+    out << head;
     if (value)
       out << *value;
     else
       out << "-";
-    out << "\n";
   };
-  out << "port:                " << (r.port.empty() ? "-" : r.port) << "\n";
-  line("rate:                ", r.rate);
-  line("version:             ", r.version);
-  line("XpressNet address:   ", r.address);
-  line("module base address: ", r.base);
-  line("16-bit modules:      ", r.modules16);
-  line("8-bit modules:       ", r.modules8);
+  line("port", r.port.empty() ? std::nullopt : std::optional(r.port));
+  out << "\n";
+  line("rate", r.rate);
+  out << "\n";
+  line("version", r.version);
+  out << "\n";
+  for (const Setting& s : kSettings) {
+    const std::optional<int>& value = r.values.*s.value;
+    line(s.label, value);
+    // The interface's own value, though no field of the dialog could hold it.
+    if (value && (*value < s.low || *value > s.high))
+      out << " (outside " << s.Range() << ")";
+    out << "\n";
+  }
 }
 
 int Run(const Options& options, System& system, Streams streams, Stopped* stopped) {

@@ -3,28 +3,16 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <istream>
+#include <set>
 #include <vector>
 
 #include "cli/nearest.h"
-#include "protocol/frames.h"
+#include "cli/settings_table.h"
 
 namespace valdrix::cli {
 namespace {
 
-struct Key {
-  const char* name;
-  int low, high;
-  std::optional<int> Settings::*value;
-};
-constexpr Key kKeys[] = {
-    {"address", MIN_XN_ADDRESS, MAX_XN_ADDRESS, &Settings::address},
-    {"base", 0, MAX_BASE_ADDRESS, &Settings::base},
-    {"modules16", 0, MAX_MODULE_COUNT / 2, &Settings::modules16},
-    {"modules8", 0, MAX_MODULE_COUNT, &Settings::modules8},
-};
 // What show prints besides the settings: where they came from, not what to write.
 const std::vector<std::string> kIgnoredKeys = {"port", "rate", "version"};
 
@@ -53,8 +41,17 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
     return std::nullopt;
   }
   nlohmann::json json;
+  // The library keeps the last of a key given twice; which one was meant is not for us to guess.
+  std::set<std::string> seen;
+  std::string twice;
+  const auto once = [&](int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+    if (depth == 1 && event == nlohmann::json::parse_event_t::key && twice.empty() &&
+        !seen.insert(parsed.get<std::string>()).second)
+      twice = parsed.get<std::string>();
+    return true;
+  };
   try {
-    json = nlohmann::json::parse(text);
+    json = nlohmann::json::parse(text, once);
   } catch (const nlohmann::json::parse_error& e) {
     // The library's words after its own "[json.exception.parse_error.N] " prefix.
     std::string why = e.what();
@@ -68,27 +65,37 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
     return std::nullopt;
   }
 
+  if (!twice.empty()) {
+    refusal = where + KeyText(twice) + ": given twice; give each key once";
+    return std::nullopt;
+  }
+
   Settings settings;
   std::vector<std::string> known(kIgnoredKeys);
-  for (const Key& key : kKeys)
-    known.push_back(key.name);
+  std::string keys;
+  for (const Setting& setting : kSettings) {
+    known.push_back(setting.key);
+    keys += std::string(keys.empty()                          ? ""
+                        : &setting == std::end(kSettings) - 1 ? " and "
+                                                              : ", ") +
+            setting.key;
+  }
   for (const auto& [keyName, value] : json.items()) {
-    const Key* key = nullptr;
-    for (const Key& k : kKeys)
-      key = keyName == k.name ? &k : key;
+    const Setting* key = nullptr;
+    for (const Setting& setting : kSettings)
+      key = keyName == setting.key ? &setting : key;
     if (!key) {
       if (std::find(kIgnoredKeys.begin(), kIgnoredKeys.end(), keyName) != kIgnoredKeys.end())
         continue;
       const std::string nearest = NearestName(keyName, known);
       refusal = where + KeyText(keyName) + ": unknown key" +
-                (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
-                "; the keys are address, base, modules16 and modules8";
+                (nearest.empty() ? "" : " (did you mean " + nearest + "?)") + "; the keys are " +
+                keys;
       return std::nullopt;
     }
     if (value.is_null())  // leave as it is
       continue;
-    const std::string range =
-        " outside " + std::to_string(key->low) + " to " + std::to_string(key->high);
+    const std::string range = " outside " + key->Range();
     if (value.is_number_unsigned()) {
       const auto number = value.get<std::uint64_t>();
       if (number < static_cast<std::uint64_t>(key->low) ||
@@ -107,51 +114,33 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
       return std::nullopt;
     }
   }
-  if (settings.modules16 && settings.modules8 &&
-      2 * *settings.modules16 + *settings.modules8 > MAX_MODULE_COUNT) {
-    refusal = where + "modules16 and modules8: 2 x " + std::to_string(*settings.modules16) + " + " +
-              std::to_string(*settings.modules8) + " makes a module count of " +
-              std::to_string(MAX_MODULE_COUNT + 1) + " or more";
+  const std::string tooMany = settings.modules16 && settings.modules8
+                                  ? CountRefusal(*settings.modules16, *settings.modules8)
+                                  : "";
+  if (!tooMany.empty()) {
+    refusal = where + "modules16 and modules8: " + tooMany;
     return std::nullopt;
   }
   return settings;
 }
 
 std::optional<Settings> LoadSettings(const std::string& name, std::istream& standardInput,
-                                     std::string& refusal) {
+                                     std::string& refusal, int fifoWaitMs) {
   std::string text;
-  // One byte more than allowed tells a file that is too large without reading all of it.
-  const auto readFrom = [&text](std::istream& in) {
-    text.resize(kMaxSettingsFileBytes + 1);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return !in.bad();
-  };
-  const std::string where = "valdrix-config: " + name + ": ";
   if (name == "-") {
-    if (!readFrom(standardInput)) {
-      refusal = where + "standard input could not be read";
+    // One byte more than allowed tells a file that is too large without reading all of it.
+    text.resize(kMaxSettingsFileBytes + 1);
+    standardInput.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(standardInput.gcount()));
+    if (standardInput.bad()) {
+      refusal = "valdrix-config: -: standard input could not be read";
       return std::nullopt;
     }
     return ParseSettings("standard input", text, refusal);
   }
-  std::error_code error;
-  const auto status = std::filesystem::status(name, error);
-  if (status.type() == std::filesystem::file_type::not_found) {
-    refusal = where + "no such file";
-    return std::nullopt;
-  }
-  if (error) {
-    refusal = where + "could not be read: " + error.message();
-    return std::nullopt;
-  }
-  if (!std::filesystem::is_regular_file(status)) {
-    refusal = where + "not a regular file; give a file, or - for standard input";
-    return std::nullopt;
-  }
-  std::ifstream file(name, std::ios::binary);
-  if (!file || !readFrom(file)) {
-    refusal = where + "could not be read (check its permissions)";
+  std::string why;
+  if (!ReadSettingsText(name, kMaxSettingsFileBytes + 1, fifoWaitMs, text, why)) {
+    refusal = "valdrix-config: " + name + ": " + why;
     return std::nullopt;
   }
   return ParseSettings(name, text, refusal);

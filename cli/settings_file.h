@@ -7,27 +7,30 @@
 #include <optional>
 #include <string>
 
-namespace valdrix::cli {
+#include "conversations/configurator.h"
 
-// The values set writes; an empty one is left as the interface holds it.
-struct Settings {
-  std::optional<int> address;
-  std::optional<int> base;
-  std::optional<int> modules16;
-  std::optional<int> modules8;
-};
+namespace valdrix::cli {
 
 // Larger files are refused unread: a settings file is a line of JSON.
 constexpr std::size_t kMaxSettingsFileBytes = 64 * 1024;
+// How long a FIFO (the shell's <(...)) may take to deliver the whole file: a writer that never
+// comes or never ends is a refusal, not a hang.
+constexpr int kSettingsFifoWaitMs = 10000;
 
 // The settings in text, the contents of the file called name. Empty after a refusal put into
 // refusal, which names the file, the key and what is wrong.
 std::optional<Settings> ParseSettings(const std::string& name, const std::string& text,
                                       std::string& refusal);
 
-// Reads the file called name ("-": standardInput) and parses it. Only a regular file is opened,
-// so that a serial port or a FIFO given by mistake is neither opened nor waited on.
+// Reads the file called name ("-": standardInput) and parses it. The values set writes; an empty
+// one is left as the interface holds it.
 std::optional<Settings> LoadSettings(const std::string& name, std::istream& standardInput,
-                                     std::string& refusal);
+                                     std::string& refusal, int fifoWaitMs = kSettingsFifoWaitMs);
+
+// Reads up to limit bytes of the file called name into text (one platform's file each). Only a
+// regular file or a FIFO is opened, so that a serial port given by mistake is never opened; a
+// FIFO gets fifoWaitMs in all. False, and why in a few words in why, when it is refused.
+bool ReadSettingsText(const std::string& name, std::size_t limit, int fifoWaitMs, std::string& text,
+                      std::string& why);
 
 }  // namespace valdrix::cli

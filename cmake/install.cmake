@@ -84,8 +84,9 @@ endif()
 # command's options to the common ones.
 foreach(program valdrix-config valdrix-configurator)
   if(TARGET ${program})
+    valdrix_runnable(${program} run)
     file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/${program}
-         CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh $<TARGET_FILE:${program}> \"$@\"\n"
+         CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh ${run} \"$@\"\n"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
   endif()
 endforeach()
@@ -124,7 +125,8 @@ endfunction()
 valdrix_man_page(valdrix-config ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
                  "find a Valdrix interface on a serial port, show and change its settings")
 # valdrix-sim's --version takes a value, so help2man is given the version instead.
-valdrix_man_page(valdrix-sim $<TARGET_FILE:valdrix-sim>
+valdrix_runnable(valdrix-sim run_sim)
+valdrix_man_page(valdrix-sim ${run_sim}
                  "a simulated Valdrix interface on a pseudo-terminal"
                  "--version-string=valdrix-sim ${PROJECT_VERSION}")
 install(FILES ${valdrix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

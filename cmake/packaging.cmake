@@ -40,6 +40,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build's packages are for its target (dpkg-shlibdeps reads each program's own ELF class
+# and machine and looks up that architecture's multiarch libraries by itself).
+if(VALDRIX_DEB_ARCH)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VALDRIX_DEB_ARCH})
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The window's error boxes name valdrix-config list -l, which shows every port with its state.
 set(CPACK_DEBIAN_VALDRIX-CONFIGURATOR_PACKAGE_RECOMMENDS valdrix-config)

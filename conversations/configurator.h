@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,6 +34,16 @@ struct Configurator {
   std::uint32_t onlyRate = 0;
 };
 
+// The four values an interface keeps, as a search read them or as a user asks for them; empty: not
+// reported (or not asked for). Read values are the interface's own, whether or not a field of the
+// dialog can show them.
+struct Settings {
+  std::optional<int> address;
+  std::optional<int> base;
+  std::optional<int> modules16;
+  std::optional<int> modules8;
+};
+
 // How a conversation ended.
 struct Outcome {
   enum class Kind {
@@ -48,6 +59,9 @@ struct Outcome {
   Kind kind;
   std::uint32_t rate;   // Found: the rate that answered
   PortError openError;  // CouldNotOpen: why
+  // Found: what the search read; version is empty when its query could not be sent.
+  std::string version;
+  Settings values;
 
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
@@ -57,7 +71,7 @@ std::string LineRatesText();
 // What to check when no answer came at any of the rates tried.
 std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText());
 
-// Finds the interface on the chosen port, reads its values into the dialog and opens it.
+// Finds the interface on the chosen port, reads its values, shows them in the dialog and opens it.
 Outcome SearchInterface(Configurator& cfg);
 // Sends the address, base address and module count in the dialog to the interface.
 Outcome WriteSettings(Configurator& cfg);

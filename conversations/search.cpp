@@ -19,27 +19,34 @@ bool Query(SerialPort& port, FrameBuffer& frame, std::uint8_t sub, int value, bo
   return true;
 }
 
-void ReadValues(Configurator& cfg, SerialPort& port) {
+// Reads the values into found and shows them; the address list has no entry for an address
+// outside 1 to 31, so the dialog shows none then, while found keeps it.
+void ReadValues(Configurator& cfg, SerialPort& port, Outcome& found) {
   Dialog& dialog = cfg.dialog;
   FrameBuffer frame{};
   bool answered = false;
 
   if (Query(port, frame, SUB_VERSION, 0, answered)) {
-    dialog.SetText(IDC_VERSION, answered ? VersionText(frame[2]) : "1.00");
+    found.version = answered ? VersionText(frame[2]) : "1.00";
+    dialog.SetText(IDC_VERSION, found.version);
     dialog.Repaint(IDC_VERSION);
   }
   if (Query(port, frame, SUB_XN_ADDRESS, VALUE_QUERY, answered) && answered) {
+    found.values.address = frame[2];
     dialog.SelectEntry(IDC_XN_ADDRESS, DecimalText(frame[2]));
     dialog.Enable(IDC_XN_ADDRESS, true);
     dialog.Repaint(IDC_XN_ADDRESS);
   }
   if (Query(port, frame, SUB_BASE_ADDRESS, VALUE_QUERY, answered) && answered) {
+    found.values.base = frame[2];
     dialog.SetText(IDC_BASE_ADDRESS, DecimalText(frame[2]));
     dialog.Enable(IDC_BASE_ADDRESS, true);
     dialog.Repaint(IDC_BASE_ADDRESS);
   }
   if (Query(port, frame, SUB_MODULE_COUNT, VALUE_QUERY, answered) && answered) {
     const unsigned count = frame[2];
+    found.values.modules16 = static_cast<int>(count >> 1);
+    found.values.modules8 = static_cast<int>(count & 1u);
     dialog.SetText(IDC_MODULES16, DecimalText(count >> 1));
     dialog.Enable(IDC_MODULES16, true);
     dialog.Repaint(IDC_MODULES16);
@@ -106,7 +113,7 @@ Outcome SearchInterface(Configurator& cfg) {
     dialog.Enable(IDC_PORT, false);
     dialog.Repaint(IDC_PORT);
     dialog.Repaint(IDC_RATE);
-    ReadValues(cfg, *port);
+    ReadValues(cfg, *port, outcome);
     // Setting the edit texts raised change notifications that enabled Apply: nothing has been
     // edited yet.
     dialog.Enable(IDOK, false);

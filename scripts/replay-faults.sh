@@ -3,7 +3,8 @@
 # its entry names and restores the file. A fault is CAUGHT when a test fails, or the build fails in
 # a test's own source or a static_assert; BUILD-BROKEN when the build fails elsewhere; MISSED when
 # every test passes. Uses build/native (and build/win32 for Wine tests), configured as
-# scripts/test.sh does. Logs go to build/faults/<id>.log.
+# scripts/test.sh does, and remakes dist/ with scripts/package.sh for the package test. Logs go to
+# build/faults/<id>.log.
 # Environment: FAULTS (list file), FAULT_TIME_LIMIT (seconds per ctest run, default 900),
 # FAULT_TEST (ctest arguments used instead of each entry's own), JOBS (default 2).
 # With --check it builds and runs nothing and only checks that every row still applies: each
@@ -69,6 +70,7 @@ caught=0
 missed=0
 started=$SECONDS
 built_win32=
+packaged=
 
 # Builds one tree; a failure in a test source or a static_assert is the fault being caught.
 build() {
@@ -96,6 +98,11 @@ replay() {
       args+=(-LE wine) # a cli.* pattern would otherwise take the Windows console test too
     fi
     [ "$status" = 0 ] && { build build/native || status=$?; }
+    # The package test reads dist/: make the packages again from the planted tree.
+    if [ "$status" = 0 ] && [[ " ${args[*]} " == *package* ]]; then
+      packaged=1
+      bash scripts/package.sh >>"$log" 2>&1 || status=2
+    fi
     if [ "$status" = 1 ]; then
       result=CAUGHT
     elif [ "$status" = 2 ]; then
@@ -131,6 +138,7 @@ log=$logs/rebuild.log
 : >"$log"
 cmake --build build/native -j"${JOBS:-2}" >>"$log" 2>&1
 [ -n "$built_win32" ] && cmake --build build/win32 -j"${JOBS:-2}" >>"$log" 2>&1
+[ -n "$packaged" ] && bash scripts/package.sh >>"$log" 2>&1
 
 echo "== results ($((SECONDS - started)) s)"
 printf '%s\n' "${results[@]}"

@@ -1,24 +1,25 @@
 #!/usr/bin/env bash
-# The packages in dist/ (made by scripts/package.sh) as a user gets them: the .debs' files,
-# control fields and lintian; their programs unpacked into a temporary root, valdrix-config
-# finding its valdrix-sim, the man pages and the completion; the window's launcher and
+# The packages in dist/ (made by scripts/package.sh) as a user gets them: the .debs of amd64,
+# arm64 and armhf (files, control fields, each program's ELF machine, lintian; valdrix-config
+# unpacked into a temporary root finding its own valdrix-sim, under qemu-user for ARM); for the
+# host's, the man pages and the completion; the window's launcher and
 # metainfo as the desktop's validators see them; the zip's programs are the ones
 # the Wine tests ran, its README.txt has the exit statuses, and valdrix-config.exe starts; the
-# README's exit statuses and shared texts are the programs' and the packages'.
+# README's shared texts are the packages' (its exit statuses: the test cli.docs).
 #
 # Usage: check.sh <dist dir> <win32 build dir> <version>
 set -euo pipefail
 dist=$(realpath "$1") win32=$(realpath "$2") version=$3
-deb=$dist/valdrix-config_${version}_$(dpkg --print-architecture).deb
-gui=$dist/valdrix-configurator_${version}_$(dpkg --print-architecture).deb
+declare -A machine=([amd64]=X86-64 [arm64]=AArch64 [armhf]=ARM)  # as readelf names them
+host=$(dpkg --print-architecture)
 zip=$dist/valdrix-configurator-$version-win32.zip
 
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 fail() { wine_fail "$@"; }
-[ -f "$deb" ] && [ -f "$gui" ] && [ -f "$zip" ] || fail "no packages for $version in $dist: run scripts/package.sh"
+[ -f "$zip" ] || fail "no zip for $version in $dist: run scripts/package.sh"
 wine_work_dir
-work=$wine_work root=$wine_work/root
+work=$wine_work
 trap wine_cleanup EXIT
 
 # Wine takes longest (a new prefix), so it starts first and is collected at the end.
@@ -28,7 +29,6 @@ wine_version() { wine_make_prefix "$WINEPREFIX"; wine "$work/zip/valdrix-config.
 wine_spawn wine_version
 
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-files=$(dpkg-deb -c "$deb" | awk '!/\/$/ { print $1, $2, $6 }')
 want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 -rwxr-xr-x root/root ./usr/bin/valdrix-sim
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/valdrix-config
@@ -36,34 +36,51 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 -rw-r--r-- root/root ./usr/share/doc/valdrix-config/copyright
 -rw-r--r-- root/root ./usr/share/man/man1/valdrix-config.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/valdrix-sim.1.gz"
-[ "$files" = "$want" ] || fail "the .deb holds:
-$files"
+gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
 field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package) $(field Version)" = "valdrix-config $version" ] || fail "control: $(field Package) $(field Version)"
-for dep in $(field Depends | sed 's/([^)]*)//g; s/,/ /g'); do
-  case $dep in libc6 | libgcc-s1 | libstdc++6) ;; *) fail "needless dependency $dep" ;; esac
+show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim's terminal
+  wine_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
+}
+# Each architecture's pair; its valdrix-sim at 38400 and the show (under qemu-user, named after
+# the machine, for ARM) run while the next pair is read.
+debs=() shows=()
+for arch in "${!machine[@]}"; do
+  deb=$dist/valdrix-config_${version}_$arch.deb gui=$dist/valdrix-configurator_${version}_$arch.deb
+  [ -f "$deb" ] && [ -f "$gui" ] || fail "no $arch packages for $version in $dist: run scripts/package.sh"
+  debs+=("$deb" "$gui")
+  files=$(dpkg-deb -c "$deb" | awk '!/\/$/ { print $1, $2, $6 }')
+  [ "$files" = "$want" ] || fail "the $arch .deb holds:
+$files"
+  [ "$(field Package) $(field Version) $(field Architecture)" = "valdrix-config $version $arch" ] ||
+    fail "control: $(field Package) $(field Version) $(field Architecture)"
+  for dep in $(field Depends | sed 's/([^)]*)//g; s/,/ /g'); do
+    case $dep in libc6 | libgcc-s1 | libstdc++6) ;; *) fail "needless dependency $dep ($arch)" ;; esac
+  done
+  field Description | grep -q "MIT licence" || fail "the description does not name the licence"
+  # The window's package: Qt comes with it alone.
+  files=$(dpkg-deb -c "$gui" | awk '!/\/$/ { print $6 }' | sed 's|^./usr/||' | tr '\n' ' ')
+  [ "$files" = "$gui_files" ] || fail "the window's $arch .deb holds: $files"
+  [[ "$(dpkg-deb -f "$gui" Architecture Depends)" == "Architecture: $arch"*libqt6widgets6* ]] ||
+    fail "the window's $arch .deb: $(dpkg-deb -f "$gui" Architecture Depends)"
+  mkdir "$work/$arch" && dpkg-deb -x "$deb" "$work/$arch" && dpkg-deb -x "$gui" "$work/$arch"
+  machines=$(LC_ALL=C readelf -h "$work/$arch"/usr/bin/* | sed -n 's/^ *Machine: *//p' | sort -u)
+  [[ "$(wc -l <<<"$machines") $machines" == "1 "*"${machine[$arch]}" ]] || fail "the $arch programs are for $machines"
+  emulator=()
+  [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
+  wine_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
+    --count 5 --link "$work/$arch/tty" --log "$work/$arch/frames" >/dev/null
+  wine_spawn show "$arch" "${emulator[@]}"
+  shows+=("${wine_pids[-1]}")
 done
-field Description | grep -q "MIT licence" || fail "the description does not name the licence"
-lintian --fail-on error "$deb" "$gui" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
-
-# The window's package: Qt comes with it alone (the first package's dependencies are checked
-# above), and the desktop's validators take its launcher and metainfo.
-files=$(dpkg-deb -c "$gui" | awk '!/\/$/ { print $6 }' | sed 's|^./usr/||' | tr '\n' ' ')
-[ "$files" = "bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml " ] ||
-  fail "the window's .deb holds: $files"
-dpkg-deb -f "$gui" Depends | grep -q libqt6widgets6 || fail "the window's .deb does not depend on Qt"
-dpkg-deb -x "$gui" "$root"
+lintian --fail-on error "${debs[@]}" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
+# The desktop's validators take the window's launcher and metainfo.
+root=$work/$host
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml >"$work/appstream" ||
   fail "appstreamcli: $(cat "$work/appstream")"
 
-dpkg-deb -x "$deb" "$root"
 export PATH=$root/usr/bin:$PATH
 [ "$(valdrix-config --version)" = "valdrix-config $version" ] || fail "--version: $(valdrix-config --version)"
-wine_start_sim valdrix-sim "$work/tty" --rate 9600 --address 7 --base 20 --count 5
-shown=$(valdrix-config --json show "$work/tty")
-[ "$shown" = "{\"port\":\"$work/tty\",\"rate\":9600,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
-  fail "show printed $shown"
 
 [ "$(valdrix-configurator --version)" = "valdrix-configurator $version" ] ||
   fail "--version: $(valdrix-configurator --version)"
@@ -85,20 +102,22 @@ cmp "$work/zip/valdrix-config.exe" "$win32/cli/valdrix-config.exe" || fail "vald
 valdrix-config --help | sed -n '/^Exit status:/,$p' | grep '^ ' | while read -r line; do
   tr -d '\r' <"$work/zip/README.txt" | grep -qF -- "$line" || fail "README.txt lacks the exit status '$line'"
 done
-# The README quotes --help's exit statuses, and shares the settings and the troubleshooting with
-# the man pages and README.txt.
+# The README shares the settings and the troubleshooting with the man pages and README.txt.
 top=$(dirname "$(realpath "$0")")/../..
-[ "$(sed -n '/^Exit status:/,/^```/p' "$top/README.md" | sed '$d')" = \
-  "$(valdrix-config --help | sed -n '/^Exit status:/,$p' | sed '/^$/d')" ] ||
-  fail "README.md's exit statuses are not those of valdrix-config --help"
 bash "$top/scripts/sync-docs.sh" --check || fail "README.md's shared texts are out of date"
-sed -n 's/^VALDRIX_REASON([A-Za-z]*, "\([a-z-]*\)".*/\1/p' "$top/cli/reasons.def" | while read -r word; do
-  grep -qF "| \`$word\` |" "$top/README.md" || fail "README.md does not list the reason $word"
-done
 for doc in "$work/valdrix-config.txt" "$work/valdrix-configurator.txt" "$work/zip/README.txt"; do
   grep -q "count = 2 x (16-bit modules)" "$doc" && grep -q "^ *Remote port unreachable" "$doc" ||
     fail "$(basename "$doc") lacks the settings or the troubleshooting"
 done
 wait "${wine_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
 [ "$(tr -d '\r' <"$work/wine.out")" = "valdrix-config $version" ] || fail "under Wine: $(cat "$work/wine.out")"
-echo "ok: the .deb and the zip of $version"
+# What each architecture's valdrix-config printed, and the close frame as the last its simulator got.
+for pid in "${shows[@]}"; do wait "$pid" || true; done
+sleep 0.2 # for the simulators to log the close frames
+for arch in "${!machine[@]}"; do
+  [ "$(cat "$work/$arch/shown")" = "{\"port\":\"$work/$arch/tty\",\"rate\":38400,\"version\":\"1.02\",\"address\":7,\"base\":20,\"modules16\":2,\"modules8\":1}" ] ||
+    fail "show on $arch printed $(cat "$work/$arch/shown")"
+  [[ $(grep '"rx"' "$work/$arch/frames" | tail -1) == *'"hex":"F2 FF 00 0D","rate":38400'* ]] ||
+    fail "$arch: the last frame received was not the close frame"
+done
+echo "ok: the .debs of ${!machine[*]} and the zip of $version"

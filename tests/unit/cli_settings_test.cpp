@@ -1,7 +1,12 @@
 // set's inputs and its verdict: a settings file, the read-back check, the nearest name.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "cli/nearest.h"
 #include "cli/read_back_check.h"
@@ -31,17 +36,16 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
       {std::string(kMaxSettingsFileBytes - 1, ' ') + "{}", "larger than 64 KiB"},
       {R"({"adress":5})", "adress: unknown key (did you mean address?)"},
       {R"({"Base":5})", "Base: unknown key (did you mean base?)"},
+      {R"({"address":5,"base":1,"address":6})", "address: given twice"},
       {"{\"\\u001b[2J" + std::string(50, 'k') + "\":1}", R"(\u001b[2Jkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...: unknown key;)"},
       {R"({"base":"x"})", R"(base: "x" is a string, not a whole number)"},
       {R"({"base":1.5})", "base: 1.5 is not a whole number"}, {R"({"base":1.0})", "base: 1.0 is not a whole"},
       {R"({"address":true})", "address: true is a boolean"},
       {R"({"modules8":[1]})", "modules8: [1] is an array"},
       {R"({"address":0})", "address: 0 is outside 1 to 31"}, {R"({"address":32})", "address: 32 is outside"},
-      {R"({"base":255})", "base: 255 is outside 0 to 254"}, {R"({"base":-1})", "base: -1 is outside"},
+      {R"({"base":-1})", "base: -1 is outside 0 to 254"},
       {R"({"base":18446744073709551660})", "base: 1.8446744073709552e+19 is not"},
       {R"({"base":4294967340})", "base: 4294967340 is outside"},  // 44 in 8 bits
-      {R"({"modules16":128})", "modules16: 128 is outside 0 to 127"},
-      {R"({"modules8":255})", "modules8: 255 is outside 0 to 254"},
       {R"({"modules16":127,"modules8":1})", "modules16 and modules8: 2 x 127 + 1 makes a module count of 255"},
       {"", "not JSON: parse error at line 1"}, {"address: 5", "not JSON: parse error"},
       {R"({"address":5)", "not JSON"}, {"[1]", "not a JSON object but an array"},
@@ -58,25 +62,49 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
   }
 }
 
-TEST(SettingsFile, OnlyARegularFileOrStandardInputIsRead) {
+TEST(SettingsFile, OnlyARegularFileAFifoOrStandardInputIsRead) {
+  const std::string fifo = testing::TempDir() + "valdrix-settings-fifo";
   const struct {
     const char* name;
-    std::string input;  // standard input
+    std::string input;  // standard input, or what a writer puts into the FIFO
+    int keepOpenMs;     // the FIFO's writer, after writing; -1: no writer
     const char* expected;
   } cases[] = {
-      {"-", R"({"base":3})", "- 3 - -"},
-      {"-", std::string(2 * kMaxSettingsFileBytes, ' ') + "{}", "standard input: larger than"},
-      {"/nonexistent/f.json", "", "/nonexistent/f.json: no such file"},
-      {"/dev/null", "", "/dev/null: not a regular file; give a file, or - for standard input"},
-      {"/", "", "/: not a regular file"},
+      // clang-format off
+      {"-", R"({"base":3})", -1, "- 3 - -"},
+      {"-", std::string(2 * kMaxSettingsFileBytes, ' ') + "{}", -1, "standard input: larger than"},
+      {"/nonexistent/f.json", "", -1, "/nonexistent/f.json: no such file"},
+      {"/dev/zero", "", -1, "/dev/zero: not a regular file; give a file, or - for standard input"},
+      {"/", "", -1, "/: not a regular file"},
+      {"/proc/self/mem", "", -1, "/proc/self/mem: could not be read: Input/output error"},
+      // The shell's <(...): read to its end, within the same bound and a time bound.
+      {fifo.c_str(), R"({"base":3})", 0, "- 3 - -"},
+      {fifo.c_str(), std::string(kMaxSettingsFileBytes + 1, ' '), 600, "larger than 64 KiB"},
+      {fifo.c_str(), "", -1, "did not deliver a whole file within"},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.name + (" " + c.input.substr(0, 10)));
     std::istringstream in(c.input);
+    ASSERT_TRUE(c.name != fifo || mkfifo(c.name, 0600) == 0);
+    std::thread writer;
+    if (c.keepOpenMs >= 0) {
+      writer = std::thread([&c] {
+        const int fd = open(c.name, O_WRONLY);
+        EXPECT_EQ(write(fd, c.input.data(), c.input.size()), ssize_t(c.input.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.keepOpenMs));
+        close(fd);
+      });
+    }
+    const auto start = std::chrono::steady_clock::now();
     std::string refusal;
-    const std::optional<Settings> settings = LoadSettings(c.name, in, refusal);
+    const std::optional<Settings> settings = LoadSettings(c.name, in, refusal, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_NE((settings ? Shown(*settings) : refusal).find(c.expected), std::string::npos)
         << refusal;
+    if (writer.joinable())
+      writer.join();
+    unlink(fifo.c_str());
   }
 }
 

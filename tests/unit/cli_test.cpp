@@ -28,7 +28,6 @@ TEST(CliOptions, RefusalsNameTheirOptionBeforeAnythingRuns) {
       {{"--json", "--rate", "4800", "show", "COM3"}, "'4800' is not a line rate; give one of 9600, 19200, 38400, 57600 or 115200"},
       {{"--rate", "9600", "list"}, "--rate is for"}, {{"--json", "shwo", "COM3"}, "unknown command shwo; did you mean show?"},
       {{"set", "COM3", "--adress", "5"}, "unknown option --adress; did you mean --address?"},
-      {{"set", "COM3", "--from", "/nonexistent/f.json"}, "/nonexistent/f.json: no such file"},
       {{"set", "COM3", "--from", "-", "--json"}, "standard input: not JSON"},
       // clang-format on
   };
@@ -75,6 +74,10 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
   const auto count1 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_MODULE_COUNT] = 1; };
   const auto failWrite = [](CliRig& r) { r.serial.failWrites = {0}; };
   const auto keeps3 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_XN_ADDRESS] = 3; };
+  const auto keepsNothing = [](CliRig& r) {
+    r.model.Faults().forcedValue = {{SUB_XN_ADDRESS, 3}, {SUB_BASE_ADDRESS, 44}};
+  };
+  const auto holds40 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_XN_ADDRESS] = 40; };
   const auto file = [](CliRig& r) { r.in.str(R"({"address":3,"base":50,"modules16":null})"); };
   // Apply's first write fails, then the close cannot open the port: the first failure decides.
   const auto twoFailures = [](CliRig& r) {
@@ -102,9 +105,14 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "XpressNet address:   3\nmodule base address: 77\n16-bit modules:      2\n", ""},
       {"not kept", keeps3, {"set", "COM3", "--address", "9"}, EXIT_NOT_KEPT, "XpressNet address:   3\n",
        "The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface holds 3\n"},
-      {"not kept --json", keeps3, {"--json", "set", "COM3", "--address", "9"}, EXIT_NOT_KEPT,
-       "{\"port\":\"COM3\",\"error\":\"The interface on COM3 did not keep a value: XpressNet address: asked 9, the interface "
-       "holds 3\",\"reason\":\"mismatch\",\"asked\":{\"address\":9},\"read\":{\"address\":3}}\n", ""},
+      {"several not kept --json", keepsNothing, {"--json", "set", "COM3", "--address", "9", "--base", "20"},
+       EXIT_NOT_KEPT, "keep a value: XpressNet address: asked 9, the interface holds 3; module base address: "
+       "asked 20, the interface holds 44\",\"reason\":\"mismatch\",\"asked\":{\"address\":9,\"base\":20},"
+       "\"read\":{\"address\":3,\"base\":44}}\n", ""},
+      // An address the dialog's list lacks is still what the interface holds.
+      {"outside the range", holds40, {"set", "COM3", "--base", "7"}, EXIT_OK,
+       "XpressNet address:   40 (outside 1 to 31)\nmodule base address: 7\n", ""},
+      {"outside the range --json", holds40, {"--json", "show", "COM3"}, EXIT_OK, "\"address\":40,", ""},
       {"count stored as one byte", {}, {"set", "COM3", "--modules16", "4", "--modules8", "3"}, EXIT_OK,
        "16-bit modules:      5\n8-bit modules:       1\n", "The interface stores one module count"},
       {"busy", busy, {"show", "COM3"}, EXIT_CANNOT_OPEN, "",
@@ -118,7 +126,7 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       {"value not reported", noBase, {"set", "COM3", "--base", "7"}, EXIT_CANNOT_WRITE, "",
        "--base: the interface did not report"},
       {"count 255 with the one read", count1, {"set", "COM3", "--modules16", "127"}, EXIT_USAGE, "",
-       "would be 255"},
+       "with the other count as read, 2 x 127 + 1 makes a module count of 255 or more; nothing"},
       {"find", busy2, {"find", "COM1", "COM2", "COM3", "COM1"}, EXIT_OK,
        "port:                COM3\n", ""},
       {"find, other ports", busy2, {"find", "COM3", "COM2", "COM1"}, EXIT_OK,

@@ -3,7 +3,7 @@
 dialog resource against the template it was compiled from (dialog/template.json, the table the
 other dialogs are made from): that no resource-compiler default slipped in or a style fell out,
 and which edits take digits only.
-Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <template.json>"""
+Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <largest size in bytes> <template.json>"""
 import json
 import re
 import struct
@@ -98,14 +98,14 @@ def check_manifest(data):
           "no dependency on common controls 6 for X86")
 
 
-exe, objdump, version, template = sys.argv[1:5]
+exe, objdump, version, max_bytes, template = sys.argv[1:6]
 TEMPLATE = json.load(open(template))
 out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
 dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
 check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},
       f"imports {sorted(dlls)}")
 data = open(exe, "rb").read()
-check(len(data) < 300 * 1024, f"{len(data)} bytes")
+check(len(data) < int(max_bytes), f"{len(data)} bytes")
 found = resources(data)
 check_dialog(found[5])
 check_version(found[16])
