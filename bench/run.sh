@@ -96,6 +96,7 @@ if [ "$have_wine" = 1 ]; then
     --log "$wine_work/sim.log"
   wine_map_port com3 "$wine_work/com3"
   python3 bench/wine_session.py --exe "$win32/ui/valdrixconfig.exe" \
+    --template "$native/dialog/template.json" \
     --driver "$win32/tools/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \
     --runs "$wine_runs" >"$wine_work/wine.json"
 fi

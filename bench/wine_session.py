@@ -15,16 +15,13 @@ Prints one JSON object.
 import argparse
 import json
 import os
-import re
 import subprocess
 import sys
 import time
 
-CONTROLS_H = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "dialog", "controls.h")
-ID = {name: int(value)
-      for name, value in re.findall(r"^#define (\w+) (\d+)$", open(CONTROLS_H).read(), re.M)}
 SELECT_PORT = "Status: Please select a COM port"
 ENTER_VALUES = "Status: Enter values and press Apply"
+ID = {}  # control ids by name, from the template (--template)
 TICK_MS = 1000.0 / os.sysconf("SC_CLK_TCK")
 
 
@@ -167,11 +164,13 @@ def one_run(driver, exe, port, sim_log, server):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--template", required=True, help="dialog/template.json of a native build")
     parser.add_argument("--driver", required=True)
     parser.add_argument("--sim-log", required=True)
     parser.add_argument("--port", default="COM3")
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
+    ID.update((c["name"], c["id"]) for c in json.load(open(args.template))["controls"])
 
     driver = Driver(args.driver)
     server = wineserver_pid()

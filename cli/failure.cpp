@@ -64,16 +64,6 @@ int StatusFor(const Outcome& outcome) {
   }
 }
 
-std::string LineRatesText() {
-  std::string text;
-  for (const std::uint32_t rate : LINE_RATES) {
-    if (!text.empty())
-      text += rate == LINE_RATES[std::size(LINE_RATES) - 1] ? " or " : ", ";
-    text += DecimalText(static_cast<long>(rate));
-  }
-  return text;
-}
-
 Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t onlyRate) {
   switch (outcome.kind) {
     case Outcome::Kind::CouldNotOpen: {
@@ -88,12 +78,10 @@ Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t o
       return Make(ErrorText(PATTERN_WRITE, port), "", Reason::Write, "could not write");
     default: {
       const std::string rate = DecimalText(static_cast<long>(onlyRate));
-      return Make(
-          ErrorText(PATTERN_NOT_FOUND, port),
-          "Check that the interface has power and that its cable is plugged in; no answer "
-          "at " +
-              (onlyRate ? rate + " (without --rate every rate is tried)." : LineRatesText() + "."),
-          Reason::NotFound, onlyRate ? "no answer at " + rate : "no answer at any rate");
+      return Make(ErrorText(PATTERN_NOT_FOUND, port),
+                  onlyRate ? NothingAnsweredHint(rate + " (without --rate every rate is tried)")
+                           : NothingAnsweredHint(),
+                  Reason::NotFound, onlyRate ? "no answer at " + rate : "no answer at any rate");
     }
   }
 }

@@ -25,9 +25,6 @@ class ProgressDialog : public MemoryDialog {
   std::string prefix_;
 };
 
-// The five line rates: "9600, 19200, 38400, 57600 or 115200".
-std::string LineRatesText();
-
 // How every message on stderr starts: the program's name.
 constexpr char SELF[] = "valdrix-config: ";
 // The message with SELF in front, once.

@@ -195,9 +195,8 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
            << "PORT: an empty name; give a serial port (valdrix-config list -l shows them)\n";
       return refused();
     }
-    if (IsNetworkPortName(name) && !ParseNetworkPortName(name)) {
-      said << "valdrix-config: " << name << ": not a valid network address; write " << NETWORK_FORM
-           << " (an IPv6 address in brackets, the port from 1 to 65535)\n";
+    if (const std::string why = RefusedPortName(name); !why.empty()) {
+      said << SELF << why << "\n";
       return refused();
     }
   }

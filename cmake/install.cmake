@@ -79,12 +79,17 @@ valdrix_find_programs(found "the man pages" help2man=help2man gzip=gzip)
 if(NOT found)
   return()
 endif()
-# help2man runs the program it is given with --help; for valdrix-config that is a script that
-# adds each command's options to the common ones.
-valdrix_runnable(valdrix-config run_config)
-file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
-     CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh ${run_config} \"$@\"\n"
-     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
+# help2man runs the program it is given with --help; for the programs a user runs that is a
+# script that puts the exit statuses in their own section and, for valdrix-config, adds each
+# command's options to the common ones.
+foreach(program valdrix-config valdrix-configurator)
+  if(TARGET ${program})
+    valdrix_runnable(${program} run)
+    file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/help/${program}
+         CONTENT "#!/bin/sh\nexec sh ${valdrix_packaging}/help-for-man.sh ${run} \"$@\"\n"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ)
+  endif()
+endforeach()
 # The settings and the troubleshooting, in the words of README.md and README.txt, as sections of
 # the pages of the two programs a user runs.
 set(valdrix_user_texts "")
@@ -126,8 +131,7 @@ valdrix_man_page(valdrix-sim ${run_sim}
                  "--version-string=valdrix-sim ${PROJECT_VERSION}")
 install(FILES ${valdrix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 if(TARGET valdrix-configurator)
-  valdrix_runnable(valdrix-configurator run_configurator)
-  valdrix_man_page(valdrix-configurator ${run_configurator}
+  valdrix_man_page(valdrix-configurator ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-configurator
                    "find a Valdrix interface on a serial port and change its settings, in a window")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/valdrix-configurator.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 ${gui})

@@ -46,6 +46,8 @@ if(VALDRIX_DEB_ARCH)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VALDRIX_DEB_ARCH})
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The window's error boxes name valdrix-config list -l, which shows every port with its state.
+set(CPACK_DEBIAN_VALDRIX-CONFIGURATOR_PACKAGE_RECOMMENDS valdrix-config)
 set(CPACK_DEBIAN_VALDRIX-CONFIG_DESCRIPTION
     "configure Valdrix s88 feedback interfaces from the command line
 valdrix-config finds a Valdrix interface (an XpressNet device serving a chain
@@ -60,9 +62,10 @@ set(CPACK_DEBIAN_VALDRIX-CONFIGURATOR_DESCRIPTION
     "configure Valdrix s88 feedback interfaces in a window
 valdrix-configurator finds a Valdrix interface (an XpressNet device serving
 a chain of s88 feedback modules) on a serial port, shows its version,
-XpressNet address, module base address and module count, and changes them:
-the Windows configurator's dialog as a native Qt window. Each serial port is
-listed with what it is, and a port that cannot be opened is explained.
+XpressNet address, module base address and module count, and changes them,
+in a window. Each serial port is listed with what it is, a port on another
+machine is reached through ser2net (rfc2217://), and a port that cannot be
+opened is explained.
 .
 Free software under the MIT licence.")
 set(valdrix_note_valdrix-config

@@ -66,6 +66,11 @@ struct Outcome {
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
 
+// The five line rates: "9600, 19200, 38400, 57600 or 115200".
+std::string LineRatesText();
+// What to check when no answer came at any of the rates tried.
+std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText());
+
 // Finds the interface on the chosen port, reads its values, shows them in the dialog and opens it.
 Outcome SearchInterface(Configurator& cfg);
 // Sends the address, base address and module count in the dialog to the interface.

@@ -139,4 +139,19 @@ Outcome SearchInterface(Configurator& cfg) {
   return outcome;
 }
 
+std::string LineRatesText() {
+  std::string text;
+  for (const std::uint32_t rate : LINE_RATES) {
+    if (!text.empty())
+      text += rate == LINE_RATES[std::size(LINE_RATES) - 1] ? " or " : ", ";
+    text += DecimalText(static_cast<long>(rate));
+  }
+  return text;
+}
+
+std::string NothingAnsweredHint(const std::string& ratesTried) {
+  return "Check that the interface has power and that its cable is plugged in; no answer at " +
+         ratesTried + ".";
+}
+
 }  // namespace valdrix

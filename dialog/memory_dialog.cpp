@@ -4,7 +4,7 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "dialog/controls.h"
+#include "dialog/dialog_template.h"
 
 namespace valdrix {
 namespace {
@@ -21,28 +21,29 @@ bool StartsWithIgnoringCase(const std::string& entry, const std::string& prefix)
   return true;
 }
 
+constexpr bool SameText(const char* a, const char* b) {
+  return *a == *b && (*a == '\0' || SameText(a + 1, b + 1));
+}
+constexpr const char* TemplateText(int id, std::size_t i = 0) {
+  return TEMPLATE_CONTROLS[i].id == id ? TEMPLATE_CONTROLS[i].text : TemplateText(id, i + 1);
+}
+// A search that finds nothing puts the status line back to its template text.
+static_assert(SameText(TemplateText(IDC_STATUS), STATUS_SELECT_PORT));
+
 }  // namespace
 
 MemoryDialog::MemoryDialog() {
-  using T = Control::Type;
-  // The template's initial state: only the port list, Close and the labels start enabled.
-  const auto add = [this](int id, T type, const char* text, bool enabled, bool digitsOnly) {
-    Control& c = controls_[id];
-    c.type = type;
-    c.text = text;
-    c.enabled = enabled;
-    c.digitsOnly = digitsOnly;
-  };
-  add(IDOK, T::Button, "Apply", false, false);
-  add(IDCANCEL, T::Button, "Close", true, false);
-  add(IDC_PORT, T::ComboBox, "", true, false);
-  add(IDC_RATE, T::ComboBox, "", false, false);
-  add(IDC_XN_ADDRESS, T::ComboBox, "", false, false);
-  add(IDC_BASE_ADDRESS, T::Edit, "", false, true);
-  add(IDC_MODULES16, T::Edit, "", false, true);
-  add(IDC_MODULES8, T::Edit, "", false, false);
-  add(IDC_STATUS, T::Static, STATUS_SELECT_PORT, true, false);
-  add(IDC_VERSION, T::Edit, "", false, true);
+  for (const TemplateControl& t : TEMPLATE_CONTROLS) {
+    Control& c = controls_[t.id];
+    const std::string kind = t.kind;
+    c.type = kind == "Button"     ? Control::Type::Button
+             : kind == "ComboBox" ? Control::Type::ComboBox
+             : kind == "Edit"     ? Control::Type::Edit
+                                  : Control::Type::Static;
+    c.text = t.text;
+    c.enabled = !(t.styles & TemplateControl::Disabled);
+    c.digitsOnly = t.styles & TemplateControl::DigitsOnly;
+  }
 }
 
 MemoryDialog::Control& MemoryDialog::At(int id) {
@@ -133,6 +134,9 @@ bool MemoryDialog::Type(int id, const std::string& text) {
     if (!control.digitsOnly || (c >= '0' && c <= '9'))
       typed += c;
   }
+  // Each key replaces the selected text; keys the edit refuses leave it as it was.
+  if (typed.empty() && !text.empty())
+    return true;
   control.text = typed;
   Notify(id, VALDRIX_EN_CHANGE);
   return true;

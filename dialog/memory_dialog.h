@@ -36,7 +36,7 @@ class MemoryDialog : public Dialog {
   // --- what a user does; each returns false when the control is disabled and nothing happens
   // Chooses the entry with exactly this text from a drop-down list and confirms it.
   bool Choose(int id, const std::string& entry);
-  // Replaces the edit's text by typing; digit-only edits refuse other characters.
+  // Selects the edit's text and types over it; digit-only edits refuse other characters.
   bool Type(int id, const std::string& text);
   // Clicks a push button.
   bool Press(int id);

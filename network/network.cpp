@@ -352,6 +352,13 @@ bool IsNetworkPortName(const std::string& name) {
   return true;
 }
 
+std::string RefusedPortName(const std::string& name) {
+  if (!IsNetworkPortName(name) || ParseNetworkPortName(name))
+    return {};
+  return name + ": not a valid network address; write " + NETWORK_FORM +
+         " (an IPv6 address in brackets, the port from 1 to 65535)";
+}
+
 std::optional<NetAddress> ParseNetworkPortName(const std::string& name) {
   if (!IsNetworkPortName(name))
     return std::nullopt;

@@ -36,6 +36,9 @@ struct NetAddress {
 bool IsNetworkPortName(const std::string& name);
 // HOST:PORT of rfc2217://HOST:PORT or rfc2217://[IPv6]:PORT; nothing when malformed.
 std::optional<NetAddress> ParseNetworkPortName(const std::string& name);
+// Why a port name cannot be meant ("NAME: not a valid network address; ..."), refused before
+// any port is opened; empty when it may be tried.
+std::string RefusedPortName(const std::string& name);
 
 // Opens rfc2217:// names only; lists nothing, as remote ports are not discovered. Each remote
 // port keeps one connection for as long as the backend lives: every conversation with it

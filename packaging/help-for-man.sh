@@ -1,7 +1,8 @@
 #!/bin/sh
-# valdrix-config's --help rearranged for help2man, so that the man page is made from the program
-# itself: every command form from "Commands:" becomes the synopsis, and each command's own
-# options (from "valdrix-config COMMAND --help") follow the common ones.
+# A program's --help rearranged for help2man, so that the man page is made from the program
+# itself: its exit statuses get their own section; for valdrix-config every command form from
+# "Commands:" becomes the synopsis, and each command's own options (from "valdrix-config COMMAND
+# --help") follow the common ones.
 # Usage: help-for-man.sh PROGRAM --help|--version
 set -eu
 prog=$1
@@ -9,6 +10,11 @@ shift
 [ "${1:-}" = --help ] || exec "$prog" "$@"
 
 main=$("$prog" --help)
+# A program without commands: only the exit statuses move, into their own section.
+case $main in
+  *Subcommands:*) ;;
+  *) printf '%s\n' "$main" | sed 's/^Exit status:$/*Exit status*/'; exit ;;
+esac
 extra=$(printf '%s\n' "$main" | awk '/^Subcommands:/ { f = 1; next } /^$/ { f = 0 } f { print $1 }' |
   while read -r command; do
     "$prog" "$command" --help | awk -v c="$command" '

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "network/network.h"
 #include "ports/port_details.h"
@@ -26,8 +27,10 @@ constexpr char USAGE[] =
     "Usage: valdrix-configurator [PORT]\n"
     "Find a Valdrix interface on a serial port, show its settings and change them, in a window.\n"
     "\n"
-    "With PORT (a serial device such as /dev/ttyUSB0), the window adds it to its port list\n"
-    "if it is not there, chooses it and starts the search at once.\n"
+    "With PORT (a serial device such as /dev/ttyUSB0, or rfc2217://HOST:PORT for a port\n"
+    "served by ser2net on another machine), the window adds it to its port list if it is not\n"
+    "there, chooses it and starts the search at once. Without it, choose the port in the\n"
+    "window; the port list's last entry takes a port that the list does not show.\n"
     "\n"
     "Options:\n"
     "  --help     show this text and exit\n"
@@ -36,8 +39,27 @@ constexpr char USAGE[] =
     "Exit status:\n"
     "  0  the window was closed (Close, Escape, the window's close button, SIGINT, SIGTERM or\n"
     "     SIGHUP; each closes the interface first)\n"
-    "  1  no display to open the window on\n"
+    "  1  no display could be opened\n"
     "  2  bad usage\n";
+
+// Said instead of Qt's own abort when there is no display to open the window on.
+void SayNoDisplay(const char* display) {
+  std::cerr << "valdrix-configurator: no display could be opened ("
+            << (display ? std::string("DISPLAY=") + display : "DISPLAY is not set")
+            << "); start it in a desktop session or over ssh -X, or use valdrix-config\n";
+}
+
+// While Qt connects to the display: its messages wait, and its fatal one (no display) becomes
+// ours, with our exit status.
+std::vector<std::string> heldMessages;
+void HoldMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtFatalMsg) {
+    heldMessages.push_back(message.toStdString());
+    return;
+  }
+  SayNoDisplay(std::getenv("DISPLAY"));
+  std::_Exit(EXIT_NO_DISPLAY);
+}
 
 // The one place the serial backend is chosen.
 std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
@@ -76,17 +98,19 @@ int main(int argc, char** argv) {
     }
     port = arg;
   }
-  // Qt would abort without one; say so instead.
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
       !std::getenv("QT_QPA_PLATFORM")) {
-    std::cerr << "valdrix-configurator: no display to open the window on (DISPLAY is not set);\n"
-                 "valdrix-config does the same on the command line.\n";
+    SayNoDisplay(nullptr);
     return EXIT_NO_DISPLAY;
   }
 
   // Qt takes none of our arguments for its own options.
   int qtArgc = 1;
+  qInstallMessageHandler(HoldMessages);
   QApplication app(qtArgc, argv);
+  qInstallMessageHandler(nullptr);
+  for (const std::string& message : heldMessages)
+    std::cerr << message << "\n";
   app.setQuitOnLastWindowClosed(false);
   // The launcher's name and icon, so that the desktop pairs the window with them.
   app.setDesktopFileName("valdrix-configurator");

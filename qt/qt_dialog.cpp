@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -20,26 +21,12 @@
 #include <utility>
 
 #include "conversations/config_dialog.h"
-#include "dialog/controls.h"
+#include "dialog/dialog_template.h"
+#include "network/network.h"
 #include "ports/port_advice.h"
 
 namespace valdrix {
 namespace {
-
-// The template's styles that the Qt controls take over.
-constexpr unsigned WS_DISABLED = 1;
-constexpr unsigned ES_NUMBER = 2;
-constexpr unsigned SS_SUNKEN = 4;
-
-struct TemplateControl {
-  int id;
-  const char* kind;  // the Win32 class
-  const char* text;
-  int x, y, width, height;  // dialog units
-  unsigned styles;
-};
-
-#include "qt/dialog_template.inc"
 
 // Where the labels end and the fields begin, in dialog units.
 constexpr int FIELD_COLUMN = 90;
@@ -81,8 +68,8 @@ QString ToQt(const std::string& text) {
 
 }  // namespace
 
-// The backend as the conversations see it, remembering why the last open failed, so that the
-// error box that follows can say why and how to fix it.
+// The backend as the conversations see it, remembering the port opened last and why an open
+// failed, so that the error box that follows can say why and what to do, as the command line does.
 class QtDialog::OpenFailures : public SerialBackend {
  public:
   explicit OpenFailures(SerialBackend& inner) : inner_(inner) {}
@@ -94,17 +81,20 @@ class QtDialog::OpenFailures : public SerialBackend {
     std::unique_ptr<SerialPort> port = inner_.OpenPort(name, rate, &why);
     if (error)
       *error = why;
+    name_ = name;
     failed_.reset();
     if (!port)
-      failed_.emplace(name, why);
+      failed_ = why;
     return port;
   }
 
-  // The box's text, with a second line for the open that just failed.
+  // The box's text, with a second line for a port that did not open or did not answer.
   std::string Explain(const std::string& text) {
-    if (!failed_ || text != ErrorText(PATTERN_OPEN, failed_->first))
+    if (text == ErrorText(PATTERN_NOT_FOUND, name_))
+      return text + "\n" + NothingAnsweredHint();
+    if (!failed_ || text != ErrorText(PATTERN_OPEN, name_))
       return text;
-    const PortError why = failed_->second;
+    const PortError why = *failed_;
     failed_.reset();
     const std::string hint = Hint(why);
     return text + "\n" + StateText(why) + (hint.empty() ? "" : ". " + hint);
@@ -112,7 +102,8 @@ class QtDialog::OpenFailures : public SerialBackend {
 
  private:
   SerialBackend& inner_;
-  std::optional<std::pair<std::string, PortError>> failed_;
+  std::string name_;
+  std::optional<PortError> failed_;
 };
 
 QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>()> describe)
@@ -132,6 +123,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   QWidget* previous = nullptr;
+  std::map<int, QLabel*> labels;  // by row: the label that stands there, for the field after it
   for (const TemplateControl& t : TEMPLATE_CONTROLS) {
     const std::string kind = t.kind;
     const int id = t.id;
@@ -144,24 +136,27 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
     } else if (kind == "ComboBox") {
       auto* combo = new QComboBox(this);
       combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-      connect(combo, &QComboBox::activated, this,
-              [this, id] { Command(id, VALDRIX_CBN_SELENDOK); });
+      connect(combo, &QComboBox::activated, this, [this, id](int index) { Chosen(id, index); });
       widget = combo;
     } else if (kind == "Edit") {
       auto* edit = new QLineEdit(this);
       edit->setMaxLength(static_cast<int>(MAX_EDIT_TEXT));
-      if (t.styles & ES_NUMBER)
+      if (t.styles & TemplateControl::DigitsOnly)
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
       // Typed text only: the conversations' own texts notify through SetText.
       connect(edit, &QLineEdit::textEdited, this, [this, id] { Command(id, VALDRIX_EN_CHANGE); });
       widget = edit;
     } else {
       auto* label = new QLabel(t.text, this);
-      if (t.styles & SS_SUNKEN)
+      if (t.styles & TemplateControl::Sunken)
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      labels[t.y] = label;
       widget = label;
     }
-    widget->setEnabled(!(t.styles & WS_DISABLED));
+    // Each field is named by the label before it in its row, as a screen reader reads it.
+    if ((kind == "ComboBox" || kind == "Edit") && labels.count(t.y))
+      labels[t.y]->setBuddy(widget);
+    widget->setEnabled(!(t.styles & TemplateControl::Disabled));
     if (kind != "Button") {
       const int row = static_cast<int>(std::distance(rows.begin(), rows.find(t.y)));
       const bool spans = t.x < FIELD_COLUMN && t.x + t.width > FIELD_COLUMN;
@@ -172,9 +167,13 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
         setTabOrder(previous, widget);
       previous = widget;
     }
-    ids_.push_back(id);
     controls_[id] = widget;
   }
+  // A port the listing cannot find (a pseudo-terminal, a port on another machine) is typed in.
+  auto* ports = static_cast<QComboBox*>(Control(IDC_PORT));
+  ports->addItem(QString::fromUtf8(OTHER_PORT));
+  ports->setCurrentIndex(-1);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);
@@ -249,9 +248,45 @@ void QtDialog::Start(const std::string& port) {
     OnGui([&] {
       auto* list = static_cast<QComboBox*>(Control(IDC_PORT));
       list->setCurrentIndex(list->findData(ToQt(port)));
+      chosenPort_ = ToQt(port);
     });
     OnCommand(cfg, IDC_PORT, VALDRIX_CBN_SELENDOK);
   });
+}
+
+void QtDialog::Chosen(int id, int index) {
+  auto* list = static_cast<QComboBox*>(Control(id));
+  if (id == IDC_PORT) {
+    if (index == list->count() - 1 && !AskForPort())
+      return;
+    chosenPort_ = list->currentData().toString();
+  }
+  Command(id, VALDRIX_CBN_SELENDOK);
+}
+
+bool QtDialog::AskForPort() {
+  auto* ports = static_cast<QComboBox*>(Control(IDC_PORT));
+  QString name;
+  for (;;) {
+    bool ok = false;
+    name = QInputDialog::getText(this, QString::fromUtf8(OTHER_PORT),
+                                 "A serial device such as /dev/ttyUSB0, or a port on another "
+                                 "machine as rfc2217://HOST:PORT:",
+                                 QLineEdit::Normal, name, &ok)
+               .trimmed();
+    if (!ok || name.isEmpty()) {
+      ports->setCurrentIndex(ports->findData(chosenPort_));  // as it was
+      return false;
+    }
+    const std::string refused = RefusedPortName(name.toStdString());
+    if (refused.empty())
+      break;
+    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, ToQt(refused), QMessageBox::Ok, this).exec();
+  }
+  if (ports->findData(name) < 0)
+    AddEntry(IDC_PORT, name.toStdString());
+  ports->setCurrentIndex(ports->findData(name));
+  return true;
 }
 
 void QtDialog::RequestClose() {
@@ -366,8 +401,15 @@ std::string QtDialog::EditText(int id) {
 void QtDialog::AddEntry(int id, const std::string& text) {
   const auto label = portLabels_.find(text);
   const std::string shown = id == IDC_PORT && label != portLabels_.end() ? label->second : text;
-  // The entry shows what identifies the port; the logic and the messages use its name.
-  OnGui([&] { static_cast<QComboBox*>(Control(id))->addItem(ToQt(shown), ToQt(text)); });
+  // The entry shows what identifies the port; the logic and the messages use its name. A Win32
+  // drop-down list chooses nothing when it is filled; a QComboBox would choose its first entry.
+  OnGui([&] {
+    auto* list = static_cast<QComboBox*>(Control(id));
+    const int chosen = list->currentIndex();
+    list->insertItem(id == IDC_PORT ? list->count() - 1 : list->count(), ToQt(shown), ToQt(text));
+    if (chosen < 0)
+      list->setCurrentIndex(-1);
+  });
 }
 
 std::string QtDialog::CurrentEntry(int id) {

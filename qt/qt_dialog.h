@@ -25,6 +25,9 @@ class QtDialog final : public QDialog, public Dialog {
   Q_OBJECT
 
  public:
+  // The port list's last entry: it asks for a port the listing cannot find.
+  static constexpr char OTHER_PORT[] = "Other port\u2026";
+
   // describe: the serial devices with what identifies them, for the port list's entries.
   QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>()> describe);
   ~QtDialog() override;
@@ -36,8 +39,6 @@ class QtDialog final : public QDialog, public Dialog {
   void RequestClose();
 
   QWidget* Control(int id) const;
-  // Ids in template order (which is the tab order).
-  const std::vector<int>& ControlIds() const { return ids_; }
   bool Busy() const { return busy_; }
 
   // --- the dialog seam; callable from any thread
@@ -70,6 +71,10 @@ class QtDialog final : public QDialog, public Dialog {
   void RunNow(Job job);
   void JobDone();
   void Command(int id, int code);
+  // A list's entry chosen by the user; the port list's last entry asks for a port first.
+  void Chosen(int id, int index);
+  // Adds the port typed in and chooses it; false when the user gave none.
+  bool AskForPort();
   template <typename F>
   auto OnGui(F f);
 
@@ -79,8 +84,8 @@ class QtDialog final : public QDialog, public Dialog {
   std::function<std::vector<PortDetails>()> describe_;
   std::map<std::string, std::string> portLabels_;  // worker thread only
 
-  std::vector<int> ids_;
   std::map<int, QWidget*> controls_;
+  QString chosenPort_;  // the port chosen last, restored when no other port is typed in
 
   QThread worker_;
   QObject* workerContext_ = nullptr;  // lives on worker_

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, only where it is missing (idempotent).
 # Usage: scripts/install-deps.sh [--wine | --x11] [--arm64] [--armhf]
-#   --wine   what the tests need besides: Wine with 32-bit support, Xvfb, xdotool, lintian and
-#            man for the package test
-#   --x11    only what the native window needs without a display: Xvfb, xdotool and ImageMagick
+#   --wine   what the tests need besides: Wine with 32-bit support, Xvfb, xdotool, openbox,
+#            xclip, lintian and man for the package test
+#   --x11    only what the native window needs without a display: Xvfb, xdotool, ImageMagick, a
+#            window manager (openbox) and xclip
 #   --arm64, --armhf   the cross builds for that architecture (presets arm64, armhf): the
 #            architecture added to dpkg, the cross compiler, the target's Qt and GoogleTest
 #            (multiarch packages beside the host's; Qt's moc stays the host's) and qemu-user,
@@ -13,7 +14,7 @@ set -euo pipefail
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
       help2man gzip dpkg-dev nlohmann-json3-dev qt6-base-dev ser2net)
-x11=(xvfb xdotool x11-utils imagemagick)
+x11=(xvfb xdotool x11-utils imagemagick openbox xclip)
 declare -A triplet=([arm64]=aarch64-linux-gnu [armhf]=arm-linux-gnueabihf)
 for option in "$@"; do
   case "$option" in

@@ -23,7 +23,8 @@ program=$native/qt/valdrix-configurator
 
 # shellcheck source=tools/wine/lib.sh
 source "$repo/tools/wine/lib.sh"
-wine_work=$repo/build/run
+# Apart from the Wine run's files, so that neither overwrites the other's.
+wine_work=$repo/build/run/native
 mkdir -p "$wine_work"
 trap wine_cleanup EXIT
 trap 'exit 130' INT TERM
@@ -73,6 +74,18 @@ fi
 mkdir -p "$(dirname "$screenshot")"
 import -window "$([ "$found" = 1 ] && echo "$window" || echo root)" "$screenshot"
 echo "screenshot: $screenshot"
+# What the interface answered, from the simulator's frame log, in the Wine run's words.
+if [ "$found" = 1 ] && [ "$at_start" = 0 ] && [ -z "$device" ]; then
+  python3 - "$log" <<'EOF'
+import json, sys
+frames = [json.loads(line) for line in open(sys.argv[1])]
+rate = next(f["rate"] for f in frames if f["dir"] == "rx" and f["hex"] == "F2 FF 01 0C")
+value = {f["hex"][3:5]: int(f["hex"][6:8], 16) for f in frames if f["dir"] == "tx"}
+print(f"found at {rate}: version {value['FD'] // 100}.{value['FD'] % 100:02d}, XpressNet address"
+      f" {value['01']}, module base address {value['F1']}, 16-bit modules {value['F2'] >> 1},"
+      f" 8-bit modules {value['F2'] & 1}")
+EOF
+fi
 # The error box, if any, is dismissed first; Escape then closes the window (and the interface).
 for box in $(xdotool search --name '^Error$' 2>/dev/null); do
   xdotool windowfocus --sync "$box" key Return 2>/dev/null || true

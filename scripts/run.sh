@@ -21,7 +21,8 @@ Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
                      under Wine; the port is given to it on its command line
   --port DEVICE      map COM3 to a real serial device (e.g. /dev/ttyUSB0) instead of the
                      simulated interface (--native: give the device as the port)
-  --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png)
+  --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png,
+                     --native: build/run/window.png)
   --headless         run on a private X server even when $DISPLAY is set
   --at-start         without a display: the screenshot as the dialog opens, before any search
                      (how docs/dialog-start.png was made)
@@ -36,7 +37,7 @@ EOF
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 device=
-screenshot=$repo/build/run/dialog.png
+screenshot=
 headless=0
 at_start=0
 install=1
@@ -62,6 +63,7 @@ if [ -n "$device" ] && [ ! -e "$device" ]; then
   exit 2
 fi
 [ -n "${DISPLAY:-}" ] || headless=1
+[ -n "$screenshot" ] || screenshot=$repo/build/run/$([ "$native" = 1 ] && echo window || echo dialog).png
 
 cd "$repo"
 if [ "$native" = 1 ]; then
@@ -90,6 +92,7 @@ cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
 exe=$win32/ui/valdrixconfig.exe
 driver=$win32/tools/wine/driver/driver.exe
 sim=$native/sim/valdrix-sim
+template=$native/dialog/template.json
 
 # shellcheck source=tools/wine/lib.sh
 source "$repo/tools/wine/lib.sh"
@@ -145,7 +148,7 @@ if [ "$at_start" = 1 ]; then
   exit 0
 fi
 echo "== Choosing COM3"
-drive choose "$(wine_control_id IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
+drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
 found=1
 if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
   found=0
@@ -161,7 +164,7 @@ fi
 if [ "$found" = 1 ]; then
   v=()
   for name in IDC_RATE IDC_VERSION IDC_XN_ADDRESS IDC_BASE_ADDRESS IDC_MODULES16 IDC_MODULES8; do
-    v+=("$(drive text "$(wine_control_id "$name")")")
+    v+=("$(drive text "$(wine_control_id "$template" "$name")")")
   done
   echo "found at ${v[0]}: version ${v[1]}, XpressNet address ${v[2]}, module base address" \
     "${v[3]}, 16-bit modules ${v[4]}, 8-bit modules ${v[5]}"
@@ -170,6 +173,6 @@ else
   drive dismiss >/dev/null || true
 fi
 # Close: closes the interface and ends the program
-drive command "$(wine_control_id IDCANCEL)" >/dev/null
+drive command "$(wine_control_id "$template" IDCANCEL)" >/dev/null
 drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
 [ "$found" = 1 ]

@@ -1,22 +1,15 @@
 #!/usr/bin/env python3
 """valdrixconfig.exe without running it: imports, size, manifest, version information, and the
-dialog template against the in-memory dialog the logic is tested with.
-Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <largest size in bytes>"""
-import os
+dialog resource against the template it was compiled from (dialog/template.json, the table the
+other dialogs are made from): that no resource-compiler default slipped in or a style fell out,
+and which edits take digits only.
+Usage: check_exe.py <valdrixconfig.exe> <objdump> <version> <largest size in bytes> <template.json>"""
+import json
 import re
 import struct
 import subprocess
 import sys
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-IDS = {name: int(value) for name, value in re.findall(
-    r"^#define (\w+) (\d+)$", open(f"{ROOT}/dialog/controls.h").read(), re.M)}
-# add(IDC_BASE_ADDRESS, T::Edit, "", false, true): id, class, text, enabled, digits only.
-TABLE = {IDS[name]: (kind.lower(), enabled == "true", digits == "true")
-         for name, kind, enabled, digits in re.findall(
-             r"add\((\w+), T::(\w+), [^,]+, (\w+), (\w+)\);",
-             open(f"{ROOT}/dialog/memory_dialog.cpp").read())}
-CONTROL_IDS = {v for k, v in IDS.items() if k.startswith("IDC_") or k in ("IDOK", "IDCANCEL")}
 ORDINAL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x85: "combobox"}
 WS_DISABLED, ES_NUMBER = 0x08000000, 0x2000
 failures = []
@@ -63,21 +56,26 @@ def check_dialog(data):
     _, pos = sz_or_ordinal(data, 26)  # menu
     _, pos = sz_or_ordinal(data, pos)  # class
     caption, pos = sz_or_ordinal(data, pos)
-    check(caption == "Valdrix Configurator V 1.02", f"caption {caption!r}")
+    check(caption == TEMPLATE["caption"], f"caption {caption!r}")
     _, pos = sz_or_ordinal(data, pos + 6)  # font
-    seen = set()
+    got = []
     for _ in range(count):
         pos = (pos + 3) & ~3
         style, cid = struct.unpack_from("<8xI8xI", data, pos)
         kind, pos = sz_or_ordinal(data, pos + 24)
         kind = ORDINAL_CLASSES.get(kind, kind) if isinstance(kind, int) else kind.lower()
-        _, pos = sz_or_ordinal(data, pos)
+        text, pos = sz_or_ordinal(data, pos)
         pos += 2 + struct.unpack_from("<H", data, pos)[0]
-        seen.add(cid)
-        got = (kind, not style & WS_DISABLED, bool(style & ES_NUMBER))
-        want = TABLE.get(cid, ("static", True, False))  # the labels
-        check(got == want, f"control {cid}: (class, enabled, digits only) {got}, expected {want}")
-    check(seen == CONTROL_IDS, f"control ids {sorted(seen)}, expected {sorted(CONTROL_IDS)}")
+        got.append((cid, kind, text, not style & WS_DISABLED, bool(style & ES_NUMBER)))
+    want = [(c["id"], c["class"].lower(), c["text"], not c["Disabled"], c["DigitsOnly"])
+            for c in TEMPLATE["controls"]]
+    for g, w in zip(got, want):
+        check(g == w, f"(id, class, text, enabled, digits only) {g}, expected {w}")
+    check(len(got) == len(want), f"{len(got)} controls, expected {len(want)}")
+    # The template itself: every dialog takes these from it.
+    names = {c["id"]: c["name"] for c in TEMPLATE["controls"]}
+    digits = sorted(names.get(g[0]) for g in got if g[4])
+    check(digits == ["IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_VERSION"], f"digits only: {digits}")
 
 
 def check_version(data):
@@ -100,7 +98,8 @@ def check_manifest(data):
           "no dependency on common controls 6 for X86")
 
 
-exe, objdump, version, max_bytes = sys.argv[1:5]
+exe, objdump, version, max_bytes, template = sys.argv[1:6]
+TEMPLATE = json.load(open(template))
 out = subprocess.run([objdump, "-p", exe], check=True, capture_output=True, text=True).stdout
 dlls = {dll.lower() for dll in re.findall(r"DLL Name:\s*(\S+)", out)}
 check(dlls and dlls <= {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"},

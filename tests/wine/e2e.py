@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The real valdrixconfig.exe and valdrix-config.exe against valdrix-sim, in the Wine prefix e2e.sh
 prepared: real input, the Win32 serial port and COM names, the real message box, the exit code.
-Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim> <work dir>"""
+Usage: e2e.py <valdrixconfig.exe> <valdrix-config.exe> <driver.exe> <valdrix-sim> <template.json>
+       <work dir>"""
 import json
 import os
-import re
 import signal
 import socket
 import subprocess
@@ -14,8 +14,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from launchers import start_ser2net, start_sim  # noqa: E402
 
-ID = {name: int(value) for name, value in re.findall(r"^#define (\w+) (\d+)$", open(os.path.join(
-    os.path.dirname(os.path.abspath(__file__)), "../../dialog/controls.h")).read(), re.M)}
+EXE, CONSOLE, DRIVER, SIM, TEMPLATE, WORK = sys.argv[1:7]
+ID = {c["name"]: c["id"] for c in json.load(open(TEMPLATE))["controls"]}
 APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = (
     ID[name] for name in ("IDOK", "IDCANCEL", "IDC_PORT", "IDC_RATE", "IDC_VERSION",
                           "IDC_XN_ADDRESS", "IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_MODULES8",
@@ -23,7 +23,6 @@ APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = 
 SELECT_PORT = "Status: Please select a COM port"
 ENTER_VALUES = "Status: Enter values and press Apply"
 RATES = (9600, 19200, 38400, 57600, 115200)
-EXE, CONSOLE, DRIVER, SIM, WORK = sys.argv[1:6]
 running = []  # processes to end when a scenario is over
 
 

@@ -11,7 +11,8 @@
 #   wine_map_port com3 <path>     COM3 of the prefix made a link to a terminal (or re-masked
 #   wine_unmap_port com3           with wine_unmap_port)
 #
-# wine_control_id IDC_PORT prints a control's number from dialog/controls.h.
+# wine_control_id <template.json> IDC_PORT prints a control's number from a native build's
+# dialog/template.json.
 # wine_spawn <cmd...> starts a background process that wine_cleanup ends.
 # wine_start_sim <valdrix-sim> <link> [options...] starts valdrix-sim the same way, with <link> a
 # link to its terminal, and fails when it does not come.
@@ -21,7 +22,8 @@ wine_work=
 wine_owns_work=0
 
 wine_control_id() {
-  sed -n "s/^#define $1 \([0-9]\+\)$/\1/p" "$(dirname "${BASH_SOURCE[0]}")/../../dialog/controls.h"
+  python3 -c 'import json, sys
+print(*(c["id"] for c in json.load(open(sys.argv[1]))["controls"] if c["name"] == sys.argv[2]))' "$@"
 }
 
 wine_fail() {

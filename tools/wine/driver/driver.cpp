@@ -41,34 +41,16 @@
 #include <string>
 #include <vector>
 
-#include "dialog/controls.h"
+#include "dialog/dialog_template.h"
 
 namespace {
 
+using valdrix::TEMPLATE_CAPTION;
+using valdrix::TEMPLATE_CONTROLS;
+
 constexpr char DIALOG_CLASS[] = "#32770";
-constexpr char DIALOG_TITLE[] = "Valdrix Configurator V 1.02";
 constexpr DWORD POLL_MS = 50;
 constexpr UINT ANSWER_MS = 200;  // a dialog in its modal loop answers well within this
-
-// Every control of the template, in template order.
-constexpr int CONTROL_IDS[] = {IDOK,
-                               IDCANCEL,
-                               IDC_LABEL_PORT,
-                               IDC_LABEL_RATE,
-                               IDC_LABEL_XN_ADDRESS,
-                               IDC_LABEL_BASE_ADDRESS,
-                               IDC_LABEL_MODULES16,
-                               IDC_LABEL_MODULES8,
-                               IDC_PORT,
-                               IDC_RATE,
-                               IDC_XN_ADDRESS,
-                               IDC_BASE_ADDRESS,
-                               IDC_MODULES16,
-                               IDC_MODULES8,
-                               IDC_STATUS,
-                               IDC_LABEL_VERSION,
-                               IDC_VERSION};
-constexpr int LIST_IDS[] = {IDC_PORT, IDC_RATE, IDC_XN_ADDRESS};
 
 struct Result {
   int code = 0;
@@ -83,7 +65,7 @@ Result Fail(int code, const std::string& message) {
 }
 
 HWND FindDialog() {
-  return FindWindowA(DIALOG_CLASS, DIALOG_TITLE);
+  return FindWindowA(DIALOG_CLASS, TEMPLATE_CAPTION);
 }
 
 std::string Narrow(const wchar_t* text) {
@@ -257,7 +239,8 @@ DWORD Milliseconds(const std::vector<std::string>& args, std::size_t index, DWOR
 Result Dump(HWND dialog) {
   std::string json = "{";
   bool first = true;
-  for (const int id : CONTROL_IDS) {
+  for (const valdrix::TemplateControl& t : TEMPLATE_CONTROLS) {
+    const int id = t.id;
     const HWND control = GetDlgItem(dialog, id);
     if (control == nullptr)
       return Fail(1, "driver: no control " + std::to_string(id));
@@ -268,9 +251,7 @@ Result Dump(HWND dialog) {
             "\":{\"enabled\":" + (IsWindowEnabled(control) ? "true" : "false") +
             ",\"text\":" + Json(text);
     first = false;
-    for (const int listId : LIST_IDS) {
-      if (listId != id)
-        continue;
+    if (std::strcmp(t.kind, "ComboBox") == 0) {
       std::vector<std::string> entries;
       LRESULT current = -1;
       if (!GetEntries(control, entries, current))
@@ -303,7 +284,7 @@ Result Run(const std::vector<std::string>& args) {
 
   const HWND dialog = FindDialog();
   if (dialog == nullptr)
-    return Fail(1, std::string("driver: no dialog \"") + DIALOG_TITLE + "\"");
+    return Fail(1, std::string("driver: no dialog \"") + TEMPLATE_CAPTION + "\"");
 
   if (command == "close")
     return PostMessageA(dialog, WM_CLOSE, 0, 0) ? ok : Fail(1, "PostMessage failed");
