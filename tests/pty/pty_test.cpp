@@ -1,6 +1,6 @@
 // The POSIX backend on real pseudo-terminals: the time-outs in real time, the line settings the
 // other end sees, which ports are listed, a second open in this process, and the other end
-// vanishing, alone and under the conversations. What it refuses to open, and why, is seen through
+// vanishing under the conversations. What it refuses to open, and why, is seen through
 // valdrix-config (tests/cli).
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -40,21 +40,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // A pseudo-terminal whose master the test holds; the code under test opens the slave by path.
 struct PtyPair {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   std::string slave =
       master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
-  ~PtyPair() { CloseMaster(); }
-  void CloseMaster() {
-    if (master >= 0)
-      close(master);
-    master = -1;
-  }
+  ~PtyPair() { close(master); }
 };
 
 // How many frames valdrix-sim logged as received.
@@ -105,7 +96,8 @@ TEST(PosixRead, EndsWhenTheTimeoutsSay) {
     const std::clock_t cpuBefore = std::clock();
     const ReadResult result = port->ReadFrame(buffer.data(), buffer.size());
     const double cpuMs = (std::clock() - cpuBefore) * 1000.0 / CLOCKS_PER_SEC;
-    const double elapsedMs = SecondsSince(start) * 1000;
+    const double elapsedMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     sender.join();
 
     EXPECT_TRUE(result.ok);
@@ -253,23 +245,6 @@ TEST(PosixSerial, APortOpenHereIsBusyUntilClosed) {
   close(other);
   first.reset();
   EXPECT_TRUE(serial.OpenPort(pty.slave, 9600));
-}
-
-TEST(PosixSerial, AVanishedOtherEndFailsReadsAndWritesAtOnce) {
-  PtyPair pty;
-  auto port = PosixSerial().OpenPort(pty.slave, 57600);
-  ASSERT_TRUE(port);
-  const Clock::time_point start = Clock::now();
-  std::thread closer([&] {
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(200));
-    pty.CloseMaster();
-  });
-  std::uint8_t buffer[4] = {};
-  EXPECT_FALSE(port->ReadFrame(buffer, sizeof buffer).ok);  // waiting when it goes
-  closer.join();
-  EXPECT_FALSE(port->WriteFrame(buffer, sizeof buffer));
-  EXPECT_FALSE(port->ReadFrame(buffer, sizeof buffer).ok);
-  EXPECT_LT(SecondsSince(start), 0.5);
 }
 
 // The interface going away mid-conversation: valdrix-sim is killed (SIGKILL, so the terminal's

@@ -171,25 +171,12 @@ TEST(CliRun, ProgressInTheCommandLinesOwnWords) {
 
 TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
   CliRig rig;
-  rig.details = {{"/dev/ttyUSB0",
-                  "/dev/serial/by-id/usb-X",
-                  "0403",
-                  "6001",
-                  "FTDI",
-                  "FT232R",
-                  "A1",
-                  "",
-                  {PortProblem::Permission, "dialout", "", 0, "", true, "root", "ttyUSB0", "0403",
-                   "6001", false, ""}},
-                 {"/dev/ttyS0",
-                  "",
-                  "",
-                  "",
-                  "",
-                  "",
-                  "",
-                  "",
-                  {PortProblem::Busy, "", "minicom", 7, "", false, "", "", "", "", false, ""}}};
+  // clang-format off
+  rig.details = {
+      {"/dev/ttyUSB0", "/dev/serial/by-id/usb-X", "0403", "6001", "FTDI", "FT232R", "A1", "",
+       {PortProblem::Permission, "dialout", "", 0, "", true, "root", "ttyUSB0", "0403", "6001", false, ""}},
+      {"/dev/ttyS0", "", "", "", "", "", "", "", {PortProblem::Busy, "", "minicom", 7, "", false, "", "", "", "", false, ""}}};
+  // clang-format on
   EXPECT_EQ(rig.Run({"--json", "list", "-l"}), EXIT_OK);
   EXPECT_EQ(rig.out.str(),
             "[{\"port\":\"/dev/ttyUSB0\",\"by_id\":\"/dev/serial/by-id/usb-X\",\"vendor_id\":"

@@ -41,14 +41,10 @@ Seen RunSession(Fault fault, std::size_t index) {
   rig.Start();
   rig.dialog.Type(IDC_BASE_ADDRESS, "77");
   rig.dialog.Press(IDOK);
-  Seen seen{{},
-            {},
-            rig.dialog.Text(IDC_STATUS),
-            rig.cfg.interfaceOpen,
-            true,
-            rig.dialog.Enabled(IDC_PORT),
-            rig.dialog.Text(IDC_VERSION),
-            rig.dialog.Text(IDC_BASE_ADDRESS)};
+  // clang-format off
+  Seen seen{{}, {}, rig.dialog.Text(IDC_STATUS), rig.cfg.interfaceOpen, true,
+            rig.dialog.Enabled(IDC_PORT), rig.dialog.Text(IDC_VERSION), rig.dialog.Text(IDC_BASE_ADDRESS)};
+  // clang-format on
   for (const int id : kValueControls)
     seen.values = seen.values && rig.dialog.Enabled(id);
   rig.dialog.Press(IDCANCEL);

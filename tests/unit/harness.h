@@ -109,12 +109,7 @@ inline Wire SearchWire(std::uint32_t foundAt, bool found = true) {
 
 // An interface at rate holding address 10, base address 44 and module count 5.
 inline InterfaceSettings At(std::uint32_t rate) {
-  InterfaceSettings s;
-  s.rate = rate;
-  s.address = 10;
-  s.base = 44;
-  s.count = 5;
-  return s;
+  return {102, 10, 44, 5, rate};
 }
 
 constexpr int kValueControls[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};

@@ -9,15 +9,6 @@ namespace {
 using Kind = RecordingDialog::Kind;
 using Outcomes = Outcome::Kind;
 
-InterfaceSettings With(std::uint32_t rate, std::uint8_t version, std::uint8_t address,
-                       std::uint8_t count) {
-  InterfaceSettings s = At(rate);
-  s.version = version;
-  s.address = address;
-  s.count = count;
-  return s;
-}
-
 InterfaceFaults NoReplyTo(std::uint8_t sub) {
   InterfaceFaults f;
   f.noReplyTo = sub;
@@ -45,11 +36,11 @@ TEST(Search, Outcomes) {
   } cases[] = {
       // clang-format off
       {"found", At(57600), ok, {}, {O::Found, 57600}, 3 * 1004, "57600 1.02 10 44 2 1", "nyyyy", ""},
-      {"found at the last rate", With(115200, 100, 1, 0), ok, {}, {O::Found, 115200}, 4 * 1004,
+      {"found at the last rate", InterfaceSettings{100, 1, 44, 0, 115200}, ok, {}, {O::Found, 115200}, 4 * 1004,
        "115200 1.00 1 44 0 0", "nyyyy", ""},
-      {"no version reply", With(9600, 5, 31, 255), NoReplyTo(SUB_VERSION), {}, {O::Found, 9600}, 0,
+      {"no version reply", InterfaceSettings{5, 31, 44, 255, 9600}, NoReplyTo(SUB_VERSION), {}, {O::Found, 9600}, 0,
        "9600 1.00 31 44 127 1", "nyyyy", ""},
-      {"address outside the list", With(9600, 5, 40, 5), ok, {}, {O::Found, 9600}, 0,
+      {"address outside the list", InterfaceSettings{5, 40, 44, 5, 9600}, ok, {}, {O::Found, 9600}, 0,
        "9600 0.05 - 44 2 1", "nyyyy", ""},
       {"no base reply", At(19200), NoReplyTo(SUB_BASE_ADDRESS), {}, {O::Found, 19200}, 1004,
        "19200 1.02 10 - 2 1", "nynyy", ""},
