@@ -24,7 +24,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
 RATES = (9600, 19200, 38400, 57600, 115200)
 ME = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
-running = []
+running, clients = [], []
 TROUBLESHOOTING = {}  # situation: [exit status, the lines quoted], from the user's text
 for paragraph in open(ROOT + "/packaging/troubleshooting.txt").read().split("\n\n"):
     title = re.match(r"(.+?) \(exit status (\d+)\)", paragraph)
@@ -93,13 +93,6 @@ def case_show_json_trace():
     sent = ["%s @9600" % line.split("> ", 1)[1] for line in lines if "  > " in line]
     check(sent == rx(), "traced %s" % sent)
     check("< F2 F2 FE " in r.stderr and all(" 9600  " in line for line in lines), r.stderr)
-
-
-def case_set():
-    path, rx = sim(9600, "--address", "7", "--base", "12", "--count", "5")
-    r = run("set", path, "--address", "9", "--base", "30", "--modules16", "3", "--modules8", "0")
-    check(rx() == conversation(9600, (0xF2, 1, 9), (0xF2, 0xF1, 30), (0xF2, 0xF2, 6)), str(rx()))
-    check(r.stdout == report(path, 9600, "1.02", 9, 30, 3, 0), "set printed:\n" + r.stdout)
 
 
 def case_backup_restore():
@@ -221,9 +214,7 @@ def case_troubleshooting():
     running.append(holder)
     os.close(fd)
     silent, _ = sim(9600, "--silent")
-    taken, = ser2net(sim()[0])
-    client = socket.create_connection(("127.0.0.1", int(taken.rsplit(":", 1)[1])))
-    client.recv(64)  # ser2net has taken it on: the next client is one too many
+    taken = taken_ser2net()
     rows = (("In use", held, holder.pid), ("No answer", silent, None),
             ("Remote port unreachable", "rfc2217://127.0.0.1:%d" % free_port(), None),
             ("Remote port in use", taken, None))
@@ -351,6 +342,14 @@ def ser2net(*ptys, host="127.0.0.1"):
     return urls
 
 
+def taken_ser2net():
+    # A ser2net port with a client of ours on it: the next client is one too many.
+    url, = ser2net(sim()[0])
+    clients.append(socket.create_connection(("127.0.0.1", int(url.rsplit(":", 1)[1]))))
+    clients[-1].recv(64)  # ser2net has taken it on
+    return url
+
+
 def proxy(url, *delays):
     # tests/cli/delay_proxy.py in front of url: its URL, and the number of connections so far.
     log = os.path.join(TMP, "proxy%d.log" % len(running))
@@ -437,10 +436,7 @@ def serve(kind):
 def case_net_faults():
     # Each refusal, with its reason word, as often as it takes to show it does not vary.
     refused = "rfc2217://127.0.0.1:%d" % free_port()
-    path, _ = sim(9600)
-    taken, = ser2net(path)
-    holder = socket.create_connection(("127.0.0.1", int(taken.rsplit(":", 1)[1])))
-    holder.recv(64)  # ser2net has taken it on: the next client is one too many
+    taken = taken_ser2net()
     for url, runs, took, why, reason in (
             (refused, 1, 1, "Connection refused", "unreachable"),
             (serve("silent"), 1, 3.8, "the server did not negotiate RFC 2217 within 3 s",

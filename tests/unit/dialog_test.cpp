@@ -14,24 +14,20 @@ TEST(Dialog, Commands) {
     Bytes firstWrite;
     bool applyEnabled, ended;
   } cases[] = {
+      // clang-format off
       {false, IDC_PORT, VALDRIX_CBN_SELENDOK, kQuery, false, false},
-      {false, IDC_PORT, 1 /* CBN_SELCHANGE */, none, false, false},
-      {false, IDC_PORT, 10 /* CBN_SELENDCANCEL */, none, false, false},
+      {false, IDC_PORT, 1 /* CBN_SELCHANGE */, none, false, false}, {false, IDC_PORT, 10 /* CBN_SELENDCANCEL */, none, false, false},
       {true, IDC_PORT, VALDRIX_CBN_SELENDOK, kQuery, false, false},  // the same port again
-      {true, IDC_XN_ADDRESS, VALDRIX_CBN_SELENDOK, none, true, false},
-      {true, IDC_XN_ADDRESS, 1, none, false, false},
-      {true, IDC_BASE_ADDRESS, VALDRIX_EN_CHANGE, none, true, false},
-      {true, IDC_MODULES16, VALDRIX_EN_CHANGE, none, true, false},
-      {true, IDC_MODULES8, VALDRIX_EN_CHANGE, none, true, false},
-      {true, IDC_MODULES8, 0x0100 /* EN_SETFOCUS */, none, false, false},
+      {true, IDC_XN_ADDRESS, VALDRIX_CBN_SELENDOK, none, true, false}, {true, IDC_XN_ADDRESS, 1, none, false, false},
+      {true, IDC_BASE_ADDRESS, VALDRIX_EN_CHANGE, none, true, false}, {true, IDC_MODULES16, VALDRIX_EN_CHANGE, none, true, false},
+      {true, IDC_MODULES8, VALDRIX_EN_CHANGE, none, true, false}, {true, IDC_MODULES8, 0x0100 /* EN_SETFOCUS */, none, false, false},
       {true, IDC_RATE, VALDRIX_CBN_SELENDOK, none, false, false},
-      {true, IDOK, VALDRIX_BN_CLICKED, apply, false, false},
-      {true, IDOK, 1, apply, false, false},  // whatever the notification code
-      {true, IDCANCEL, VALDRIX_BN_CLICKED, kClose, false, true},
-      {true, IDCANCEL, 1, kClose, false, true},
+      {true, IDOK, VALDRIX_BN_CLICKED, apply, false, false}, {true, IDOK, 1, apply, false, false},  // whatever the code
+      {true, IDCANCEL, VALDRIX_BN_CLICKED, kClose, false, true}, {true, IDCANCEL, 1, kClose, false, true},
       {true, kWmClose, 0, kClose, false, true},
       {false, IDCANCEL, VALDRIX_BN_CLICKED, none, false, true},  // nothing to close
       {false, kWmClose, 0, none, false, true},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.found) + " " + std::to_string(c.id) + " " +

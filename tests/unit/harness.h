@@ -55,7 +55,6 @@ class RecordingDialog : public MemoryDialog {
     }
     return texts;
   }
-  std::vector<std::string> Statuses() const { return Texts(Kind::SetText, IDC_STATUS); }
   std::vector<std::string> ErrorBoxes() const { return Texts(Kind::ErrorBox); }
 
  private:

@@ -19,6 +19,9 @@ TEST(PortAdvice, JoinsAGroupOnlyWhenThatOpensThePortSafely) {
   const std::string join =
       "Add your user to the group dialout: sudo usermod -aG dialout $USER, "
       "then log out and in again.";
+  const std::string usbRule =
+      rule +
+      "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", GROUP=\"dialout\", MODE=\"0660\"";
   const struct {
     gid_t gid;
     mode_t mode;
@@ -26,13 +29,9 @@ TEST(PortAdvice, JoinsAGroupOnlyWhenThatOpensThePortSafely) {
     std::string hint;
   } cases[] = {
       {20, 0660, true, join},
-      {20, 0640, true,
-       rule + "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", GROUP=\"dialout\", "
-              "MODE=\"0660\""},
+      {20, 0640, true, usbRule},
       {0, 0660, false, rule + "KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\""},
-      {0, 0600, true,
-       rule + "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", GROUP=\"dialout\", "
-              "MODE=\"0660\""},
+      {0, 0600, true, usbRule},
   };
   for (const auto& c : cases) {
     struct stat node {};

@@ -91,9 +91,8 @@ TEST(Search, Outcomes) {
     for (const int id : {IDC_PORT, IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8})
       enabled += d.Enabled(id) ? 'y' : 'n';
     EXPECT_EQ(enabled, c.enabled);
-    EXPECT_FALSE(d.Enabled(IDOK));
-    EXPECT_FALSE(d.Enabled(IDC_RATE));
-    EXPECT_FALSE(d.Enabled(IDC_VERSION));
+    for (const int id : {IDOK, IDC_RATE, IDC_VERSION})
+      EXPECT_FALSE(d.Enabled(id)) << id;
     EXPECT_EQ(d.Text(IDC_STATUS), found ? STATUS_ENTER_VALUES : STATUS_SELECT_PORT);
     EXPECT_EQ(d.ErrorBoxes(),
               found ? std::vector<std::string>{} : std::vector<std::string>{c.error});
@@ -125,7 +124,7 @@ TEST(Search, Outcomes) {
 TEST(Search, StatusStepsAndApplyDisabledOnlyAfterTheFieldsAreFilled) {
   Rig rig;
   rig.Start();
-  EXPECT_EQ(rig.dialog.Statuses(),
+  EXPECT_EQ(rig.dialog.Texts(Kind::SetText, IDC_STATUS),
             (std::vector<std::string>{STATUS_SEARCHING, STATUS_READING, STATUS_OPENING,
                                       STATUS_READING, STATUS_ENTER_VALUES}));
   // The search's own text changes enable Apply; it is disabled after the last of them.
