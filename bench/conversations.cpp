@@ -21,7 +21,7 @@
 #include "protocol/frames.h"
 #include "serial/serial_posix.h"
 #include "serial/serial_port.h"
-#include "tests/sim_process.h"
+#include "harness/sim_process.h"
 
 namespace {
 

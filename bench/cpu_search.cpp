@@ -11,7 +11,7 @@
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "serial/serial_posix.h"
-#include "tests/sim_process.h"
+#include "harness/sim_process.h"
 
 namespace {
 

@@ -23,7 +23,7 @@ import tempfile
 import time
 
 from find import start_sim
-from launchers import start_ser2net  # find put tests/ on the path
+from launchers import start_ser2net  # find put harness/ on the path
 
 SHOW_READS = (4, 2)  # silent reads, drains
 FIND_READS = (5, 0)

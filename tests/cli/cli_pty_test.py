@@ -16,7 +16,7 @@ import tempfile
 import termios
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from launchers import free_port, start_ser2net, start_sim  # noqa: E402
 
 CONFIG, SIM, CASE = sys.argv[1:4]
@@ -346,10 +346,10 @@ def taken_ser2net():
 
 
 def proxy(url, *delays):
-    # tests/cli/delay_proxy.py in front of url: its URL, and the number of connections so far.
+    # harness/delay_proxy.py in front of url: its URL, and the number of connections so far.
     log = os.path.join(TMP, "proxy%d.log" % len(running))
     write(log, "")
-    running.append(subprocess.Popen([sys.executable, os.path.dirname(__file__) + "/delay_proxy.py",
+    running.append(subprocess.Popen([sys.executable, os.path.dirname(os.path.abspath(__file__)) + "/../../harness/delay_proxy.py",
                                      url, log, *(delays or ["0"])], stdout=subprocess.PIPE, text=True))
     return running[-1].stdout.readline().strip(), lambda: len(open(log).readlines())
 

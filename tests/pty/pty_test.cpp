@@ -29,7 +29,7 @@
 #include "ports/port_advice.h"
 #include "ports/port_details.h"
 #include "serial/serial_posix.h"
-#include "tests/sim_process.h"
+#include "harness/sim_process.h"
 
 namespace valdrix {
 namespace {

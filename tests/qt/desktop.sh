@@ -101,7 +101,7 @@ ended "$pid" "close button with nothing open"
 interface net --rate 38400 --address 7 --base 20 --count 5
 read -r ser2net url < <(python3 -c 'import sys; sys.path.insert(0, sys.argv[1])
 from launchers import start_ser2net; p, (url,) = start_ser2net(sys.argv[2], [sys.argv[3]])
-print(p.pid, url)' "$tests" "$work" "$work/net")
+print(p.pid, url)' "$tests/../harness" "$work" "$work/net")
 wine_pids+=("$ser2net")
 start "$url"
 seen net "F2 FF 01 0C"

@@ -11,7 +11,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from launchers import start_ser2net, start_sim  # noqa: E402
 
 EXE, CONSOLE, DRIVER, SIM, TEMPLATE, WORK = sys.argv[1:7]
