@@ -18,7 +18,7 @@ x11=(xvfb xdotool x11-utils imagemagick openbox xclip)
 declare -A triplet=([arm64]=aarch64-linux-gnu [armhf]=arm-linux-gnueabihf)
 for option in "$@"; do
   case "$option" in
-    --wine) want+=(wine wine32:i386 wine64 "${x11[@]}" lintian man-db desktop-file-utils appstream) ;;
+    --wine) want+=(wine wine32:i386 wine64 g++-mingw-w64-x86-64 "${x11[@]}" lintian man-db desktop-file-utils appstream) ;;
     --x11) want+=("${x11[@]}") ;;
     --arm64 | --armhf)
       arch=${option#--}

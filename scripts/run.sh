@@ -89,13 +89,19 @@ else
 fi
 cmake --build "$native" -j"$jobs" --target valdrix-sim
 cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
+# shellcheck source=tools/wine/lib.sh
+source "$repo/tools/wine/lib.sh"
+if ! wine_runs_32bit; then
+  echo "== This machine cannot run 32-bit code: the x86_64 build of the same sources runs instead"
+  win32=$(realpath -m "${VALDRIX_BUILD_PREFIX:-$repo/build/win64}${VALDRIX_BUILD_PREFIX:+-win64}")
+  cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
+fi
 exe=$win32/ui/valdrixconfig.exe
 driver=$win32/tools/wine/driver/driver.exe
 sim=$native/sim/valdrix-sim
 template=$native/dialog/template.json
-
-# shellcheck source=tools/wine/lib.sh
-source "$repo/tools/wine/lib.sh"
 wine_work=$repo/build/run
 mkdir -p "$wine_work"
 trap wine_cleanup EXIT

@@ -67,12 +67,33 @@ wine_start_xvfb() {
   export DISPLAY=":$(cat "$wine_work/display")"
 }
 
-# A 32-bit prefix, booted, with a Wine server that stays for the whole run: Wine links the
-# host's serial ports into dosdevices when its services start, so our masks must come after
-# that and the server must not restart behind our back. An existing prefix is reused.
+# Whether this machine runs 32-bit x86 code: some kernels are built or booted without it
+# ("IA-32 emulation off"), and then Wine's 32-bit loader cannot start at all.
+wine_runs_32bit() {
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+# Where 32-bit code cannot run, the 64-bit loader and a 64-bit prefix, through a wine on PATH
+# that every caller (and the Python tests) reaches; the caller then runs the x86_64 build.
+wine_use_64bit() {
+  mkdir -p "$wine_work/bin"
+  local tool
+  for tool in wine wineboot; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 %s"$@"\n' "$([ $tool = wineboot ] && echo 'wineboot.exe ')" \
+      >"$wine_work/bin/$tool"
+    chmod +x "$wine_work/bin/$tool"
+  done
+  export PATH="$wine_work/bin:$PATH" WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+}
+
+# A 32-bit prefix (64-bit where 32-bit code cannot run), booted, with a Wine server that stays
+# for the whole run: Wine links the host's serial ports into dosdevices when its services start,
+# so our masks must come after that and the server must not restart behind our back. An
+# existing prefix is reused.
 wine_make_prefix() {
   export WINEPREFIX=${1:-$wine_work/prefix}
   export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wine_runs_32bit || wine_use_64bit
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
   wineboot -i >/dev/null 2>&1 || wine_fail "wineboot (prefix $WINEPREFIX)"
