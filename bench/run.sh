@@ -60,46 +60,46 @@ if [ "$only" = all ] && command -v wine >/dev/null && command -v Xvfb >/dev/null
 fi
 
 source tools/wine/lib.sh
-wine_work_dir
+harness_work_dir
 trap wine_cleanup EXIT
 
 parts=()
 if [ "$only" = all ]; then
   echo "POSIX backend: $runs runs of every conversation ..." >&2
-  "$native/bench/valdrix_bench_conversations" "$runs" >"$wine_work/posix.json"
-  parts+=(--posix "$wine_work/posix.json")
+  "$native/bench/valdrix_bench_conversations" "$runs" >"$harness_work/posix.json"
+  parts+=(--posix "$harness_work/posix.json")
 fi
 
 if [ "$only" != show-rate ]; then
   echo "valdrix-config find: ${FIND_PLAN:-1x5,8x5,32x3} (ports x runs) ..." >&2
   python3 bench/find.py --config "$native/cli/valdrix-config" --sim "$native/sim/valdrix-sim" \
-    --plan "${FIND_PLAN:-1x5,8x5,32x3}" >"$wine_work/find.json"
-  parts+=(--find "$wine_work/find.json")
+    --plan "${FIND_PLAN:-1x5,8x5,32x3}" >"$harness_work/find.json"
+  parts+=(--find "$harness_work/find.json")
 fi
 if [ "$only" != find ]; then
   echo "valdrix-config show --rate: $runs runs at 9600 and 115200 ..." >&2
   python3 bench/show_rate.py --config "$native/cli/valdrix-config" \
-    --sim "$native/sim/valdrix-sim" --runs "$runs" >"$wine_work/show_rate.json"
-  parts+=(--show-rate "$wine_work/show_rate.json")
+    --sim "$native/sim/valdrix-sim" --runs "$runs" >"$harness_work/show_rate.json"
+  parts+=(--show-rate "$harness_work/show_rate.json")
 fi
 
 if [ "$have_wine" = 1 ]; then
   echo "Wine: prefix, then $wine_runs runs ..." >&2
-  wine_start_xvfb
+  harness_start_xvfb
   wine_make_prefix
   # No window manager runs on this X server. With managed windows Wine's X11 driver waits for
   # one when the ended dialog is hidden, up to 2 s, and the close would be timed with that wait.
   # Unmanaged windows are hidden at once, as a desktop's window manager would let them be.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wine_mask_ports
-  wine_start_sim "$native/sim/valdrix-sim" "$wine_work/com3" --rate 57600 --reply-delay 0 \
-    --log "$wine_work/sim.log"
-  wine_map_port com3 "$wine_work/com3"
+  harness_start_sim "$native/sim/valdrix-sim" "$harness_work/com3" --rate 57600 --reply-delay 0 \
+    --log "$harness_work/sim.log"
+  wine_map_port com3 "$harness_work/com3"
   python3 bench/wine_session.py --exe "$win32/ui/valdrixconfig.exe" \
     --template "$native/dialog/template.json" \
-    --driver "$win32/tools/wine/driver/driver.exe" --sim-log "$wine_work/sim.log" \
-    --runs "$wine_runs" >"$wine_work/wine.json"
+    --driver "$win32/tools/wine/driver/driver.exe" --sim-log "$harness_work/sim.log" \
+    --runs "$wine_runs" >"$harness_work/wine.json"
 fi
 
-[ "$have_wine" = 1 ] && parts+=(--wine "$wine_work/wine.json")
+[ "$have_wine" = 1 ] && parts+=(--wine "$harness_work/wine.json")
 python3 bench/report.py "${parts[@]}" --limits "$limits" --out "$root/bench/results.json"

@@ -1,4 +1,4 @@
-#include "cli/jobs.h"
+#include "cli/failure.h"
 #include "dialog/dialog.h"
 #include "ports/port_advice.h"
 #include "protocol/text.h"

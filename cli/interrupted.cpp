@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "cli/jobs.h"
+#include "cli/failure.h"
 #include "cli/json.h"
 #include "cli/settings_table.h"
 #include "interrupt/interrupt.h"

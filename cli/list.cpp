@@ -1,8 +1,9 @@
 #include <algorithm>
 #include <set>
 
-#include "cli/jobs.h"
+#include "cli/failure.h"
 #include "cli/json.h"
+#include "cli/list.h"
 #include "ports/port_advice.h"
 
 namespace valdrix::cli {

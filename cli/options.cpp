@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
-#include "cli/jobs.h"
+#include "cli/failure.h"
 #include "cli/json.h"
 #include "cli/nearest.h"
 #include "cli/settings_table.h"

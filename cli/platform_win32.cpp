@@ -6,6 +6,7 @@
 
 #include "cli/platform.h"
 #include "network/network.h"
+#include "serial/hold.h"
 #include "serial/serial_win32.h"
 
 namespace valdrix::cli {
@@ -16,7 +17,7 @@ std::unique_ptr<SerialBackend> MakePlatformSerial() {
 }
 
 std::vector<PortDetails> DescribePlatformPorts() {
-  return DescribePorts();
+  return DescribePorts(ProbeComPort);
 }
 
 std::string PortIdentity(const std::string& name) {

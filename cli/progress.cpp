@@ -1,4 +1,4 @@
-#include "cli/jobs.h"
+#include "cli/progress.h"
 
 namespace valdrix::cli {
 

@@ -5,7 +5,7 @@
 namespace valdrix::cli {
 namespace {
 
-std::string Held(const std::optional<int>& value) {
+std::string WhatItHolds(const std::optional<int>& value) {
   return value ? "the interface holds " + std::to_string(*value)
                : "the interface did not report it";
 }
@@ -22,7 +22,7 @@ ReadBackCheck CheckReadBack(const Settings& asked, const Settings& before, const
     check.asked.*key = asked.*key;
     check.read.*key = after.*key;
     check.lines.push_back(std::string(s.label) + ": asked " + std::to_string(*(asked.*key)) + ", " +
-                          Held(after.*key));
+                          WhatItHolds(after.*key));
   }
 
   if (!asked.modules16 && !asked.modules8)
@@ -44,7 +44,7 @@ ReadBackCheck CheckReadBack(const Settings& asked, const Settings& before, const
                           ", " +
                           (after.modules16 && after.modules8
                                ? "the interface holds " + halves(*after.modules16, *after.modules8)
-                               : Held(std::nullopt)));
+                               : WhatItHolds(std::nullopt)));
   } else if (*after.modules16 != m16 || *after.modules8 != m8) {
     check.note = "The interface stores one module count, 2 x modules16 + modules8 = " +
                  std::to_string(count) + ", and reads it back as " +

@@ -2,8 +2,10 @@
 #include <ostream>
 
 #include "cli/cli.h"
-#include "cli/jobs.h"
+#include "cli/failure.h"
 #include "cli/json.h"
+#include "cli/list.h"
+#include "cli/progress.h"
 #include "cli/read_back_check.h"
 #include "cli/settings_table.h"
 #include "conversations/config_dialog.h"

@@ -30,11 +30,10 @@ std::string KeyText(const std::string& key) {
   return text.size() > 40 ? text.substr(0, 40) + "..." : text;
 }
 
-}  // namespace
-
-std::optional<Settings> ParseSettings(const std::string& name, const std::string& text,
-                                      std::string& refusal) {
-  const std::string where = "valdrix-config: " + name + ": ";
+// The text as one JSON object, each key once; otherwise nothing, and why in refusal (which begins
+// with where).
+std::optional<nlohmann::json> ParseObject(const std::string& where, const std::string& text,
+                                          std::string& refusal) {
   if (text.size() > kMaxSettingsFileBytes) {
     refusal = where + "larger than " + std::to_string(kMaxSettingsFileBytes / 1024) +
               " KiB; give the file that valdrix-config --json show printed";
@@ -69,7 +68,17 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
     refusal = where + KeyText(twice) + ": given twice; give each key once";
     return std::nullopt;
   }
+  return json;
+}
 
+}  // namespace
+
+std::optional<Settings> ParseSettings(const std::string& name, const std::string& text,
+                                      std::string& refusal) {
+  const std::string where = "valdrix-config: " + name + ": ";
+  const std::optional<nlohmann::json> json = ParseObject(where, text, refusal);
+  if (!json)
+    return std::nullopt;
   Settings settings;
   std::vector<std::string> known(kIgnoredKeys);
   std::string keys;
@@ -80,7 +89,7 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
                                                               : ", ") +
             setting.key;
   }
-  for (const auto& [keyName, value] : json.items()) {
+  for (const auto& [keyName, value] : json->items()) {
     const Setting* key = nullptr;
     for (const Setting& setting : kSettings)
       key = keyName == setting.key ? &setting : key;

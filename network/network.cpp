@@ -40,11 +40,11 @@ class NetworkPort : public SerialPort {
     const std::uint64_t asked = NowMs();
     error.problem = PortProblem::Unreachable;
     if (!Send(client_.Hello(rate), deadline))
-      return Closed(error);
+      return FailAsClosed(error);
     while (!client_.Refused() && (!client_.Accepted() || client_.RateAwaited())) {
       const NetWait waited = Pump(deadline);
       if (waited == NetWait::Failed)
-        return Closed(error);
+        return FailAsClosed(error);
       if (waited == NetWait::TimedOut && client_.Accepted()) {
         client_.StopAwaitingRate();
         error = PortError{};
@@ -66,8 +66,9 @@ class NetworkPort : public SerialPort {
   }
 
   // The server closed the connection while negotiating: busy when it said that another client
-  // has the port. Decided from what it said before it closed, never from when it closed.
-  bool Closed(PortError& error) {
+  // has the port. Decided from what it said before it closed, never from when it closed. Always
+  // false, for the caller to return.
+  bool FailAsClosed(PortError& error) {
     TakeIn();
     const std::string said(pending_.begin(), pending_.end());
     if (said.find(SERVER_SAYS_IN_USE) != std::string::npos)

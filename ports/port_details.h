@@ -19,9 +19,17 @@ struct PortDetails {
 };
 
 // Every serial device the system has, free or not, in natural order (ttyS2 before ttyS10, COM2
-// before COM10). On POSIX no port is opened: the state comes from the system's tables. root is
-// for tests only: a fake tree standing for /, with dev/, sys/, proc/ and run/lock/.
+// before COM10).
+#ifdef _WIN32
+// Windows tells whether a COM port is free only to a program that opens it: the caller passes
+// that probe (ProbeComPort, serial/hold.h), so that nothing in ports/ opens a port itself.
+using PortProbe = PortError (*)(const std::string& name, unsigned long* systemError);
+std::vector<PortDetails> DescribePorts(PortProbe probe);
+#else
+// No port is opened: the state comes from the system's tables. root is for tests only: a fake
+// tree standing for /, with dev/, sys/, proc/ and run/lock/.
 std::vector<PortDetails> DescribePorts(const std::string& root = {});
+#endif
 
 // The one order of port names in every list: digit runs compare as numbers (COM2 before COM10).
 bool NaturalLess(const std::string& a, const std::string& b);

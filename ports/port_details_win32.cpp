@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "ports/com_port_win32.h"
 #include "ports/port_details.h"
 
 namespace valdrix {
@@ -66,7 +65,7 @@ std::string SerialNumber(HDEVINFO set, SP_DEVINFO_DATA& device) {
 
 }  // namespace
 
-std::vector<PortDetails> DescribePorts(const std::string& /*root*/) {
+std::vector<PortDetails> DescribePorts(PortProbe probe) {
   std::vector<PortDetails> ports;
   const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
   if (set != INVALID_HANDLE_VALUE) {
@@ -84,7 +83,7 @@ std::vector<PortDetails> DescribePorts(const std::string& /*root*/) {
       port.product = Property(set, device, SPDRP_DEVICEDESC);
       port.serialNumber = SerialNumber(set, device);
       port.description = Property(set, device, SPDRP_FRIENDLYNAME);
-      port.state = ProbeComPort(port.name);
+      port.state = probe(port.name, nullptr);
       ports.push_back(std::move(port));
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -99,7 +98,7 @@ std::vector<PortDetails> DescribePorts(const std::string& /*root*/) {
                     [&](const PortDetails& known) { return known.name == port.name; }))
       continue;
     unsigned long code = ERROR_SUCCESS;
-    port.state = ProbeComPort(port.name, &code);
+    port.state = probe(port.name, &code);
     if (port.state.problem == PortProblem::None || code == ERROR_SHARING_VIOLATION)
       ports.push_back(std::move(port));
   }

@@ -60,6 +60,8 @@ std::string UserName(uid_t uid) {
   return std::to_string(uid);
 }
 
+}  // namespace
+
 bool Alive(const std::string& root, long pid) {
   struct stat st {};
   return pid > 0 && stat((root + "/proc/" + std::to_string(pid)).c_str(), &st) == 0;
@@ -79,8 +81,7 @@ long LockFilePid(const std::string& file) {
   return pid;
 }
 
-// Where UUCP lock files live, in the order programs look.
-constexpr const char* LOCK_DIRS[] = {"/run/lock", "/var/lock"};
+namespace {
 
 // The other process holding an flock() or a POSIX lock on the node, from the kernel's table of
 // locks; 0 if none.
@@ -117,6 +118,8 @@ long UucpLockHolder(const std::string& root, const std::vector<std::string>& nam
   return 0;
 }
 
+}  // namespace
+
 // The names a lock file may use for the node, for the path given and the one it resolves to:
 // the base name, as the FHS and cu have it ("ttyUSB0", "3" for /dev/pts/3), and the path below
 // dev/ with '/' as '_', as some terminals write it ("pts_3").
@@ -140,6 +143,8 @@ std::vector<std::string> LockNames(const std::string& path, const std::string& r
   }
   return names;
 }
+
+namespace {
 
 // Whether the process's descriptor fd is a pseudo-terminal master of the given tty index.
 bool IsMasterOf(const std::string& base, const char* fd, int fdDir, long index) {
@@ -204,16 +209,6 @@ long OpenHolder(const std::string& root, const struct stat& node, bool* everyone
   }
   closedir(proc);
   return holder;
-}
-
-// Where this process's lock files go: the first lock directory there is.
-std::string LockDir() {
-  std::error_code ignored;
-  for (const char* dir : LOCK_DIRS) {
-    if (fs::is_directory(dir, ignored))
-      return dir;
-  }
-  return {};
 }
 
 }  // namespace
@@ -325,55 +320,6 @@ bool IsConsole(const struct stat& node, const std::string& root) {
       return true;
   }
   return false;
-}
-
-std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid) {
-  *otherPid = 0;
-  const std::string dir = LockDir();
-  std::error_code ignored;
-  const std::string device = fs::canonical(path, ignored).string();
-  if (dir.empty() || ignored || access(dir.c_str(), W_OK) != 0)
-    return {};
-  // Written whole under a name of its own, then linked to each lock's name: link() fails when
-  // the lock exists, so no reader ever sees one half written.
-  std::string temp = dir + "/LTMP.XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0)
-    return {};
-  char pid[16];
-  const int length = std::snprintf(pid, sizeof pid, "%10ld\n", static_cast<long>(getpid()));
-  const bool written = fchmod(fd, 0644) == 0 && write(fd, pid, length) == length;
-  close(fd);
-  std::vector<std::string> taken;
-  for (const std::string& name : LockNames(device, "")) {
-    const std::string lock = dir + "/LCK.." + name;
-    for (int attempt = 0; written && attempt < 2 && !*otherPid; ++attempt) {
-      if (link(temp.c_str(), lock.c_str()) == 0) {
-        taken.push_back(lock);
-        break;
-      }
-      if (errno != EEXIST)
-        break;
-      const long holder = LockFilePid(lock);
-      if (Alive("", holder) && holder != static_cast<long>(getpid()))
-        *otherPid = holder;
-      else
-        unlink(lock.c_str());  // stale: its process has ended
-    }
-  }
-  unlink(temp.c_str());
-  if (*otherPid) {
-    DropUucpLocks(taken);
-    taken.clear();
-  }
-  return taken;
-}
-
-void DropUucpLocks(const std::vector<std::string>& lockFiles) {
-  for (const std::string& lock : lockFiles) {
-    if (LockFilePid(lock) == static_cast<long>(getpid()))
-      unlink(lock.c_str());
-  }
 }
 
 PortError NodeState(const std::string& path, const std::string& root) {

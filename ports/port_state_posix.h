@@ -1,6 +1,7 @@
 // What a POSIX port is, and whether this caller could use it right now, learnt from the system's
 // own tables without opening the port: opening a terminal raises its modem lines, and many USB
-// boards reset on that edge. The port list, the port details and OpenPort's refusals share it.
+// boards reset on that edge. The port list, the port details and the refusals of serial/hold.h
+// share it; taking a port (flock, TIOCEXCL, our UUCP lock files) is serial/hold.h's alone.
 #pragma once
 
 #include <sys/stat.h>
@@ -33,15 +34,15 @@ bool InUse(const std::string& path, const struct stat& node, const std::string& 
 // name them (a link such as /dev/serial0 counts as what it leads to).
 bool IsConsole(const struct stat& node, const std::string& root);
 
-// Our own UUCP lock files for the device, so that the programs that go by lock files leave the
-// port alone while we talk: LCK..<base name> in /run/lock (or /var/lock), as cu looks for it,
-// and for a device in a folder below /dev the path form too (LCK..pts_3), as minicom does. Each
-// holds this process's PID as ten characters and a newline, made atomically; a stale one (its
-// PID dead) is replaced. Returns the lock files taken: none when the directory is not ours to
-// write (silently), or when a live lock of another process stands in the way (*otherPid: it).
-std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid);
-// Removes the lock files TakeUucpLocks made that are still this process's.
-void DropUucpLocks(const std::vector<std::string>& lockFiles);
+// UUCP lock files as others read them, and as serial/hold.h writes ours. Where they live, in the
+// order programs look:
+inline constexpr const char* LOCK_DIRS[] = {"/run/lock", "/var/lock"};
+// The names a lock file may use for the device at path (LCK..<name>).
+std::vector<std::string> LockNames(const std::string& path, const std::string& root);
+// The PID a lock file holds; 0 when there is none.
+long LockFilePid(const std::string& file);
+// Whether the process pid runs (under root's /proc).
+bool Alive(const std::string& root, long pid);
 
 // The sysfs directory of the USB device behind the tty kernelName ("ttyUSB0"), or empty.
 std::string UsbDeviceDir(const std::string& root, const std::string& kernelName);

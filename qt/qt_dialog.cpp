@@ -70,9 +70,9 @@ QString ToQt(const std::string& text) {
 
 // The backend as the conversations see it, remembering the port opened last and why an open
 // failed, so that the error box that follows can say why and what to do, as the command line does.
-class QtDialog::OpenFailures : public SerialBackend {
+class QtDialog::ExplainingBackend : public SerialBackend {
  public:
-  explicit OpenFailures(SerialBackend& inner) : inner_(inner) {}
+  explicit ExplainingBackend(SerialBackend& inner) : inner_(inner) {}
 
   std::vector<std::string> EnumeratePorts() override { return inner_.EnumeratePorts(); }
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
@@ -107,7 +107,7 @@ class QtDialog::OpenFailures : public SerialBackend {
 };
 
 QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>()> describe)
-    : serial_(std::make_unique<OpenFailures>(serial)),
+    : serial_(std::make_unique<ExplainingBackend>(serial)),
       cfg_(*this, *serial_),
       describe_(std::move(describe)) {
   setWindowTitle(TEMPLATE_CAPTION);

@@ -78,8 +78,8 @@ class QtDialog final : public QDialog, public Dialog {
   template <typename F>
   auto OnGui(F f);
 
-  class OpenFailures;
-  std::unique_ptr<OpenFailures> serial_;
+  class ExplainingBackend;
+  std::unique_ptr<ExplainingBackend> serial_;
   Configurator cfg_;
   std::function<std::vector<PortDetails>()> describe_;
   std::map<std::string, std::string> portLabels_;  // worker thread only

@@ -21,21 +21,21 @@ fi
 cmake --build "$native" -j"$(nproc 2>/dev/null || echo 2)" --target valdrix-sim valdrix-configurator
 program=$native/qt/valdrix-configurator
 
-# shellcheck source=tools/wine/lib.sh
-source "$repo/tools/wine/lib.sh"
+# shellcheck source=harness/x11.sh
+source "$repo/harness/x11.sh"
 # Apart from the Wine run's files, so that neither overwrites the other's.
-wine_work=$repo/build/run/native
-mkdir -p "$wine_work"
-trap wine_cleanup EXIT
+harness_work=$repo/build/run/native
+mkdir -p "$harness_work"
+trap harness_cleanup EXIT
 trap 'exit 130' INT TERM
 
 port=$device
-log=$wine_work/sim.log
+log=$harness_work/sim.log
 if [ -z "$device" ]; then
-  port=$wine_work/tty
+  port=$harness_work/tty
   rm -f "$log"
   # A sample interface; the options after "--" come later and win.
-  wine_start_sim "$native/sim/valdrix-sim" "$port" --log "$log" --address 12 --base 40 --count 7 "$@"
+  harness_start_sim "$native/sim/valdrix-sim" "$port" --log "$log" --address 12 --base 40 --count 7 "$@"
   echo "$port is the simulated interface on $(readlink "$port")"
 fi
 
@@ -48,13 +48,13 @@ if [ "$headless" = 0 ]; then
 fi
 
 echo "== No display: valdrix-configurator on a private X server"
-wine_start_xvfb 640x480x24
+harness_start_xvfb 640x480x24
 [ "$at_start" = 1 ] && port=
-"$program" ${port:+"$port"} 2>"$wine_work/stderr" &
+"$program" ${port:+"$port"} 2>"$harness_work/stderr" &
 pid=$!
-wine_pids+=("$pid")
+harness_pids+=("$pid")
 window=$(timeout 20 xdotool search --sync --name '^Valdrix Configurator' | head -n1)
-[ -n "$window" ] || wine_fail "the window did not open: $(cat "$wine_work/stderr")"
+[ -n "$window" ] || harness_fail "the window did not open: $(cat "$harness_work/stderr")"
 
 # Found once the open frame went out (the simulator's log says so), and shown once its answer
 # has been drained, a second later; a real device has no log: the search takes at most 6 s.
@@ -92,7 +92,7 @@ for box in $(xdotool search --name '^Error$' 2>/dev/null); do
 done
 xdotool windowfocus --sync "$window" key Escape
 status=0
-timeout 15 tail --pid="$pid" -f /dev/null || wine_fail "the window did not close"
+timeout 15 tail --pid="$pid" -f /dev/null || harness_fail "the window did not close"
 wait "$pid" || status=$?
 echo "valdrix-configurator ended with exit code $status"
 [ "$status" = 0 ] && [ "$found" = 1 ]

@@ -102,18 +102,18 @@ exe=$win32/ui/valdrixconfig.exe
 driver=$win32/tools/wine/driver/driver.exe
 sim=$native/sim/valdrix-sim
 template=$native/dialog/template.json
-wine_work=$repo/build/run
-mkdir -p "$wine_work"
+harness_work=$repo/build/run
+mkdir -p "$harness_work"
 trap wine_cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [ "$headless" = 1 ]; then
   echo "== No display: a private X server"
-  wine_start_xvfb 640x480x24
+  harness_start_xvfb 640x480x24
 fi
 
-echo "== Wine prefix $wine_work/prefix"
-wine_make_prefix "$wine_work/prefix"
+echo "== Wine prefix $harness_work/prefix"
+wine_make_prefix "$harness_work/prefix"
 wine_own_caption "$([ "$headless" = 1 ] && echo y || echo n)"
 wine_mask_ports
 if [ -n "$device" ]; then
@@ -121,7 +121,7 @@ if [ -n "$device" ]; then
   echo "COM3 is $device"
 else
   # A sample interface; the options after "--" come later and win.
-  wine_start_sim "$sim" "$WINEPREFIX/dosdevices/com3" --address 12 --base 40 --count 7 \
+  harness_start_sim "$sim" "$WINEPREFIX/dosdevices/com3" --address 12 --base 40 --count 7 \
     "${sim_options[@]}"
   echo "COM3 is the simulated interface on $(readlink "$WINEPREFIX/dosdevices/com3")"
 fi
@@ -137,9 +137,9 @@ if [ "$headless" = 0 ]; then
 fi
 
 echo "== valdrixconfig.exe on the private X server"
-wine_spawn wine "$exe"
+harness_spawn wine "$exe"
 drive() { wine "$driver" "$@" | tr -d '\r'; }
-drive wait 30000 >/dev/null || wine_fail "the dialog did not open"
+drive wait 30000 >/dev/null || harness_fail "the dialog did not open"
 shoot() {
   mkdir -p "$(dirname "$screenshot")"
   window=$(xdotool search --name "^Valdrix Configurator V " | head -n1)
@@ -150,15 +150,15 @@ shoot() {
 if [ "$at_start" = 1 ]; then
   shoot
   drive close >/dev/null
-  drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
+  drive gone 15000 >/dev/null || harness_fail "the dialog did not close"
   exit 0
 fi
 echo "== Choosing COM3"
-drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || wine_fail "could not choose COM3"
+drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || harness_fail "could not choose COM3"
 found=1
 if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
   found=0
-  drive errorbox 10000 | tail -n1 >"$wine_work/error.txt" || true
+  drive errorbox 10000 | tail -n1 >"$harness_work/error.txt" || true
 fi
 if [ "$found" = 1 ]; then
   shoot
@@ -175,10 +175,10 @@ if [ "$found" = 1 ]; then
   echo "found at ${v[0]}: version ${v[1]}, XpressNet address ${v[2]}, module base address" \
     "${v[3]}, 16-bit modules ${v[4]}, 8-bit modules ${v[5]}"
 else
-  echo "error box: $(cat "$wine_work/error.txt")"
+  echo "error box: $(cat "$harness_work/error.txt")"
   drive dismiss >/dev/null || true
 fi
 # Close: closes the interface and ends the program
 drive command "$(wine_control_id "$template" IDCANCEL)" >/dev/null
-drive gone 15000 >/dev/null || wine_fail "the dialog did not close"
+drive gone 15000 >/dev/null || harness_fail "the dialog did not close"
 [ "$found" = 1 ]

@@ -4,14 +4,22 @@
 # (on the packages it makes with scripts/package.sh, which builds the arm64 and armhf presets
 # too); the arm64 unit and pseudo-terminal suites under qemu-aarch64, the armhf unit suite under
 # qemu-arm. Installs what is missing first. Anything missing that would leave out a program or a
-# test stops it (VALDRIX_REQUIRE_ALL_TESTS), and so does a label under which no test ran, or a
-# test that was skipped without being declared (tests/CMakeLists.txt).
+# test stops it (VALDRIX_REQUIRE_ALL_TESTS), and so does a CTest run that selects no test, a label
+# a run names under which it ran no test, or a test that was skipped without being declared
+# (tests/CMakeLists.txt).
 # The last line is CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The labels that must each run at least one test; a new kind of test adds its label here.
-labels=unit,pty,qt,wine,package,fuzz,arm64,armhf
+# run_ctest LABELS LOG CTEST-ARGS...: one CTest run, its output kept in LOG; it fails when it
+# selects no test, when a test fails or was skipped undeclared, and when one of LABELS (each label
+# this run is meant to cover; a new kind of test adds its label to its run) ran no test.
+run_ctest() {
+  local labels=$1 log=$2
+  shift 2
+  ctest --no-tests=error "$@" | tee "$log"
+  python3 scripts/check-labels.py "$labels" "$log"
+}
 
 echo "== Fault list (scripts/faults.txt): every row still applies"
 bash scripts/replay-faults.sh --check
@@ -36,7 +44,7 @@ fi
 echo "== Sanitizer build (asan preset): unit suite"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
-ctest --preset asan -L unit -j"$jobs" --output-on-failure | tee build/asan/ctest.log
+run_ctest unit build/asan/ctest.log --preset asan -L unit -j"$jobs" --output-on-failure
 
 echo "== Native build (native preset): every test"
 cmake --preset native -DVALDRIX_WIN32_BUILD_DIR="$PWD/build/win32" -DVALDRIX_WINE_RUN_DIR="$wine_run_dir" \
@@ -51,8 +59,8 @@ echo "== Packages (scripts/package.sh)"
 bash scripts/package.sh
 
 echo "== ARM builds under qemu-user: arm64 unit and pseudo-terminal suites, armhf unit suite"
-{ ctest --preset arm64 -L unit -j"$jobs" && ctest --preset arm64 -L pty; } | tee build/arm64/ctest.log
-ctest --preset armhf -L unit -j"$jobs" | tee build/armhf/ctest.log
+run_ctest arm64,unit build/arm64/ctest-unit.log --preset arm64 -L unit -j"$jobs"
+run_ctest arm64,pty build/arm64/ctest-pty.log --preset arm64 -L pty
+run_ctest armhf,unit build/armhf/ctest.log --preset armhf -L unit -j"$jobs"
 
-ctest --preset native --output-on-failure | tee build/native/ctest.log
-python3 scripts/check-labels.py "$labels" build/{asan,native,arm64,armhf}/ctest.log
+run_ctest unit,pty,qt,wine,package,fuzz build/native/ctest.log --preset native --output-on-failure

@@ -1,183 +1,20 @@
 #include "serial/serial_posix.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "base/clock.h"
 #include "interrupt/interrupt.h"
 #include "ports/port_details.h"
-#include "ports/port_state_posix.h"
-#include "serial/port_probe_posix.h"
+#include "serial/hold.h"
 
 namespace valdrix {
-namespace posix {
-namespace {
-
-// The kernel refused the port as taken (TIOCEXCL, flock). Its device end is never the one that
-// took it; with no other program holding it, whoever marked it exclusive has ended.
-PortError Busy(const std::string& path, const struct stat& node) {
-  PortError e;
-  bool everyoneSeen = false;
-  if (!InUse(path, node, "", &e, &everyoneSeen)) {
-    e.problem = PortProblem::Busy;
-    e.exclusiveLeft = everyoneSeen;
-  }
-  return e;
-}
-
-PortError FromErrno(int err, const std::string& path, const struct stat* node) {
-  PortError e;
-  switch (err) {
-    case EACCES:
-    case EPERM:
-      if (node)
-        return AccessProblem(path, *node, "");
-      e.problem = PortProblem::Permission;
-      break;
-    case EBUSY:
-      if (node)
-        return Busy(path, *node);
-      e.problem = PortProblem::Busy;
-      break;
-    case ENOENT:
-    case ENOTDIR:
-    case ENODEV:
-    case ENXIO:
-      e.problem = PortProblem::Missing;
-      break;
-    default:
-      e.problem = PortProblem::Other;
-      e.detail = std::strerror(err);
-  }
-  return e;
-}
-
-enum class DriverKind { Port, NotAPort, Unknown };
-
-// What the kernel's table of terminal drivers says about a character device: a serial or
-// pseudo-terminal driver's, another terminal's (a console), or no terminal's at all. Some
-// devices act when merely opened (a watchdog starts counting), so this is asked before open().
-// Unknown when the table cannot be read; tcgetattr() after opening then decides alone.
-DriverKind DriverOf(dev_t device) {
-  std::ifstream in("/proc/tty/drivers");
-  std::string line;
-  bool any = false;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, node, minors, type;
-    unsigned major = 0;
-    if (!(fields >> name >> node >> major >> minors >> type))
-      continue;
-    any = true;
-    unsigned first = 0;
-    unsigned last = 0;
-    const int parsed = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
-    if (parsed < 1)
-      continue;
-    if (parsed == 1)
-      last = first;
-    const unsigned index = minor(device);
-    if (major == major(device) && index >= first && index <= last)
-      return type == "serial" || type == "pty:slave" ? DriverKind::Port : DriverKind::NotAPort;
-  }
-  return any ? DriverKind::NotAPort : DriverKind::Unknown;
-}
-
-}  // namespace
-
-ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
-  PortError local;
-  PortError& e = error ? *error : local;
-  e = PortError{};
-  e.problem = PortProblem::NotAPort;
-
-  struct stat node {};
-  if (stat(path.c_str(), &node) != 0) {
-    e = FromErrno(errno, path, nullptr);
-    return {};
-  }
-  // A regular file, a directory, a FIFO (opening one wakes its reader), a socket, or a device
-  // that is no terminal: never opened.
-  if (!S_ISCHR(node.st_mode) || DriverOf(node.st_rdev) == DriverKind::NotAPort)
-    return {};
-  // The kernel's console: whatever we sent would go to its login prompt or be mixed with its
-  // messages.
-  if (IsConsole(node, "")) {
-    e.problem = PortProblem::Console;
-    return {};
-  }
-  // Another program using it, though it took no lock: not opened at all.
-  if (InUse(path, node, "", &e))
-    return {};
-
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    e = FromErrno(errno, path, &node);
-    return {};
-  }
-  // The path may have been replaced after stat(): what counts is what was opened.
-  struct stat opened {};
-  termios tio{};
-  if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || tcgetattr(fd, &tio) != 0) {
-    close(fd);
-    return {};  // /dev/null, /dev/zero and the like
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    close(fd);
-    e = err == EWOULDBLOCK ? Busy(path, opened) : FromErrno(err, path, &opened);
-    return {};
-  }
-  // Root opens past another program's TIOCEXCL; it must not take the port all the same.
-  int taken = 0;
-  if (ioctl(fd, TIOCGEXCL, &taken) == 0 && taken) {
-    close(fd);
-    e = Busy(path, opened);
-    return {};
-  }
-  const bool exclusiveSet = ioctl(fd, TIOCEXCL) == 0;
-  // For the programs that go by UUCP lock files (they open past flock() and, as root, past
-  // TIOCEXCL). A live lock taken since InUse() looked means another program won the race.
-  long lockHolder = 0;
-  std::vector<std::string> lockFiles = TakeUucpLocks(path, &lockHolder);
-  if (lockHolder) {
-    if (exclusiveSet)
-      ioctl(fd, TIOCNXCL);
-    close(fd);
-    e = Busy(path, opened);
-    return {};
-  }
-  e = PortError{};
-  return ExclusiveFd{fd, exclusiveSet, std::move(lockFiles)};
-}
-
-void ReleaseExclusive(ExclusiveFd& port) {
-  if (port.fd < 0)
-    return;
-  if (port.exclusiveSet)
-    ioctl(port.fd, TIOCNXCL);
-  close(port.fd);  // and with it the flock()
-  DropUucpLocks(port.lockFiles);
-  port = ExclusiveFd{};
-}
-
-}  // namespace posix
-
 namespace {
 
 // Milliseconds to pass to poll() so that it wakes no earlier than the deadline; the deadline is

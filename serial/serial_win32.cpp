@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/clock.h"
-#include "ports/com_port_win32.h"
+#include "serial/hold.h"
 
 namespace valdrix {
 namespace {

@@ -302,7 +302,8 @@ struct Outgoing {
 constexpr std::uint64_t kStreamPeriodMs = 10;
 constexpr std::size_t kStreamBurst = 10;
 
-int Run(const Options& options) {
+// SIGINT, SIGTERM and SIGHUP, blocked, as a descriptor that the main loop polls: each ends it.
+int EndingSignalsFd() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -312,7 +313,25 @@ int Run(const Options& options) {
   const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (sigfd < 0)
     Fail(std::string("signalfd: ") + std::strerror(errno));
+  return sigfd;
+}
 
+// The answers whose reply delay is over, logged frame by frame and queued for the terminal.
+void QueueDueReplies(std::deque<Outgoing>& replies, std::vector<std::uint8_t>& wire, FrameLog& log,
+                     int master, std::uint64_t now) {
+  while (!replies.empty() && replies.front().due <= now) {
+    const std::vector<std::uint8_t>& bytes = replies.front().bytes;
+    const std::uint32_t rate = LineRate(master);
+    for (std::size_t at = 0; at < bytes.size(); at += FRAME_LENGTH) {
+      log.Line("tx", &bytes[at], std::min(FRAME_LENGTH, bytes.size() - at), rate);
+    }
+    wire.insert(wire.end(), bytes.begin(), bytes.end());
+    replies.pop_front();
+  }
+}
+
+int Run(const Options& options) {
+  const int sigfd = EndingSignalsFd();
   FrameLog log(options.logPath);
   Pty pty = OpenPty();
   if (!options.link.empty())
@@ -328,15 +347,7 @@ int Run(const Options& options) {
 
   for (;;) {
     const std::uint64_t now = MonotonicMs();
-    while (!replies.empty() && replies.front().due <= now) {
-      const std::vector<std::uint8_t>& bytes = replies.front().bytes;
-      const std::uint32_t rate = LineRate(pty.master);
-      for (std::size_t at = 0; at < bytes.size(); at += FRAME_LENGTH) {
-        log.Line("tx", &bytes[at], std::min(FRAME_LENGTH, bytes.size() - at), rate);
-      }
-      wire.insert(wire.end(), bytes.begin(), bytes.end());
-      replies.pop_front();
-    }
+    QueueDueReplies(replies, wire, log, pty.master, now);
     // The stream begins behind the answer to the open frame.
     if (model.Streaming() && replies.empty() && wire.empty() && now >= nextStream) {
       for (std::size_t k = 0; k < kStreamBurst; ++k)

@@ -16,14 +16,14 @@ generated="${TEMPLATE_DIR:-$repo/build/native/dialog/generated}"
 mkdir -p "$out"
 cd "$repo"
 sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/interface_model.cpp
-  sim/deframer.cpp sim/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
+  sim/deframer.cpp tests/fakes/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
 corpus=tests/fuzz/corpus
 if [ "$target" = telnet ]; then
   sources=(network/telnet.cpp tests/fuzz/telnet_fuzzer.cpp)
   corpus=tests/fuzz/telnet-corpus
 fi
 [ -f "$generated/dialog/template.inc" ] || { echo "no $generated: configure the native preset" >&2; exit 1; }
-if [ ! -x "$binary" ] || [ -n "$(find base protocol dialog conversations serial network sim tests/fuzz \
+if [ ! -x "$binary" ] || [ -n "$(find base protocol dialog conversations serial network sim tests/fakes tests/fuzz \
   "$generated" -type f -newer "$binary" -print -quit)" ]; then
   echo "== building $binary"
   clang++ -std=c++17 -O1 -g -Wall -Wextra -Werror -fno-omit-frame-pointer -I"$repo" -I"$generated" \

@@ -19,7 +19,7 @@
 #include "conversations/config_dialog.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
-#include "sim/fake_port.h"
+#include "tests/fakes/fake_port.h"
 
 namespace valdrix {
 namespace {

@@ -16,17 +16,17 @@ zip=$dist/valdrix-configurator-$version-win32.zip
 
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
-fail() { wine_fail "$@"; }
+fail() { harness_fail "$@"; }
 [ -f "$zip" ] || fail "no zip for $version in $dist: run scripts/package.sh"
-wine_work_dir
-work=$wine_work
+harness_work_dir
+work=$harness_work
 trap wine_cleanup EXIT
 
 # Wine takes longest (a new prefix), so it starts first and is collected at the end.
 mkdir "$work/zip" && (cd "$work/zip" && unzip -q "$zip")
 export WINEPREFIX=$work/prefix
 wine_version() { wine_make_prefix "$WINEPREFIX"; wine "$work/zip/valdrix-config.exe" --version >"$work/wine.out" 2>/dev/null; }
-wine_spawn wine_version
+harness_spawn wine_version
 
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
@@ -39,7 +39,7 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
 field() { dpkg-deb -f "$deb" "$1"; }
 show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim's terminal
-  wine_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
+  harness_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
 }
 # Each architecture's pair; its valdrix-sim at 38400 and the show (under qemu-user, named after
 # the machine, for ARM) run while the next pair is read.
@@ -67,10 +67,10 @@ $files"
   [[ "$(wc -l <<<"$machines") $machines" == "1 "*"${machine[$arch]}" ]] || fail "the $arch programs are for $machines"
   emulator=()
   [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
-  wine_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
+  harness_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
     --count 5 --link "$work/$arch/tty" --log "$work/$arch/frames" >/dev/null
-  wine_spawn show "$arch" "${emulator[@]}"
-  shows+=("${wine_pids[-1]}")
+  harness_spawn show "$arch" "${emulator[@]}"
+  shows+=("${harness_pids[-1]}")
 done
 lintian --fail-on error "${debs[@]}" 2>/dev/null >"$work/lintian" || fail "lintian: $(grep '^E' "$work/lintian")"
 # The desktop's validators take the window's launcher and metainfo.
@@ -109,7 +109,7 @@ for doc in "$work/valdrix-config.txt" "$work/valdrix-configurator.txt" "$work/zi
   grep -q "count = 2 x (16-bit modules)" "$doc" && grep -q "^ *Remote port unreachable" "$doc" ||
     fail "$(basename "$doc") lacks the settings or the troubleshooting"
 done
-wait "${wine_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
+wait "${harness_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
 [ "$(tr -d '\r' <"$work/wine.out")" = "valdrix-config $version" ] || fail "under Wine: $(cat "$work/wine.out")"
 # What each architecture's valdrix-config printed, and the close frame as the last its simulator got.
 for pid in "${shows[@]}"; do wait "$pid" || true; done

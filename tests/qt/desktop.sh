@@ -14,42 +14,41 @@ set -euo pipefail
 program=$1 sim=$2
 
 tests=$(dirname "$(dirname "$(realpath "$0")")")
-# shellcheck source=tools/wine/lib.sh
-source "$tests/../tools/wine/lib.sh"
-wine_work_dir
-work=$wine_work
-trap wine_cleanup EXIT
+# shellcheck source=harness/x11.sh
+source "$tests/../harness/x11.sh"
+harness_work_dir
+work=$harness_work
+trap harness_cleanup EXIT
 
 DISPLAY=:4095 "$program" 2>"$work/no-display" || status=$?
 [ "${status:-0}" = 1 ] && [ "$(wc -l <"$work/no-display")" = 1 ] ||
-  wine_fail "no X server: exit status ${status:-0}, $(cat "$work/no-display")"
+  harness_fail "no X server: exit status ${status:-0}, $(cat "$work/no-display")"
 
-wine_start_xvfb 640x480x24
-wine_spawn openbox --sm-disable
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.1; done
+harness_start_xvfb 640x480x24
+harness_start_wm
 
 # interface NAME [valdrix-sim options]: a simulated interface reached as $work/NAME.
-interface() { wine_start_sim "$sim" "$work/$1" --log "$work/$1.log" "${@:2}"; }
+interface() { harness_start_sim "$sim" "$work/$1" --log "$work/$1.log" "${@:2}"; }
 # start [PORT]: the window, its process in $pid and its X window in $window.
 start() {
   "$program" "$@" 2>>"$work/stderr" &
   pid=$!
-  wine_pids+=("$pid")
+  harness_pids+=("$pid")
   window=$(timeout 10 xdotool search --sync --pid "$pid" --name '^Valdrix Configurator' | head -n1)
 }
 # seen NAME FRAME: once the interface NAME has received FRAME.
 seen() {
   for _ in $(seq 500); do grep -q "\"$2\"" "$work/$1.log" 2>/dev/null && return; sleep 0.01; done
-  wine_fail "$1: no $2"
+  harness_fail "$1: no $2"
 }
 ended() {  # PID WHAT: the window ended, within 20 s, with exit status 0
-  timeout 20 tail --pid="$1" -f /dev/null || wine_fail "$2: the window did not end"
-  wait "$1" || wine_fail "$2: exit status $?: $(cat "$work/stderr")"
+  timeout 20 tail --pid="$1" -f /dev/null || harness_fail "$2: the window did not end"
+  wait "$1" || harness_fail "$2: exit status $?: $(cat "$work/stderr")"
 }
 closed() {  # NAME PID RATE: the window ended with 0; the interface opened, then closed, at RATE
   ended "$2" "$1"
   sets=$(grep '"rx"' "$work/$1.log" | grep -o 'F2 FF 0[01] 0[CD]","rate":[0-9]*' | tr -d '",' | tr '\n' ' ')
-  [ "$sets" = "F2 FF 01 0Crate:$3 F2 FF 00 0Drate:$3 " ] || wine_fail "$1: open and close frames $sets"
+  [ "$sets" = "F2 FF 01 0Crate:$3 F2 FF 00 0Drate:$3 " ] || harness_fail "$1: open and close frames $sets"
 }
 close_button() {
   xdotool windowactivate --sync "$window"
@@ -77,8 +76,8 @@ xdotool windowactivate --sync "$window" key Escape
 at 3.9
 ticks=$(($(cpu) - ticks))
 # At 100 ticks a second, 5 % of one core over these 2.9 s is 14 ticks.
-[ "$ticks" -le 14 ] || wine_fail "$ticks clock ticks of CPU in 2.9 s of waiting"
-compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && wine_fail "the window did not repaint"
+[ "$ticks" -le 14 ] || harness_fail "$ticks clock ticks of CPU in 2.9 s of waiting"
+compare -metric AE "$work/1.png" "$work/2.png" null: 2>/dev/null && harness_fail "the window did not repaint"
 closed slow "$pid" 115200
 
 # The close button and the signals, on four windows at once; then the button with nothing open.
@@ -102,14 +101,14 @@ interface net --rate 38400 --address 7 --base 20 --count 5
 read -r ser2net url < <(python3 -c 'import sys; sys.path.insert(0, sys.argv[1])
 from launchers import start_ser2net; p, (url,) = start_ser2net(sys.argv[2], [sys.argv[3]])
 print(p.pid, url)' "$tests/../harness" "$work" "$work/net")
-wine_pids+=("$ser2net")
+harness_pids+=("$ser2net")
 start "$url"
 seen net "F2 FF 01 0C"
 sleep 1.5  # the drain after the open frame
 # From Close, Tab reaches the address list, then each value edit, which it selects.
 xdotool windowactivate --sync "$window" key Tab
 shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection clipboard; echo; done | tr '\n' ' ')
-[ "$shown" = "20 2 1 " ] || wine_fail "values shown through ser2net: $shown"
+[ "$shown" = "20 2 1 " ] || harness_fail "values shown through ser2net: $shown"
 xdotool key Tab space  # past the version and Apply (both disabled) to Close
 closed net "$pid" 38400
 

@@ -18,7 +18,7 @@
 #include "dialog/dialog_template.h"
 #include "dialog/memory_dialog.h"
 #include "qt/qt_dialog.h"
-#include "sim/fake_port.h"
+#include "tests/fakes/fake_port.h"
 
 namespace valdrix {
 namespace {

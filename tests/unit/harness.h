@@ -12,7 +12,7 @@
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "protocol/frames.h"
-#include "sim/fake_port.h"
+#include "tests/fakes/fake_port.h"
 #include "sim/interface_model.h"
 
 namespace valdrix {

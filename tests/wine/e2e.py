@@ -129,7 +129,7 @@ def found_apply_close():
 
     # EN_CHANGE from the real edit; 255 characters, of which the program reads 254: base 33.
     long_base = "0" * 252 + "337"
-    program.do(f"type {BASE} {long_base}")
+    program.do(f"settext {BASE} {long_base}")
     program.expect(FOUND_ENABLED | {APPLY}, found("COM3", 57600, "1.02", 7, long_base, 2, 1))
     program.do(f"press {APPLY}")
     wire = search_frames(57600) + [("F2 01 07 F4", 57600), ("F2 F1 21 22", 57600),

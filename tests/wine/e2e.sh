@@ -5,12 +5,12 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 # shellcheck source=tools/wine/lib.sh
 source "$here/../../tools/wine/lib.sh"
-wine_work_dir
+harness_work_dir
 trap wine_cleanup EXIT
-wine_start_xvfb 800x600x24
+harness_start_xvfb 800x600x24
 wine_make_prefix
 wine_mask_ports
 # No window manager here: unmanaged windows go at once instead of after a wait for one.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 python3 "$here/e2e.py" "$(realpath "$1")" "$(realpath "$2")" "$(realpath "$3")" "$(realpath "$4")" \
-  "$(realpath "$5")" "$wine_work"
+  "$(realpath "$5")" "$harness_work"

@@ -1,11 +1,9 @@
-# Shared setup for everything that runs the Windows programs under Wine: a private X server, a
-# fresh 32-bit Wine prefix, and a COM port table that holds only the ports we map.
-# Source it, then call the functions in this order:
+# The Wine part of running the Windows programs: a fresh 32-bit Wine prefix and a COM port table
+# that holds only the ports we map. Sources harness/x11.sh (work folder, X server, background
+# processes, valdrix-sim) and adds, in this order:
 #
-#   wine_work_dir                 a temporary folder in $wine_work, removed by wine_cleanup
-#   trap wine_cleanup EXIT
-#   wine_start_xvfb               a private X server; exports DISPLAY
-#   wine_make_prefix [dir]        WINEPREFIX (default $wine_work/prefix), booted, server kept
+#   harness_work_dir; trap wine_cleanup EXIT; harness_start_xvfb   (see harness/x11.sh)
+#   wine_make_prefix [dir]        WINEPREFIX (default $harness_work/prefix), booted, server kept
 #   wine_own_caption y|n          whether Wine draws the caption (for screenshots without a WM)
 #   wine_mask_ports               every COM1..COM256 of the prefix masked
 #   wine_map_port com3 <path>     COM3 of the prefix made a link to a terminal (or re-masked
@@ -13,58 +11,21 @@
 #
 # wine_control_id <template.json> IDC_PORT prints a control's number from a native build's
 # dialog/template.json.
-# wine_spawn <cmd...> starts a background process that wine_cleanup ends.
-# wine_start_sim <valdrix-sim> <link> [options...] starts valdrix-sim the same way, with <link> a
-# link to its terminal, and fails when it does not come.
 
-wine_pids=()
-wine_work=
-wine_owns_work=0
+# shellcheck source=harness/x11.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../harness/x11.sh"
 
 wine_control_id() {
   python3 -c 'import json, sys
 print(*(c["id"] for c in json.load(open(sys.argv[1]))["controls"] if c["name"] == sys.argv[2]))' "$@"
 }
 
-wine_fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-wine_work_dir() {
-  wine_work=$(mktemp -d)
-  wine_owns_work=1
-}
-
-wine_spawn() {
-  "$@" &
-  wine_pids+=($!)
-}
-
-# Ends the Wine server (with every program of the prefix), the background processes and the
-# X server, and removes the work folder when we made it.
+# Ends the Wine server (with every program of the prefix), then what harness_cleanup ends.
 wine_cleanup() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k 2>/dev/null || true
   fi
-  local pid
-  for pid in "${wine_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${wine_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  if [ "$wine_owns_work" = 1 ] && [ -n "$wine_work" ]; then rm -rf "$wine_work"; fi
-}
-
-# A private X server on a free display number, which it reports through a file descriptor.
-wine_start_xvfb() {
-  local geometry=${1:-800x600x24}
-  local displayfd
-  exec {displayfd}>"$wine_work/display"
-  wine_spawn Xvfb -displayfd "$displayfd" -screen 0 "$geometry" -nolisten tcp \
-    >"$wine_work/xvfb.log" 2>&1
-  exec {displayfd}>&-
-  local _
-  for _ in $(seq 100); do [ -s "$wine_work/display" ] && break; sleep 0.1; done
-  [ -s "$wine_work/display" ] || wine_fail "Xvfb did not start"
-  export DISPLAY=":$(cat "$wine_work/display")"
+  harness_cleanup
 }
 
 # Whether this machine runs 32-bit x86 code: some kernels are built or booted without it
@@ -76,14 +37,14 @@ wine_runs_32bit() {
 # Where 32-bit code cannot run, the 64-bit loader and a 64-bit prefix, through a wine on PATH
 # that every caller (and the Python tests) reaches; the caller then runs the x86_64 build.
 wine_use_64bit() {
-  mkdir -p "$wine_work/bin"
+  mkdir -p "$harness_work/bin"
   local tool
   for tool in wine wineboot; do
     printf '#!/bin/sh\nexec /usr/lib/wine/wine64 %s"$@"\n' "$([ $tool = wineboot ] && echo 'wineboot.exe ')" \
-      >"$wine_work/bin/$tool"
-    chmod +x "$wine_work/bin/$tool"
+      >"$harness_work/bin/$tool"
+    chmod +x "$harness_work/bin/$tool"
   done
-  export PATH="$wine_work/bin:$PATH" WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+  export PATH="$harness_work/bin:$PATH" WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
 }
 
 # A 32-bit prefix (64-bit where 32-bit code cannot run), booted, with a Wine server that stays
@@ -91,12 +52,12 @@ wine_use_64bit() {
 # so our masks must come after that and the server must not restart behind our back. An
 # existing prefix is reused.
 wine_make_prefix() {
-  export WINEPREFIX=${1:-$wine_work/prefix}
+  export WINEPREFIX=${1:-$harness_work/prefix}
   export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wine_runs_32bit || wine_use_64bit
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1
-  wineboot -i >/dev/null 2>&1 || wine_fail "wineboot (prefix $WINEPREFIX)"
+  wineboot -i >/dev/null 2>&1 || harness_fail "wineboot (prefix $WINEPREFIX)"
 }
 
 # wine_own_caption y: Wine draws the window caption itself, as it must without a window manager
@@ -126,18 +87,4 @@ wine_map_port() {
 
 wine_unmap_port() {
   ln -sfn "$wine_no_port" "$WINEPREFIX/dosdevices/$1"
-}
-
-# Waits until a path exists (a terminal link made by a simulator).
-wine_wait_path() {
-  local _
-  for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.1; done
-  return 1
-}
-
-wine_start_sim() {
-  local sim=$1 link=$2
-  shift 2
-  wine_spawn "$sim" --link "$link" "$@" >/dev/null
-  wine_wait_path "$link" || wine_fail "valdrix-sim did not start"
 }

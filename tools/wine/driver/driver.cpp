@@ -11,7 +11,7 @@
 //   driver dropped <id>         print 1 when the list's drop-down part is open, else 0
 //   driver dump                 every control's text and enabled state, and the lists' entries
 //                               and current entries, as one JSON object
-//   driver settext <id> <text>  set a control's text (an edit raises EN_CHANGE); also "type"
+//   driver settext <id> <text>  set a control's text (an edit raises EN_CHANGE)
 //   driver choose <id> <entry>  make <entry> the list's current entry and post CBN_SELENDOK,
 //                               as a confirmed choice in the drop-down list does
 //   driver press <id>           post BN_CLICKED of the button
@@ -203,20 +203,20 @@ Result Usage() {
   return Fail(2,
               "usage: driver wait|gone|idle [ms] |\n"
               "       text|enabled|entries|current|rect|dropped|press <id> |\n"
-              "       dump | settext|type <id> <text> | choose <id> <entry> |\n"
+              "       dump | settext <id> <text> | choose <id> <entry> |\n"
               "       command <id> [code] | close | waitstatus <ms> <text> | errorbox [ms] |\n"
               "       dismiss | serve");
 }
 
-// Splits a command line into words; the last argument of settext, type, choose and waitstatus
-// is the rest of the line after one space, exactly as it is, so texts may be empty or hold and
-// begin with spaces ("type 203 " empties the field).
+// Splits a command line into words; the last argument of settext, choose and waitstatus is the
+// rest of the line after one space, exactly as it is, so texts may be empty or hold and begin
+// with spaces ("settext 203 " empties the field).
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   std::size_t at = 0;
   while (at < line.size()) {
-    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "type" ||
-                                                  words[0] == "choose" || words[0] == "waitstatus");
+    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "choose" ||
+                                                  words[0] == "waitstatus");
     if (restIsText) {
       words.push_back(line.substr(at + 1));  // at is the space that ended the second word
       break;
@@ -271,167 +271,222 @@ Result Dump(HWND dialog) {
   return result;
 }
 
-Result Run(const std::vector<std::string>& args) {
-  if (args.empty())
-    return Usage();
-  const std::string& command = args[0];
-  Result ok;
+// What a command is given: the dialog and the control its id names, when it asks for them.
+struct Call {
+  const std::vector<std::string>& args;
+  HWND dialog = nullptr;
+  int id = 0;
+  HWND control = nullptr;
+};
 
-  if (command == "wait" || command == "gone") {
-    const DWORD timeout = Milliseconds(args, 1, command == "wait" ? 20000 : 10000);
-    return WaitForDialog(command == "wait", timeout) ? ok : Fail(1, "timed out");
-  }
+Result Ok(std::vector<std::string> lines = {}) {
+  Result result;
+  result.lines = std::move(lines);
+  return result;
+}
 
-  const HWND dialog = FindDialog();
-  if (dialog == nullptr)
-    return Fail(1, std::string("driver: no dialog \"") + TEMPLATE_CAPTION + "\"");
+Result Posted(BOOL posted) {
+  return posted ? Ok() : Fail(1, "PostMessage failed");
+}
 
-  if (command == "close")
-    return PostMessageA(dialog, WM_CLOSE, 0, 0) ? ok : Fail(1, "PostMessage failed");
-  if (command == "dump")
-    return Dump(dialog);
-  if (command == "idle") {
-    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 20000);
-    while (!IsIdle(dialog)) {
-      if (GetTickCount64() >= deadline)
-        return Fail(3, "dialog busy");
-      Sleep(POLL_MS);
-    }
-    return ok;
+Result Wait(const Call& call) {
+  return WaitForDialog(true, Milliseconds(call.args, 1, 20000)) ? Ok() : Fail(1, "timed out");
+}
+
+Result Gone(const Call& call) {
+  return WaitForDialog(false, Milliseconds(call.args, 1, 10000)) ? Ok() : Fail(1, "timed out");
+}
+
+Result Close(const Call& call) {
+  return Posted(PostMessageA(call.dialog, WM_CLOSE, 0, 0));
+}
+
+Result DumpAll(const Call& call) {
+  return Dump(call.dialog);
+}
+
+Result Idle(const Call& call) {
+  const ULONGLONG deadline = GetTickCount64() + Milliseconds(call.args, 1, 20000);
+  while (!IsIdle(call.dialog)) {
+    if (GetTickCount64() >= deadline)
+      return Fail(3, "dialog busy");
+    Sleep(POLL_MS);
   }
-  if (command == "errorbox") {
-    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 0);
-    HWND box = nullptr;
-    while ((box = FindErrorBox(dialog)) == nullptr) {
-      if (GetTickCount64() >= deadline)
-        return Fail(1, "no message box");
-      Sleep(POLL_MS);
-    }
-    std::string caption;
-    StaticSearch search;
-    // The box runs its own modal loop, so it answers; its text is its one non-empty static.
-    for (int attempt = 0; attempt < 20 && search.text.empty(); ++attempt) {
-      GetText(box, caption);
-      EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&search));
-      if (search.text.empty())
-        Sleep(POLL_MS);
-    }
-    ok.lines.push_back(caption);
-    ok.lines.push_back(search.text);
-    return ok;
-  }
-  if (command == "dismiss") {
-    const HWND box = FindErrorBox(dialog);
-    if (box == nullptr)
+  return Ok();
+}
+
+Result ErrorBox(const Call& call) {
+  const ULONGLONG deadline = GetTickCount64() + Milliseconds(call.args, 1, 0);
+  HWND box = nullptr;
+  while ((box = FindErrorBox(call.dialog)) == nullptr) {
+    if (GetTickCount64() >= deadline)
       return Fail(1, "no message box");
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    const ULONGLONG deadline = GetTickCount64() + 5000;
-    while (IsWindow(box)) {
-      if (GetTickCount64() >= deadline)
-        return Fail(1, "message box still shown");
-      Sleep(POLL_MS);
-    }
-    return ok;
+    Sleep(POLL_MS);
   }
-  if (command == "waitstatus") {
-    if (args.size() < 3)
-      return Usage();
-    const ULONGLONG deadline = GetTickCount64() + Milliseconds(args, 1, 0);
-    const HWND status = GetDlgItem(dialog, IDC_STATUS);
-    std::string text;
-    for (;;) {
-      // Idle first: while a conversation runs, the status line does not answer anyway.
-      if (IsIdle(dialog) && GetText(status, text) && text == args[2])
-        return ok;
-      if (GetTickCount64() >= deadline)
-        return Fail(1, "status: " + text);
+  std::string caption;
+  StaticSearch search;
+  // The box runs its own modal loop, so it answers; its text is its one non-empty static.
+  for (int attempt = 0; attempt < 20 && search.text.empty(); ++attempt) {
+    GetText(box, caption);
+    EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&search));
+    if (search.text.empty())
       Sleep(POLL_MS);
-    }
   }
+  return Ok({caption, search.text});
+}
 
-  if (args.size() < 2)
+Result Dismiss(const Call& call) {
+  const HWND box = FindErrorBox(call.dialog);
+  if (box == nullptr)
+    return Fail(1, "no message box");
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  const ULONGLONG deadline = GetTickCount64() + 5000;
+  while (IsWindow(box)) {
+    if (GetTickCount64() >= deadline)
+      return Fail(1, "message box still shown");
+    Sleep(POLL_MS);
+  }
+  return Ok();
+}
+
+Result WaitStatus(const Call& call) {
+  const ULONGLONG deadline = GetTickCount64() + Milliseconds(call.args, 1, 0);
+  const HWND status = GetDlgItem(call.dialog, IDC_STATUS);
+  std::string text;
+  for (;;) {
+    // Idle first: while a conversation runs, the status line does not answer anyway.
+    if (IsIdle(call.dialog) && GetText(status, text) && text == call.args[2])
+      return Ok();
+    if (GetTickCount64() >= deadline)
+      return Fail(1, "status: " + text);
+    Sleep(POLL_MS);
+  }
+}
+
+// Posted: the dialog may block in a conversation or an error box.
+Result Command(const Call& call) {
+  const int code = call.args.size() > 2 ? std::atoi(call.args[2].c_str()) : 0;
+  return Posted(PostMessageA(call.dialog, WM_COMMAND, MAKEWPARAM(call.id, code),
+                             reinterpret_cast<LPARAM>(call.control)));
+}
+
+Result Press(const Call& call) {
+  return Posted(PostMessageA(call.dialog, WM_COMMAND, MAKEWPARAM(call.id, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(call.control)));
+}
+
+Result Text(const Call& call) {
+  std::string text;
+  if (!GetText(call.control, text))
+    return Fail(3, "dialog busy");
+  return Ok({text});
+}
+
+Result Enabled(const Call& call) {
+  return Ok({IsWindowEnabled(call.control) ? "1" : "0"});
+}
+
+Result Dropped(const Call& call) {
+  LRESULT dropped = 0;
+  if (!Ask(call.control, CB_GETDROPPEDSTATE, 0, 0, dropped))
+    return Fail(3, "dialog busy");
+  return Ok({dropped ? "1" : "0"});
+}
+
+Result Rect(const Call& call) {
+  RECT rect{};
+  GetWindowRect(call.control, &rect);
+  return Ok({std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
+             std::to_string(rect.right) + " " + std::to_string(rect.bottom)});
+}
+
+Result Entries(const Call& call) {
+  std::vector<std::string> entries;
+  LRESULT current = -1;
+  if (!GetEntries(call.control, entries, current))
+    return Fail(3, "dialog busy");
+  return Ok(entries);
+}
+
+Result Current(const Call& call) {
+  std::vector<std::string> entries;
+  LRESULT current = -1;
+  if (!GetEntries(call.control, entries, current))
+    return Fail(3, "dialog busy");
+  if (current >= 0 && current < static_cast<LRESULT>(entries.size()))
+    return Ok({entries[static_cast<std::size_t>(current)]});
+  return Ok();
+}
+
+Result Choose(const Call& call) {
+  std::vector<std::string> entries;
+  LRESULT current = -1;
+  if (!GetEntries(call.control, entries, current))
+    return Fail(3, "dialog busy");
+  std::size_t index = 0;
+  while (index < entries.size() && entries[index] != call.args[2])
+    ++index;
+  if (index == entries.size())
+    return Fail(1, "no entry " + call.args[2]);
+  LRESULT ignored = 0;
+  if (!Ask(call.control, CB_SETCURSEL, static_cast<WPARAM>(index), 0, ignored))
+    return Fail(3, "dialog busy");
+  // What the list sends its dialog when the user confirms a choice.
+  return Posted(PostMessageA(call.dialog, WM_COMMAND, MAKEWPARAM(call.id, CBN_SELENDOK),
+                             reinterpret_cast<LPARAM>(call.control)));
+}
+
+Result SetText(const Call& call) {
+  const std::wstring text = Widen(call.args[2]);
+  LRESULT ignored = 0;
+  return Ask(call.control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), ignored)
+             ? Ok()
+             : Fail(3, "dialog busy");
+}
+
+// What a command needs found before it runs: nothing, the dialog, the dialog and an id (the
+// control may be missing), or the dialog and its control.
+enum class Needs { Nothing, Dialog, Id, Control };
+
+struct CommandEntry {
+  const char* name;
+  Needs needs;
+  std::size_t words;  // at least, the command's name included
+  Result (*run)(const Call&);
+};
+
+constexpr CommandEntry COMMANDS[] = {
+    {"wait", Needs::Nothing, 1, Wait},       {"gone", Needs::Nothing, 1, Gone},
+    {"close", Needs::Dialog, 1, Close},      {"dump", Needs::Dialog, 1, DumpAll},
+    {"idle", Needs::Dialog, 1, Idle},        {"errorbox", Needs::Dialog, 1, ErrorBox},
+    {"dismiss", Needs::Dialog, 1, Dismiss},  {"waitstatus", Needs::Dialog, 3, WaitStatus},
+    {"command", Needs::Id, 2, Command},      {"press", Needs::Control, 2, Press},
+    {"text", Needs::Control, 2, Text},       {"enabled", Needs::Control, 2, Enabled},
+    {"dropped", Needs::Control, 2, Dropped}, {"rect", Needs::Control, 2, Rect},
+    {"entries", Needs::Control, 2, Entries}, {"current", Needs::Control, 2, Current},
+    {"choose", Needs::Control, 3, Choose},   {"settext", Needs::Control, 3, SetText},
+};
+
+Result Run(const std::vector<std::string>& args) {
+  const CommandEntry* entry = nullptr;
+  for (const CommandEntry& command : COMMANDS)
+    entry = !args.empty() && args[0] == command.name ? &command : entry;
+  if (entry == nullptr || args.size() < entry->words)
     return Usage();
-  const int id = std::atoi(args[1].c_str());
-  const HWND control = GetDlgItem(dialog, id);
-  if (command == "command") {
-    const int code = args.size() > 2 ? std::atoi(args[2].c_str()) : 0;
-    // Posted: the dialog may block in a conversation or an error box.
-    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control))
-               ? ok
-               : Fail(1, "PostMessage failed");
+  Call call{args};
+  if (entry->needs != Needs::Nothing) {
+    call.dialog = FindDialog();
+    if (call.dialog == nullptr)
+      return Fail(1, std::string("driver: no dialog \"") + TEMPLATE_CAPTION + "\"");
   }
-  if (control == nullptr)
-    return Fail(1, "driver: no control " + std::to_string(id));
-  if (command == "press") {
-    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(control))
-               ? ok
-               : Fail(1, "PostMessage failed");
+  if (entry->needs == Needs::Id || entry->needs == Needs::Control) {
+    call.id = std::atoi(args[1].c_str());
+    call.control = GetDlgItem(call.dialog, call.id);
+    if (call.control == nullptr && entry->needs == Needs::Control)
+      return Fail(1, "driver: no control " + std::to_string(call.id));
   }
-  if (command == "text") {
-    std::string text;
-    if (!GetText(control, text))
-      return Fail(3, "dialog busy");
-    ok.lines.push_back(text);
-    return ok;
-  }
-  if (command == "enabled") {
-    ok.lines.push_back(IsWindowEnabled(control) ? "1" : "0");
-    return ok;
-  }
-  if (command == "dropped") {
-    LRESULT dropped = 0;
-    if (!Ask(control, CB_GETDROPPEDSTATE, 0, 0, dropped))
-      return Fail(3, "dialog busy");
-    ok.lines.push_back(dropped ? "1" : "0");
-    return ok;
-  }
-  if (command == "rect") {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    ok.lines.push_back(std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
-                       std::to_string(rect.right) + " " + std::to_string(rect.bottom));
-    return ok;
-  }
-  if (command == "entries" || command == "current" || command == "choose") {
-    std::vector<std::string> entries;
-    LRESULT current = -1;
-    if (!GetEntries(control, entries, current))
-      return Fail(3, "dialog busy");
-    if (command == "entries") {
-      ok.lines = entries;
-    } else if (command == "current") {
-      if (current >= 0 && current < static_cast<LRESULT>(entries.size()))
-        ok.lines.push_back(entries[static_cast<std::size_t>(current)]);
-    } else {
-      if (args.size() < 3)
-        return Usage();
-      std::size_t index = 0;
-      while (index < entries.size() && entries[index] != args[2])
-        ++index;
-      if (index == entries.size())
-        return Fail(1, "no entry " + args[2]);
-      LRESULT ignored = 0;
-      if (!Ask(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0, ignored))
-        return Fail(3, "dialog busy");
-      // What the list sends its dialog when the user confirms a choice.
-      if (!PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK),
-                        reinterpret_cast<LPARAM>(control)))
-        return Fail(1, "PostMessage failed");
-    }
-    return ok;
-  }
-  if (command == "settext" || command == "type") {
-    if (args.size() < 3)
-      return Usage();
-    const std::wstring text = Widen(args[2]);
-    LRESULT ignored = 0;
-    return Ask(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), ignored)
-               ? ok
-               : Fail(3, "dialog busy");
-  }
-  return Usage();
+  return entry->run(call);
 }
 
 int Serve() {

@@ -1,4 +1,5 @@
-#include "ports/com_port_win32.h"
+// Holding a COM port for this program alone: Windows gives a port to one program at a time.
+#include "serial/hold.h"
 
 #include "base/system_message.h"
 

@@ -1,10 +1,9 @@
-// The parts of a run, one file each: the progress lines, the failure wording, the port lists.
+// The line of progress a run writes for a watcher.
 #pragma once
 
 #include <ostream>
 #include <string>
 
-#include "cli/cli.h"
 #include "dialog/memory_dialog.h"
 
 namespace valdrix::cli {
@@ -24,17 +23,5 @@ class ProgressDialog : public MemoryDialog {
   std::ostream* progress_;
   std::string prefix_;
 };
-
-// How every message on stderr starts: the program's name.
-constexpr char SELF[] = "valdrix-config: ";
-// The message with SELF in front, once.
-std::string Said(const std::string& message);
-
-// A refusal of the command line's own, before or instead of a conversation.
-Failure UsageFailure(std::string message, Reason reason);
-void PrintFailure(const Failure& failure, std::ostream& err);
-
-// list and list -l.
-int List(const Options& options, System& system, Streams streams);
 
 }  // namespace valdrix::cli

@@ -1,4 +1,4 @@
-#include "sim/fake_port.h"
+#include "tests/fakes/fake_port.h"
 
 #include <algorithm>
 
