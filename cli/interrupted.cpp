@@ -7,7 +7,6 @@
 
 #include "cli/jobs.h"
 #include "cli/json.h"
-#include "cli/settings_table.h"
 #include "interrupt/interrupt.h"
 
 namespace valdrix::cli {
@@ -113,23 +112,11 @@ int ReportInterrupted(const Stopped& stopped, bool json, std::ostream& out, std:
   f.setting = stopped.setting;
   f.written = stopped.written;
   f.notWritten = stopped.notWritten;
+  if (stopped.leftOpen)
+    SayLeftOpen(f, stopped.port);
   if (json)
     PrintJson(FailureJson(stopped.port.empty() ? nullptr : &stopped.port, f), out);
-  err << Said(f.message) << "\n";
-  if (f.setting) {
-    // The interface may now hold some of the new values and not the others.
-    const auto list = [](const Settings& values) {
-      std::string text;
-      for (const Setting& s : kSettings) {
-        if (values.*s.value)
-          text += (text.empty() ? "" : ", ") + std::string(s.label) + " " +
-                  std::to_string(*(values.*s.value));
-      }
-      return text.empty() ? std::string("none") : text;
-    };
-    err << "Written to the interface before the stop: " << list(f.written)
-        << "; not written: " << list(f.notWritten) << ".\n";
-  }
+  PrintFailure(f, err);
   out.flush();
   return InterruptedStatus();
 }
