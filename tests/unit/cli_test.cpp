@@ -117,7 +117,7 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "Could not open COM3: in use by another program\nClose the program"},
       {"busy --json", busy, {"--json", "show", "COM3"}, EXIT_CANNOT_OPEN,
        "{\"port\":\"COM3\",\"error\":\"Could not open COM3: in use by another program\",\"reason\":\"busy\",\"holder\":null}\n", ""},
-      {"missing", {}, {"show", "COM9"}, EXIT_CANNOT_OPEN, "", "Could not open COM9: no such port\n"},
+      {"the read-back cannot write", failing({10}), {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE, "", "XpressNet address 3; not written: none.\n"},
       {"first failure decides", failing({9, 19}), {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE, "",
        "may still be open for configuration: run valdrix-config show COM3 to close it\nWritten to the interface before the failure: none; not written: XpressNet address 3.\n"},
       {"the second set frame fails --json", failing({10}), {"--json", "set", "COM3", "--address", "3", "--base", "20"},
