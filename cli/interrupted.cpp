@@ -82,6 +82,7 @@ OutputGate::int_type OutputGate::overflow(int_type c) {
 std::streamsize OutputGate::xsputn(const char* s, std::streamsize n) {
   if (interrupt::Signal() != 0)
     return n;  // dropped, not failed: the stream stays good and the run ends in order
+  passed_ = true;
   if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n) &&
       stopOnError_)
     OutputFailed();

@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
   Stopped stopped;
   const int status = Run(options, system, streams, &stopped);
   out.flush();
-  // Past the gates, which let nothing through once the run is interrupted.
+  // Past the gates, which let nothing through once the run is interrupted. A signal that came
+  // after the document went out adds no second one.
   if (InterruptedStatus())
-    return ReportInterrupted(stopped, options.json, std::cout, std::cerr);
+    return ReportInterrupted(stopped, options.json && !outGate.Passed(), std::cout, std::cerr);
   return status;
 }
