@@ -245,6 +245,8 @@ int Find(const Options& options, System& system, Streams streams) {
     const PortResult& r = results[i];
     if (r.status == EXIT_OK)
       status = EXIT_OK;
+    else if (r.searched && status == EXIT_NOT_FOUND)
+      status = r.status;  // an interface answered, and a later step failed
     if (options.json) {
       all.push_back(r.status == EXIT_OK
                         ? ReportJson(r.report)

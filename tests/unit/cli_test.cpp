@@ -132,6 +132,7 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "with the other count as read, 2 x 127 + 1 makes a module count of 255 or more; nothing"},
       {"find", busy2, {"find", "COM3", "COM2", "COM1", "COM1"}, EXIT_OK,
        "modules:       1\nCOM2: in use by another program\nCOM1: no answer at any rate\n", ""},
+      {"find, the close fails", failing({9}), {"find", "COM3"}, EXIT_CANNOT_WRITE, "1\nCOM3: could not write; the interface may still be open", ""},
       {"find --json", silent, {"--json", "find", "COM3"}, EXIT_NOT_FOUND,
        "[{\"port\":\"COM3\",\"error\":\"No Valdrix found on COM3\",\"reason\":\"not-found\"}]\n", ""},
       {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2"}, EXIT_OK,
