@@ -72,9 +72,10 @@ struct Failure {
   // Reason::Busy: the program holding the port, where known (pid 0: unknown).
   std::string holderName;
   long holderPid = 0;
-  // Reason::Interrupted: the signal's name ("SIGINT"); for set, the values asked for that were
-  // written before the stop and those that were not.
+  // Reason::Interrupted: the signal's name ("SIGINT").
   std::string signal;
+  // set, Reason::Interrupted and Reason::Write: the values asked for that were written before the
+  // stop or the failure, and those that were not.
   bool setting = false;
   Settings written, notWritten;
 };
@@ -115,6 +116,7 @@ struct Stopped {
   std::string port;      // show and set: the port; empty for list and find
   bool setting = false;  // set: written and notWritten say which values reached the interface
   Settings written, notWritten;
+  bool leftOpen = false;  // a second interrupt cut the close short
 };
 
 // Runs the command; returns the exit status. When the run is interrupted it prints nothing more

@@ -1,4 +1,5 @@
 #include "cli/failure.h"
+#include "cli/settings_table.h"
 #include "dialog/dialog.h"
 #include "ports/port_advice.h"
 #include "protocol/text.h"
@@ -74,8 +75,12 @@ Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t o
       f.holderPid = outcome.openError.holderPid;
       return f;
     }
-    case Outcome::Kind::CouldNotWrite:
-      return Make(ErrorText(PATTERN_WRITE, port), "", Reason::Write, "could not write");
+    case Outcome::Kind::CouldNotWrite: {
+      // Why, where the backend knows (the server gave the port to another client).
+      const std::string& why = outcome.openError.detail;
+      return Make(ErrorText(PATTERN_WRITE, port) + (why.empty() ? "" : ": " + why), "",
+                  Reason::Write, "could not write");
+    }
     default: {
       const std::string rate = DecimalText(static_cast<long>(onlyRate));
       return Make(ErrorText(PATTERN_NOT_FOUND, port),
@@ -94,6 +99,29 @@ void PrintFailure(const Failure& f, std::ostream& err) {
   err << Said(f.message) << "\n";
   if (!f.hint.empty())
     err << f.hint << "\n";
+  if (!f.setting)
+    return;
+  // The interface may now hold some of the new values and not the others.
+  const auto list = [](const Settings& values) {
+    std::string text;
+    for (const Setting& s : kSettings) {
+      if (values.*s.value)
+        text += (text.empty() ? "" : ", ") + std::string(s.label) + " " +
+                std::to_string(*(values.*s.value));
+    }
+    return text.empty() ? std::string("none") : text;
+  };
+  err << "Written to the interface before the "
+      << (f.reason == Reason::Interrupted ? "stop" : "failure") << ": " << list(f.written)
+      << "; not written: " << list(f.notWritten) << ".\n";
+}
+
+void SayLeftOpen(Failure& f, const std::string& port) {
+  const std::string open =
+      "; the interface may still be open for configuration: run valdrix-config show " + port +
+      " to close it";
+  f.message += open;
+  f.verdict += open;
 }
 
 }  // namespace valdrix::cli

@@ -16,6 +16,9 @@ std::string Said(const std::string& message);
 
 // A refusal of the command line's own, before or instead of a conversation.
 Failure UsageFailure(std::string message, Reason reason);
+// The message, the hint, and for set what was written before the stop or the failure.
 void PrintFailure(const Failure& failure, std::ostream& err);
+// The interface was opened and its close did not go out: the message says so, and how to close it.
+void SayLeftOpen(Failure& failure, const std::string& port);
 
 }  // namespace valdrix::cli

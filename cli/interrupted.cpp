@@ -7,7 +7,6 @@
 
 #include "cli/failure.h"
 #include "cli/json.h"
-#include "cli/settings_table.h"
 #include "interrupt/interrupt.h"
 
 namespace valdrix::cli {
@@ -83,6 +82,7 @@ OutputGate::int_type OutputGate::overflow(int_type c) {
 std::streamsize OutputGate::xsputn(const char* s, std::streamsize n) {
   if (interrupt::Signal() != 0)
     return n;  // dropped, not failed: the stream stays good and the run ends in order
+  passed_ = true;
   if (std::fwrite(s, 1, static_cast<std::size_t>(n), file_) != static_cast<std::size_t>(n) &&
       stopOnError_)
     OutputFailed();
@@ -113,23 +113,11 @@ int ReportInterrupted(const Stopped& stopped, bool json, std::ostream& out, std:
   f.setting = stopped.setting;
   f.written = stopped.written;
   f.notWritten = stopped.notWritten;
+  if (stopped.leftOpen)
+    SayLeftOpen(f, stopped.port);
   if (json)
     PrintJson(FailureJson(stopped.port.empty() ? nullptr : &stopped.port, f), out);
-  err << Said(f.message) << "\n";
-  if (f.setting) {
-    // The interface may now hold some of the new values and not the others.
-    const auto list = [](const Settings& values) {
-      std::string text;
-      for (const Setting& s : kSettings) {
-        if (values.*s.value)
-          text += (text.empty() ? "" : ", ") + std::string(s.label) + " " +
-                  std::to_string(*(values.*s.value));
-      }
-      return text.empty() ? std::string("none") : text;
-    };
-    err << "Written to the interface before the stop: " << list(f.written)
-        << "; not written: " << list(f.notWritten) << ".\n";
-  }
+  PrintFailure(f, err);
   out.flush();
   return InterruptedStatus();
 }

@@ -34,6 +34,8 @@ class InterruptibleBackend : public SerialBackend {
 class OutputGate : public std::streambuf {
  public:
   OutputGate(std::FILE* file, bool stopOnError) : file_(file), stopOnError_(stopOnError) {}
+  // Whether anything went through before the run was interrupted (with --json, the one document).
+  bool Passed() const { return passed_; }
 
  protected:
   int_type overflow(int_type c) override;
@@ -43,6 +45,7 @@ class OutputGate : public std::streambuf {
  private:
   std::FILE* file_;
   bool stopOnError_;
+  bool passed_ = false;
 };
 
 // The exit status of an interrupted run, 128 + the signal's number; 0 when the run was not

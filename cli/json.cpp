@@ -39,8 +39,8 @@ Json ReportJson(const Report& r) {
   return object;
 }
 
-Json FailureJson(const std::string* port, const Failure& f) {
-  Json object;
+Json FailureJson(const std::string* port, const Failure& f, const Report* read) {
+  Json object = read ? ReportJson(*read) : Json::object();
   if (port)
     object["port"] = OrNull(*port);
   object["error"] = OrNull(f.message);
@@ -52,12 +52,11 @@ Json FailureJson(const std::string* port, const Failure& f) {
     object["asked"] = ValuesJson(f.asked, f.asked);
     object["read"] = ValuesJson(f.asked, f.read);
   }
-  if (f.reason == Reason::Interrupted) {
+  if (f.reason == Reason::Interrupted)
     object["signal"] = f.signal;
-    if (f.setting) {
-      object["written"] = ValuesJson(f.written, f.written);
-      object["not_written"] = ValuesJson(f.notWritten, f.notWritten);
-    }
+  if (f.setting) {
+    object["written"] = ValuesJson(f.written, f.written);
+    object["not_written"] = ValuesJson(f.notWritten, f.notWritten);
   }
   return object;
 }

@@ -28,18 +28,18 @@ int main(int argc, char** argv) {
                                            options.command == Command::Find);
     backend = trace.get();
   }
-  // Once interrupted, the run sends nothing but the close and prints nothing but why it stopped;
-  // the trace goes on showing what is sent.
-  InterruptibleBackend interruptible(*backend);
+  // Once interrupted, the run prints nothing but why it stopped (and each conversation sends
+  // nothing but the close: run.cpp); the trace goes on showing what is sent.
   OutputGate outGate(stdout, true), errGate(stderr, false);
   std::ostream out(&outGate), err(&errGate);
   Streams streams{out, err, StderrIsTerminal() ? &err : nullptr};
-  System system{interruptible, DescribePlatformPorts, InParallel, PortIdentity};
+  System system{*backend, DescribePlatformPorts, InParallel, PortIdentity};
   Stopped stopped;
   const int status = Run(options, system, streams, &stopped);
   out.flush();
-  // Past the gates, which let nothing through once the run is interrupted.
+  // Past the gates, which let nothing through once the run is interrupted. A signal that came
+  // after the document went out adds no second one.
   if (InterruptedStatus())
-    return ReportInterrupted(stopped, options.json, std::cout, std::cerr);
+    return ReportInterrupted(stopped, options.json && !outGate.Passed(), std::cout, std::cerr);
   return status;
 }

@@ -3,6 +3,8 @@
 
 #include "cli/cli.h"
 #include "cli/failure.h"
+#include "cli/held_port.h"
+#include "cli/interrupted.h"
 #include "cli/json.h"
 #include "cli/list.h"
 #include "cli/progress.h"
@@ -20,13 +22,14 @@ namespace valdrix::cli {
 namespace {
 
 // What a search that found the interface read, as data: a value the dialog has no entry for
-// (an address outside 1 to 31) is still the interface's.
-Report ReportOf(const std::string& port, const Outcome& found) {
+// (an address outside 1 to 31) is still the interface's. The dialog shows a version that never
+// came as "1.00"; the report leaves it out.
+Report ReportOf(const std::string& port, const Outcome& found, bool versionAnswered) {
   Report r;
   r.port = port;
   if (found.rate)
     r.rate = found.rate;
-  if (!found.version.empty())
+  if (versionAnswered && !found.version.empty())
     r.version = found.version;
   r.values = found.values;
   return r;
@@ -41,7 +44,14 @@ struct PortResult {
   std::string note;  // set: why the counts read back split otherwise than asked
   // set: the values asked for whose frames went out, and the others.
   Settings written, notWritten;
+  bool leftOpen = false;  // the interface was opened and its close did not go out
 };
+
+// Whether set was asked to write the frame sub: the count frame when either count was given.
+bool FrameAsked(const Settings& asked, std::uint8_t sub) {
+  return std::any_of(std::begin(kSettings), std::end(kSettings),
+                     [&](const Setting& s) { return s.sub == sub && asked.*s.value; });
+}
 
 // set: the values asked for, parted into those whose frames went out and the others.
 void PartWritten(const Options& options, const std::vector<std::uint8_t>& sent,
@@ -54,6 +64,10 @@ void PartWritten(const Options& options, const std::vector<std::uint8_t>& sent,
       into.*setting.value = asked;
     }
   }
+  // A write that failed mid-set says what reached the interface, as an interrupt does.
+  result.failure.setting = result.failure.reason == Reason::Write;
+  result.failure.written = result.written;
+  result.failure.notWritten = result.notWritten;
 }
 
 // Puts one option's value into its field as a user would; false when the field is disabled
@@ -91,12 +105,56 @@ void CheckKept(const Options& options, const std::string& port, const Report& be
   result.failure.read = check.read;
 }
 
+// set: what the search read fills every field, and the dialog's Apply writes every field that
+// holds a value; set writes only the frames asked for, so the others' fields are left empty.
+bool EnterAsked(MemoryDialog& dialog, const Settings& asked, PortResult& result) {
+  for (const Setting& setting : kSettings) {
+    if (!Enter(dialog, setting, asked.*setting.value, result))
+      return false;
+    if (FrameAsked(asked, setting.sub))
+      continue;
+    if (setting.control == IDC_XN_ADDRESS)
+      dialog.ClearSelection(setting.control);
+    else
+      dialog.SetText(setting.control, "");
+  }
+  return true;
+}
+
+// set: enters the values asked for and presses Apply, which writes them and then reads back;
+// false when nothing was written (a value not reported, a module count too big).
+bool Write(const Settings& asked, ProgressDialog& dialog, const Report& before,
+           PortResult& result) {
+  if (!EnterAsked(dialog, asked, result))
+    return false;
+  // One count given with the other as read back: the byte must still stay below 255.
+  const std::string tooMany =
+      asked.modules16 || asked.modules8
+          ? CountRefusal(asked.modules16.value_or(before.values.modules16.value_or(0)),
+                         asked.modules8.value_or(before.values.modules8.value_or(0)))
+          : "";
+  if (!tooMany.empty()) {
+    result.status = EXIT_USAGE;
+    result.failure = UsageFailure(
+        std::string("valdrix-config: ") + (asked.modules16 ? "--modules16" : "--modules8") +
+            ": with the other count as read, " + tooMany + "; nothing was written",
+        Reason::Usage);
+    return false;
+  }
+  dialog.Say("writing the values");
+  dialog.Press(IDOK);
+  return true;
+}
+
 // show (and set): the search with its read-back, the writes, then the close, as the window's
-// user would do them.
+// user would do them, all on one port held from the search to the close.
 PortResult Converse(const Options& options, const std::string& port, SerialBackend& serial,
                     std::ostream* progress, const std::string& prefix) {
+  HeldBackend held(serial);
+  // Once interrupted, only the close talks.
+  InterruptibleBackend interruptible(held);
   ProgressDialog dialog(progress, prefix);
-  Configurator cfg(dialog, serial);
+  Configurator cfg(dialog, interruptible);
   cfg.onlyRate = options.rate;
   cfg.tryingRate = [&dialog](std::uint32_t rate) {
     dialog.Say("trying " + DecimalText(static_cast<long>(rate)));
@@ -108,11 +166,17 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   std::vector<std::uint8_t> sent;
   cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
   PortResult result;
-  Outcome found;  // the last search that found the interface
+  Outcome found;  // the last search that found the interface, whose values the report gives
+  bool versionAnswered = false;
+  std::uint32_t openedAt = 0;  // the rate at which a search opened the interface
   // The first conversation that fails decides.
   const auto ended = [&](const Outcome& outcome) {
-    if (outcome.kind == Outcome::Kind::Found)
+    if (outcome.kind == Outcome::Kind::Found) {
       found = outcome;
+      versionAnswered = held.VersionAnswered();
+      if (cfg.interfaceOpen)
+        openedAt = outcome.rate;
+    }
     if (result.status == EXIT_OK && outcome.Failed()) {
       result.status = StatusFor(outcome);
       result.failure = Explain(port, outcome, options.rate);
@@ -126,41 +190,34 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   bool written = false;
   Report before;
   if (result.status == EXIT_OK && options.command == Command::Set) {
-    before = ReportOf(port, found);
-    const Settings& asked = options.values;
-    bool entered = true;
-    for (const Setting& setting : kSettings)
-      entered = entered && Enter(dialog, setting, asked.*setting.value, result);
-    // One count given with the other as read back: the byte must still stay below 255.
-    const std::string tooMany =
-        asked.modules16 || asked.modules8
-            ? CountRefusal(asked.modules16.value_or(before.values.modules16.value_or(0)),
-                           asked.modules8.value_or(before.values.modules8.value_or(0)))
-            : "";
-    if (entered && !tooMany.empty()) {
-      result.status = EXIT_USAGE;
-      result.failure = UsageFailure(
-          std::string("valdrix-config: ") + (asked.modules16 ? "--modules16" : "--modules8") +
-              ": with the other count as read, " + tooMany + "; nothing was written",
-          Reason::Usage);
-    } else if (entered) {
-      dialog.Say("writing the values");
-      dialog.Press(IDOK);  // writes, then searches again to read back
-      written = true;
-    }
+    before = ReportOf(port, found, versionAnswered);
+    found = {};  // from here on, the read-back counts
+    written = Write(options.values, dialog, before, result);
   }
-  if (result.status == EXIT_OK) {
+  // The values read are reported even when a later step fails.
+  if (found.kind == Outcome::Kind::Found) {
     result.searched = true;
-    result.report = ReportOf(port, found);
-    if (written)
+    result.report = ReportOf(port, found, versionAnswered);
+    if (written && result.status == EXIT_OK)
       CheckKept(options, port, before, result);
+  }
+  // The dialog closes what its last search opened; a read-back that found nothing leaves the
+  // interface open all the same, at the rate the first search opened it at.
+  if (!cfg.interfaceOpen && openedAt) {
+    dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(openedAt)));
+    cfg.interfaceOpen = true;
   }
   // As the dialog's Close does: closes the interface if the search opened it, after an interrupt
   // too; only a second one cuts the close short.
   const interrupt::CloseStage closing;
   if (cfg.interfaceOpen)
     dialog.Say("closing the interface");
-  ended(OnClose(cfg));
+  const Outcome closed = OnClose(cfg);
+  ended(closed);
+  if (cfg.interfaceOpen && closed.Failed()) {
+    result.leftOpen = true;
+    SayLeftOpen(result.failure, port);
+  }
   if (options.command == Command::Set)
     PartWritten(options, sent, result);
   return result;
@@ -190,9 +247,13 @@ int Find(const Options& options, System& system, Streams streams) {
     const PortResult& r = results[i];
     if (r.status == EXIT_OK)
       status = EXIT_OK;
+    else if (r.searched && status == EXIT_NOT_FOUND)
+      status = r.status;  // an interface answered, and a later step failed
     if (options.json) {
-      all.push_back(r.status == EXIT_OK ? ReportJson(r.report) : FailureJson(&ports[i], r.failure));
-    } else if (r.status == EXIT_OK) {
+      all.push_back(r.status == EXIT_OK
+                        ? ReportJson(r.report)
+                        : FailureJson(&ports[i], r.failure, r.searched ? &r.report : nullptr));
+    } else if (r.searched) {
       streams.out << sep;
       sep = "\n";
       PrintReport(r.report, false, streams.out);
@@ -256,18 +317,19 @@ int Run(const Options& options, System& system, Streams streams, Stopped* stoppe
   const PortResult r = Converse(options, port, system.serial, streams.progress, "");
   if (interrupt::Signal() != 0) {
     if (stopped)
-      *stopped = {port, options.command == Command::Set, r.written, r.notWritten};
+      *stopped = {port, options.command == Command::Set, r.written, r.notWritten, r.leftOpen};
     return r.status;
   }
-  if (r.status != EXIT_OK && options.json) {
-    PrintJson(FailureJson(&port, r.failure), streams.out);
-    return r.status;
-  }
-  if (r.searched)
-    PrintReport(r.report, options.json, streams.out);
-  if (!r.note.empty())
+  // One document whatever happened: the values read, then why the run failed after reading them.
+  const Report* read = r.searched ? &r.report : nullptr;
+  if (options.json)
+    PrintJson(r.status == EXIT_OK ? ReportJson(r.report) : FailureJson(&port, r.failure, read),
+              streams.out);
+  else if (read)
+    PrintReport(r.report, false, streams.out);
+  if (!r.note.empty() && (r.status == EXIT_OK || !options.json))
     streams.err << Said(r.note) << "\n";
-  if (r.status != EXIT_OK)
+  if (r.status != EXIT_OK && !options.json)
     PrintFailure(r.failure, streams.err);
   return r.status;
 }

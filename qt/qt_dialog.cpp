@@ -269,12 +269,14 @@ bool QtDialog::AskForPort() {
   QString name;
   for (;;) {
     bool ok = false;
-    name = QInputDialog::getText(this, QString::fromUtf8(OTHER_PORT),
-                                 "A serial device such as /dev/ttyUSB0, or a port on another "
-                                 "machine as rfc2217://HOST:PORT:",
-                                 QLineEdit::Normal, name, &ok)
-               .trimmed();
-    if (!ok || name.isEmpty()) {
+    if (!closing_) {
+      name = QInputDialog::getText(this, QString::fromUtf8(OTHER_PORT),
+                                   "A serial device such as /dev/ttyUSB0, or a port on another "
+                                   "machine as rfc2217://HOST:PORT:",
+                                   QLineEdit::Normal, name, &ok)
+                 .trimmed();
+    }
+    if (!ok || name.isEmpty() || closing_) {
       ports->setCurrentIndex(ports->findData(chosenPort_));  // as it was
       return false;
     }
@@ -290,6 +292,9 @@ bool QtDialog::AskForPort() {
 }
 
 void QtDialog::RequestClose() {
+  closing_ = true;
+  for (QDialog* box : findChildren<QDialog*>())
+    box->reject();
   Command(IDCANCEL, VALDRIX_BN_CLICKED);
 }
 
@@ -439,12 +444,17 @@ void QtDialog::ClearSelection(int id) {
 void QtDialog::ErrorBox(const std::string& text) {
   const QString shown = ToQt(serial_->Explain(text));
   if (QThread::currentThread() == thread()) {
-    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this).exec();
+    if (!closing_)
+      QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this).exec();
     return;
   }
   // Modal for the conversation, which waits; the GUI thread goes on with its own loop.
   QSemaphore dismissed;
   OnGui([&] {
+    if (closing_) {
+      dismissed.release();
+      return;
+    }
     auto* box = new QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(

@@ -35,7 +35,9 @@ class QtDialog final : public QDialog, public Dialog {
   // Fills the lists as the dialog opens; with a port, adds it to the port list if it is not
   // there, chooses it and searches, as if the user had.
   void Start(const std::string& port = {});
-  // Closes as the Close button does, once the running conversation has ended.
+  // Closes as the Close button does, once the running conversation has ended. An error box up
+  // (the conversation waits on it) or the prompt for a port goes at once, and none comes after:
+  // a signal ends the window whatever it shows.
   void RequestClose();
 
   QWidget* Control(int id) const;
@@ -91,6 +93,7 @@ class QtDialog final : public QDialog, public Dialog {
   QObject* workerContext_ = nullptr;  // lives on worker_
   bool busy_ = false;
   bool ended_ = false;
+  bool closing_ = false;  // GUI thread: RequestClose came
   int result_ = 0;
   std::deque<std::function<void()>> held_;
 };

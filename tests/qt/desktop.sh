@@ -112,5 +112,13 @@ shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection
 xdotool key Tab space  # past the version and Apply (both disabled) to Close
 closed net "$pid" 38400
 
+# A search that finds nothing leaves its error box up; SIGTERM ends the window all the same.
+interface box --silent
+start "$work/box"
+timeout 20 xdotool search --sync --all --pid "$pid" --name '^Error' >/dev/null || wine_fail "no error box"
+kill -s TERM "$pid"
+timeout 2 tail --pid="$pid" -f /dev/null || wine_fail "SIGTERM under the error box: still running"
+ended "$pid" "SIGTERM under the error box"
+
 echo "ok: no display; Escape mid-search ($ticks ticks of CPU in 2.9 s); the close button;" \
-  "SIGTERM, SIGINT, SIGHUP; rfc2217:// through ser2net"
+  "SIGTERM, SIGINT, SIGHUP, SIGTERM under an error box; rfc2217:// through ser2net"
