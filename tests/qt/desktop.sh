@@ -115,9 +115,9 @@ closed net "$pid" 38400
 # A search that finds nothing leaves its error box up; SIGTERM ends the window all the same.
 interface box --silent
 start "$work/box"
-timeout 20 xdotool search --sync --all --pid "$pid" --name '^Error' >/dev/null || wine_fail "no error box"
+timeout 20 xdotool search --sync --all --pid "$pid" --name '^Error' >/dev/null || harness_fail "no error box"
 kill -s TERM "$pid"
-timeout 2 tail --pid="$pid" -f /dev/null || wine_fail "SIGTERM under the error box: still running"
+timeout 2 tail --pid="$pid" -f /dev/null || harness_fail "SIGTERM under the error box: still running"
 ended "$pid" "SIGTERM under the error box"
 
 echo "ok: no display; Escape mid-search ($ticks ticks of CPU in 2.9 s); the close button;" \
