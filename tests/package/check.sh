@@ -5,7 +5,8 @@
 # host's, the man pages and the completion; the window's launcher and
 # metainfo as the desktop's validators see them; the zip's programs are the ones
 # the Wine tests ran, its README.txt has the exit statuses, and valdrix-config.exe starts; the
-# README's shared texts are the packages' (its exit statuses: the test cli.docs).
+# installer's tables (msi.sh installs it); the README's shared texts are the packages' (its exit
+# statuses: the test cli.docs).
 #
 # Usage: check.sh <dist dir> <win32 build dir> <version>
 set -euo pipefail
@@ -17,7 +18,8 @@ zip=$dist/valdrix-configurator-$version-win32.zip
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 fail() { wine_fail "$@"; }
-[ -f "$zip" ] || fail "no zip for $version in $dist: run scripts/package.sh"
+[ -f "$zip" ] && [ -f "${zip%.zip}.msi" ] ||
+  fail "no zip or installer for $version in $dist: run scripts/package.sh"
 wine_work_dir
 work=$wine_work
 trap wine_cleanup EXIT
@@ -99,6 +101,16 @@ offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${C
   fail "the zip holds: $(ls "$work/zip")"
 cmp "$work/zip/valdrixconfig.exe" "$win32/ui/valdrixconfig.exe" || fail "valdrixconfig.exe is not the tested one"
 cmp "$work/zip/valdrix-config.exe" "$win32/cli/valdrix-config.exe" || fail "valdrix-config.exe is not the tested one"
+# The installer's tables: what Apps shows; the upgrade code every release keeps (another would
+# install beside the older version instead of replacing it); the refusal's reason; the Start menu.
+table() { msiinfo export "${zip%.zip}.msi" "$1" | tr -d '\r' | tail -n +4; }
+props=$(table Property | grep -E '^(Manufacturer|ProductName|ProductVersion|UpgradeCode)'$'\t' | tr '\t\n' '= ')
+[ "$props" = "Manufacturer=Valdrix Configurator developers ProductName=Valdrix Configurator \
+ProductVersion=$version UpgradeCode={70E551BC-28C5-43BB-AFC0-39D550F9AFB9} " ] || fail "the installer: $props"
+[[ "$(table LaunchCondition)" == "NOT WIX_DOWNGRADE_DETECTED"$'\t'"A newer version of Valdrix"* ]] ||
+  fail "the installer's refusal of a lower version: $(table LaunchCondition)"
+[ "$(table Shortcut | cut -f3,5 | tr '\t\n' '= ')" = "Valdrix Configurator=[INSTALLDIR]valdrixconfig.exe \
+Valdrix Configurator command line=[SystemFolder]cmd.exe " ] || fail "the installer's shortcuts: $(table Shortcut)"
 valdrix-config --help | sed -n '/^Exit status:/,$p' | grep '^ ' | while read -r line; do
   tr -d '\r' <"$work/zip/README.txt" | grep -qF -- "$line" || fail "README.txt lacks the exit status '$line'"
 done
