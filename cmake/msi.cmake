@@ -11,10 +11,13 @@ if(CPACK_PACKAGE_FILES)
   set(VALDRIX_MSI_WXS ${CPACK_VALDRIX_MSI_WXS})
   set(VALDRIX_MSI_OUT ${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
 endif()
-foreach(program wixl wixl-heat)
+foreach(pair wixl=wixl wixl-heat=wixl msibuild=msitools)
+  string(REPLACE "=" ";" pair ${pair})
+  list(GET pair 0 program)
+  list(GET pair 1 package)
   find_program(VALDRIX_${program} ${program})
   if(NOT VALDRIX_${program})
-    message(FATAL_ERROR "${program} is missing (Debian package wixl): no Windows installer")
+    message(FATAL_ERROR "${program} is missing (Debian package ${package}): no Windows installer")
   endif()
 endforeach()
 
@@ -26,12 +29,22 @@ file(GLOB_RECURSE files LIST_DIRECTORIES false ${work}/files/*)
 list(SORT files)
 list(JOIN files "\n" files)
 file(WRITE ${work}/files.txt "${files}\n")
-execute_process(COMMAND ${VALDRIX_wixl-heat} --var var.SourceDir --prefix ${work}/files/ --directory-ref INSTALLDIR
-                        --component-group ZipFiles
+execute_process(COMMAND ${VALDRIX_wixl-heat} --var var.SourceDir --prefix ${work}/files/
+                        --directory-ref INSTALLDIR --component-group ZipFiles
                 INPUT_FILE ${work}/files.txt OUTPUT_FILE ${work}/files.wxs
                 COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${VALDRIX_wixl} -a x86 -D Version=${VALDRIX_MSI_VERSION}
                         -D SourceDir=files -o ${VALDRIX_MSI_OUT} ${VALDRIX_MSI_WXS} files.wxs
                 WORKING_DIRECTORY ${work}
                 COMMAND_ERROR_IS_FATAL ANY)
+# The PATH entry of the component PathEntry (the template's): set at the end of the system
+# PATH on install, removed on uninstall.
+set(q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES")
+execute_process(COMMAND ${VALDRIX_msibuild} ${VALDRIX_MSI_OUT}
+  -q "CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL \
+LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)"
+  -q "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) \
+VALUES ('PathEntry', '=-*PATH', '[~];[INSTALLDIR]', 'PathEntry')"
+  -q "${q} ('RemoveEnvironmentStrings', 3300)" -q "${q} ('WriteEnvironmentStrings', 5200)"
+  COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${work})

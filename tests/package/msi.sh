@@ -1,84 +1,68 @@
 #!/usr/bin/env bash
-# The installer in dist/ under Wine, in a fresh 64-bit prefix (where "Program Files (x86)" is, as
-# on most PCs), silent throughout: a lower version built from the same zip, then this one over it
-# (one Apps entry, with this version, and the zip's files); the Start-menu entry; the installed
-# valdrix-config.exe finds valdrix-sim on COM3; the lower version refuses to go over this one and
-# says why; uninstalling leaves the prefix's files and registry as they were before the first.
-# Every check is made; the failures are listed at the end.
+# The installer, silently, in a fresh 64-bit Wine prefix (msiexec is 64-bit, as on most PCs): over
+# a 0.0.1 built from the same zip, with PATH asked for; one Apps entry, the zip's files, PATH, the
+# Start-menu entry, the installed valdrix-config.exe against valdrix-sim on COM3; 0.0.1 refused
+# over it; after uninstalling, the prefix's files and registry as before. Failures listed at the end.
 # Usage: msi.sh <dist dir> <win32 build dir> <version> <valdrix-sim>
 set -uo pipefail
-dist=$(realpath "$1") wxs=$(realpath "$2")/valdrix-configurator.wxs version=$3 sim=$(realpath "$4")
+msi=$(realpath "$1")/valdrix-configurator-$3-win32.msi version=$3 sim=$(realpath "$4")
 top=$(dirname "$(realpath "$0")")/../..
-# shellcheck source=tools/wine/lib.sh
-source "$top/tools/wine/lib.sh"
-msi=$dist/valdrix-configurator-$version-win32.msi
-[ -f "$msi" ] || wine_fail "no installer for $version in $dist: run scripts/package.sh"
-wine_work_dir
-trap wine_cleanup EXIT
-work=$wine_work
-failed=0
-fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
-
-low=$work/valdrix-configurator-0.0.1-win32.msi
-cmake -DVALDRIX_MSI_ZIP="${msi%.msi}.zip" -DVALDRIX_MSI_WXS="$wxs" -DVALDRIX_MSI_VERSION=0.0.1 \
-  -DVALDRIX_MSI_OUT="$low" -P "$top/cmake/msi.cmake" || wine_fail "the lower version's installer"
-mkdir "$work/zip" && (cd "$work/zip" && unzip -q "${msi%.msi}.zip")
-
-# msiexec and reg are 64-bit programs here; the 32-bit ones start from them.
+[ -f "$msi" ] || { echo "FAIL: no $msi: run scripts/package.sh" >&2; exit 1; }
+work=$(mktemp -d) failed=0
+low=$work/low.msi
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" # no menu entries on the host
+trap 'wineserver -k 2>/dev/null; kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
+cmake -DVALDRIX_MSI_ZIP="${msi%.msi}.zip" -DVALDRIX_MSI_WXS="$(realpath "$2")/valdrix-configurator.wxs" \
+  -DVALDRIX_MSI_VERSION=0.0.1 -DVALDRIX_MSI_OUT="$low" -P "$top/cmake/msi.cmake" || exit 1
+mkdir "$work/zip" && (cd "$work/zip" && unzip -q "${msi%.msi}.zip")
+
 wine64=/usr/lib/wine/wine64
 msiexec() { "$wine64" msiexec "$@" /qn /l*v "$work/msiexec.log"; }
-# The prefix's files, and its registry (saved when the server stops) as one line per key and per
-# value with its key, without times.
-snapshot() {
+snapshot() {  # files; registry (saved as the server stops) one line per key, per value with its key
   wineserver -w
   (cd "$WINEPREFIX" && find drive_c -path '*/Temp/*' -prune -o -print | sort &&
     awk '/^\[/ { sub(/\] [0-9]+$/, "]"); key = $0; print; next } !/^#/ && NF { print key, $0 }' \
       system.reg user.reg userdef.reg) >"$work/$1"
 }
-# Each Apps entry of ours: version, publisher.
-entries() {
+entries() {  # each Apps entry of ours: version, publisher
   awk -F'"' '/^\[/ { ours = /\\Uninstall\\/ } ours && /^"DisplayName"=/ { ours = $4 == "Valdrix Configurator" }
     ours && /^"(DisplayVersion|Publisher)"=/ { printf "%s%s", $4, ($2 == "Publisher" ? "\n" : ", ") }' \
     "$WINEPREFIX/system.reg"
 }
-"$wine64" wineboot -i >/dev/null 2>&1 || wine_fail "wineboot"
+"$wine64" wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot" >&2; exit 1; }
 snapshot before
 
 msiexec /i "$low" || fail "installing 0.0.1: msiexec $?"
-msiexec /i "$msi" || fail "installing $version over 0.0.1: msiexec $?"
+msiexec /i "$msi" ADDLOCAL=ALL || fail "installing $version over 0.0.1, with PATH: msiexec $?"
 snapshot installed
 [ "$(entries)" = "$version, Valdrix Configurator developers" ] || fail "the Apps entries: $(entries)"
 dir="$WINEPREFIX/drive_c/Program Files (x86)/Valdrix Configurator"
-[ "$(cd "$dir" && find . -type f | sort)" = "$(cd "$work/zip" && find . -type f | sort)" ] ||
-  fail "installed: $(cd "$dir" && find . -type f | sort | tr '\n' ' ')"
-(cd "$work/zip" && find . -type f | while read -r f; do cmp -s "$f" "$dir/$f" || echo "$f"; done) |
-  grep . && fail "installed files differ from the zip's"
+diff -r "$work/zip" "$dir" || fail "the installed files are not the zip's"
+grep -q '^"PATH"=str(2):".*;C:\\\\Program Files (x86)\\\\Valdrix Configurator\\\\"$' "$WINEPREFIX/system.reg" ||
+  fail "PATH: $(grep '^"PATH"=' "$WINEPREFIX/system.reg")"
 link=$(find "$WINEPREFIX/drive_c" -name "Valdrix Configurator.lnk")
 [ "$(wc -l <<<"$link")" = 1 ] && tr -d '\0' <"$link" | grep -qF 'Valdrix Configurator\valdrixconfig.exe' ||
   fail "the Start-menu entry: '$link'"
 
-# The installed console program against the simulator, on a server kept running: Wine links the
-# host's serial ports when its services start, COM3 is linked after that.
+# On a server kept running: COM3 linked after Wine's services linked the host's serial ports.
 wineserver -p
 "$wine64" cmd /c ver >/dev/null 2>&1
-wine_start_sim "$sim" "$WINEPREFIX/dosdevices/com3" --rate 38400 --address 7 --base 20 --count 5
-(cd "$dir" && timeout 60 "$wine64" ./valdrix-config.exe --json show COM3 >"$work/shown" 2>"$work/shown.err")
+"$sim" --link "$WINEPREFIX/dosdevices/com3" --rate 38400 --address 7 --base 20 --count 5 >"$work/sim" &
+for _ in $(seq 100); do [ -s "$work/sim" ] && break; sleep 0.1; done  # its terminal, once linked
+(cd "$dir" && timeout 60 "$wine64" ./valdrix-config.exe --json show COM3 >"$work/shown" 2>&1)
 [ "$(tr -d '\r' <"$work/shown")" = \
   '{"port":"COM3","rate":38400,"version":"1.02","address":7,"base":20,"modules16":2,"modules8":1}' ] ||
-  fail "the installed valdrix-config.exe: $(cat "$work/shown" "$work/shown.err")"
-
-# The lower version is refused (its reason is in the installer's tables: the package test).
+  fail "the installed valdrix-config.exe: $(cat "$work/shown")"
 msiexec /i "$low" && fail "0.0.1 went over $version"
 msiexec /x "$msi" || fail "uninstalling: msiexec $?"
 wineserver -k
 snapshot after
 [ -z "$(entries)" ] || fail "an Apps entry after uninstalling: $(entries)"
-# What may differ: the devices Wine enumerates anew at each start, and the folder and the keys of
-# the Windows Installer itself, which stay empty, as on Windows.
+# Not ours: the devices Wine enumerates anew, the Windows Installer's own empty folder and keys.
 diff "$work/before" "$work/after" | grep '^[<>]' | grep -vE '\\\\(Enum|Class|NetworkCards)\\\\' |
   grep -vE '^> (drive_c/windows/Installer|\[[^]{]*\])$' >"$work/left" && fail "uninstalling left or took:
 $(cat "$work/left")"
-[ "$failed" = 0 ] || wine_fail "$failed checks failed"
+[ "$failed" = 0 ] || { echo "FAIL: $failed checks failed" >&2; exit 1; }
 echo "ok: the installer of $version (over 0.0.1, refusing it after, uninstalled)"
