@@ -11,7 +11,7 @@ if(CPACK_PACKAGE_FILES)
   set(VALDRIX_MSI_WXS ${CPACK_VALDRIX_MSI_WXS})
   set(VALDRIX_MSI_OUT ${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
 endif()
-foreach(pair wixl=wixl wixl-heat=wixl msibuild=msitools)
+foreach(pair wixl=wixl wixl-heat=wixl msibuild=msitools msiinfo=msitools)
   string(REPLACE "=" ";" pair ${pair})
   list(GET pair 0 program)
   list(GET pair 1 package)
@@ -37,10 +37,19 @@ execute_process(COMMAND ${VALDRIX_wixl} -a x86 -D Version=${VALDRIX_MSI_VERSION}
                         -D SourceDir=files -o ${VALDRIX_MSI_OUT} ${VALDRIX_MSI_WXS} files.wxs
                 WORKING_DIRECTORY ${work}
                 COMMAND_ERROR_IS_FATAL ANY)
-# The PATH entry of the component PathEntry (the template's): set at the end of the system
-# PATH on install, removed on uninstall.
+# What wixl has no words for. The PATH entry of the component PathEntry (the template's): set at
+# the end of the system PATH on install, removed on uninstall. And the major upgrade takes a build
+# of this same version too (its other product code would otherwise make a second Apps entry).
+execute_process(COMMAND ${VALDRIX_msiinfo} export ${VALDRIX_MSI_OUT} Upgrade
+                OUTPUT_VARIABLE upgrade COMMAND_ERROR_IS_FATAL ANY)
+# The row that finds what to replace: migrate features (1) and the upper bound inclusive (512).
+string(REGEX REPLACE "\t1(\t[^\t]*\tWIX_UPGRADE_DETECTED)" "\t513\\1" inclusive "${upgrade}")
+if(inclusive STREQUAL upgrade)
+  message(FATAL_ERROR "${VALDRIX_MSI_OUT}: no major upgrade in the Upgrade table")
+endif()
+file(WRITE ${work}/Upgrade.idt "${inclusive}")
 set(q "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES")
-execute_process(COMMAND ${VALDRIX_msibuild} ${VALDRIX_MSI_OUT}
+execute_process(COMMAND ${VALDRIX_msibuild} ${VALDRIX_MSI_OUT} -i ${work}/Upgrade.idt
   -q "CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL \
 LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)"
   -q "INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) \

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The installer, silent, in a fresh 64-bit Wine prefix (as on most PCs) over a 0.0.1 made from the
-# same zip: one Apps entry, the files, PATH, the shortcut, the installed valdrix-config.exe on
-# COM3; 0.0.1 refused; uninstalled, the prefix as before. Usage: msi.sh <dist> <win32 build>
-# <version> <valdrix-sim>
+# The installer, silent, in a fresh 64-bit Wine prefix (as on most PCs), over a 0.0.1 and another
+# build of its version made from the same zip: one Apps entry, the files, PATH, the shortcut, the
+# installed valdrix-config.exe on COM3; 0.0.1 refused; uninstalled, the prefix as before.
+# Usage: msi.sh <dist> <win32 build> <version> <valdrix-sim>
 set -uo pipefail
 msi=$(realpath "$1")/valdrix-configurator-$3-win32.msi version=$3 sim=$(realpath "$4")
 [ -f "$msi" ] || { echo "FAIL: no $msi: run scripts/package.sh" >&2; exit 1; }
@@ -11,9 +11,10 @@ export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" # no menu entries on the host
 trap 'wineserver -k 2>/dev/null; kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
-cmake -DVALDRIX_MSI_ZIP="${msi%.msi}.zip" -DVALDRIX_MSI_VERSION=0.0.1 -DVALDRIX_MSI_OUT="$work/low.msi" \
-  -DVALDRIX_MSI_WXS="$(realpath "$2")/valdrix-configurator.wxs" -P "$(dirname "$0")/../../cmake/msi.cmake" ||
-  exit 1
+for v in 0.0.1 "$version"; do  # an older version and another build of this one
+  cmake -DVALDRIX_MSI_ZIP="${msi%.msi}.zip" -DVALDRIX_MSI_VERSION="$v" -DVALDRIX_MSI_OUT="$work/$v.msi" \
+    -DVALDRIX_MSI_WXS="$(realpath "$2")/valdrix-configurator.wxs" -P "$(dirname "$0")/../../cmake/msi.cmake" || exit 1
+done
 mkdir "$work/zip" && (cd "$work/zip" && unzip -q "${msi%.msi}.zip")
 
 wine64=/usr/lib/wine/wine64
@@ -32,8 +33,9 @@ entries() {  # each Apps entry of ours: version, publisher
 "$wine64" wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot" >&2; exit 1; }
 snapshot before
 
-msiexec /i "$work/low.msi" || fail "installing 0.0.1: msiexec $?"
-msiexec /i "$msi" ADDLOCAL=ALL || fail "installing $version over 0.0.1, with PATH: msiexec $?"
+msiexec /i "$work/0.0.1.msi" || fail "installing 0.0.1: msiexec $?"
+msiexec /i "$work/$version.msi" || fail "installing a build of $version over 0.0.1: msiexec $?"
+msiexec /i "$msi" ADDLOCAL=ALL || fail "installing $version over another build, with PATH: msiexec $?"
 snapshot installed
 [ "$(entries)" = "$version, Valdrix Configurator developers" ] || fail "the Apps entries: $(entries)"
 dir="$WINEPREFIX/drive_c/Program Files (x86)/Valdrix Configurator"
@@ -54,7 +56,7 @@ for _ in $(seq 100); do [ -s "$work/sim" ] && break; sleep 0.1; done  # its term
   '{"port":"COM3","rate":38400,"version":"1.02","address":7,"base":20,"modules16":2,"modules8":1}' ] ||
   fail "the installed valdrix-config.exe: $(cat "$work/shown")"
 /usr/lib/wine/wine --version >/dev/null 2>&1 || fail "32-bit programs do not start here (IA-32 emulation off?)"
-msiexec /i "$work/low.msi" && fail "0.0.1 went over $version"
+msiexec /i "$work/0.0.1.msi" && fail "0.0.1 went over $version"
 msiexec /x "$msi" || fail "uninstalling: msiexec $?"
 wineserver -k
 snapshot after
