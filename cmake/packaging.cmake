@@ -1,7 +1,8 @@
 # The packages, made by CPack (scripts/package.sh runs it): from the win32 build the zip with
-# both programs, README.txt and LICENSE, and the installer made from the zip (cmake/msi.cmake); from the native build the Debian package of
-# valdrix-config and valdrix-sim, and the package of the Qt window, valdrix-configurator, which
-# keeps Qt out of the first. The version is the project's.
+# both programs, README.txt and LICENSE, and the installer made from the zip (cmake/msi.cmake);
+# from the native build the Debian package of valdrix-config and valdrix-sim, and the package of
+# the Qt window, valdrix-configurator, which keeps Qt out of the first. The version is the
+# project's.
 set(VALDRIX_MAINTAINER "Valdrix Configurator developers <valdrix@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Valdrix Configurator developers")
