@@ -19,10 +19,13 @@ mkdir "$work/zip" && (cd "$work/zip" && unzip -q "${msi%.msi}.zip")
 
 wine64=/usr/lib/wine/wine64
 msiexec() { "$wine64" msiexec "$@" /qn /l*v "$work/msiexec.log"; }
-snapshot() {  # files; registry (saved as the server stops) one line per key, per value with its key
+# Files; registry (saved as the server stops) one line per key, per value with its key; a PATH
+# without the separator Wine leaves where it removed a part.
+snapshot() {
   wineserver -w
   (cd "$WINEPREFIX" && find drive_c -path '*/Temp/*' -prune -o -print | sort &&
-    awk '/^\[/ { sub(/\] [0-9]+$/, "]"); key = $0; print; next } !/^#/ && NF { print key, $0 }' \
+    awk '/^\[/ { sub(/\] [0-9]+$/, "]"); key = $0; print; next } /^"PATH"=/ { sub(/;"$/, "\"") }
+      !/^#/ && NF { print key, $0 }' \
       system.reg user.reg userdef.reg) >"$work/$1"
 }
 entries() {  # each Apps entry of ours: version, publisher
@@ -61,8 +64,9 @@ msiexec /x "$msi" || fail "uninstalling: msiexec $?"
 wineserver -k
 snapshot after
 # Not ours: the devices Wine enumerates anew, the Windows Installer's own empty folder and keys.
-diff "$work/before" "$work/after" | grep '^[<>]' | grep -vE '\\\\(Enum|Class|NetworkCards)\\\\' |
-  grep -vE '^> (drive_c/windows/Installer|\[[^]{]*\])$' >"$work/left" && fail "uninstalling left or took:
-$(cat "$work/left")"
+left=$(diff "$work/before" "$work/after" | grep '^[<>]' | grep -vE '\\\\(Enum|Class|NetworkCards)(\\\\|\])' |
+  grep -vE '^> (drive_c/windows/Installer|\[[^]{]*\])$')
+[ -z "$left" ] || fail "uninstalling left or took:
+$left"
 [ "$failed" = 0 ] || { echo "FAIL: $failed checks failed" >&2; exit 1; }
 echo "ok: the installer of $version (over 0.0.1, refusing it after, uninstalled)"
