@@ -1,7 +1,8 @@
 # The packages, made by CPack (scripts/package.sh runs it): from the win32 build the zip with
-# both programs, README.txt and LICENSE; from the native build the Debian package of
-# valdrix-config and valdrix-sim, and the package of the Qt window, valdrix-configurator, which
-# keeps Qt out of the first. The version is the project's.
+# both programs, README.txt and LICENSE, and the installer made from the zip (cmake/msi.cmake);
+# from the native build the Debian package of valdrix-config and valdrix-sim, and the package of
+# the Qt window, valdrix-configurator, which keeps Qt out of the first. The version is the
+# project's.
 set(VALDRIX_MAINTAINER "Valdrix Configurator developers <valdrix@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Valdrix Configurator developers")
@@ -17,6 +18,10 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME valdrix-configurator-${PROJECT_VERSION}-win32)
   # The files at the top: Windows' "Extract all" makes the folder itself.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_VALDRIX_MSI_WXS ${CMAKE_BINARY_DIR}/valdrix-configurator.wxs)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/valdrix-configurator.wxs.in
+                 ${CPACK_VALDRIX_MSI_WXS} @ONLY)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/msi.cmake)
   include(CPack)
   return()
 endif()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the packages into dist/: valdrix-configurator-<version>-win32.zip (win32 preset) and, for
+# Builds the packages into dist/: valdrix-configurator-<version>-win32.zip and the installer made
+# from it, valdrix-configurator-<version>-win32.msi (win32 preset); and, for
 # each of amd64 (native preset), arm64 and armhf (the cross presets of those names),
 # valdrix-config_<version>_<arch>.deb and valdrix-configurator_<version>_<arch>.deb; then
 # SHA256SUMS over every package in dist/. The builds are brought up to date first; CPack makes
@@ -30,7 +31,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 mkdir -p dist
 for arch in $arches; do
   case $arch in
-    win32) preset=win32 kind=zip made="valdrix-configurator-*-win32.zip" ;;
+    win32) preset=win32 kind="zip msi" made="valdrix-configurator-*-win32.*" ;;
     *) preset=${arch/amd64/native} kind=deb
        made="valdrix-config_*_$arch.deb valdrix-configurator_*_$arch.deb" ;;
   esac
@@ -40,8 +41,8 @@ for arch in $arches; do
   cmake --build --preset "$preset" -j"$jobs"
   rm -rf "build/$preset/packages"
   cpack --config "build/$preset/CPackConfig.cmake" >/dev/null
-  mv "build/$preset/packages"/*."$kind" dist/
+  for k in $kind; do mv "build/$preset/packages"/*."$k" dist/; done
 done
 cd dist
-sha256sum valdrix-configurator-*-win32.zip valdrix-config_*.deb valdrix-configurator_*.deb >SHA256SUMS
+sha256sum valdrix-configurator-*-win32.* valdrix-config_*.deb valdrix-configurator_*.deb >SHA256SUMS
 cat SHA256SUMS

@@ -4,8 +4,9 @@
 # unpacked into a temporary root finding its own valdrix-sim, under qemu-user for ARM); for the
 # host's, the man pages and the completion; the window's launcher and
 # metainfo as the desktop's validators see them; the zip's programs are the ones
-# the Wine tests ran, its README.txt has the exit statuses, and valdrix-config.exe starts; the
-# README's shared texts are the packages' (its exit statuses: the test cli.docs).
+# the Wine tests ran and its README.txt has the exit statuses; the installer's tables (msi.sh
+# installs it and runs valdrix-config.exe); the README's shared texts are the packages' (its exit
+# statuses: the test cli.docs).
 #
 # Usage: check.sh <dist dir> <win32 build dir> <version>
 set -euo pipefail
@@ -17,16 +18,13 @@ zip=$dist/valdrix-configurator-$version-win32.zip
 # shellcheck source=tools/wine/lib.sh
 source "$(dirname "$(realpath "$0")")/../../tools/wine/lib.sh"
 fail() { harness_fail "$@"; }
-[ -f "$zip" ] || fail "no zip for $version in $dist: run scripts/package.sh"
+[ -f "$zip" ] && [ -f "${zip%.zip}.msi" ] ||
+  fail "no zip or installer for $version in $dist: run scripts/package.sh"
 harness_work_dir
 work=$harness_work
 trap wine_cleanup EXIT
 
-# Wine takes longest (a new prefix), so it starts first and is collected at the end.
 mkdir "$work/zip" && (cd "$work/zip" && unzip -q "$zip")
-export WINEPREFIX=$work/prefix
-wine_version() { wine_make_prefix "$WINEPREFIX"; wine "$work/zip/valdrix-config.exe" --version >"$work/wine.out" 2>/dev/null; }
-harness_spawn wine_version
 
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
@@ -99,6 +97,16 @@ offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${C
   fail "the zip holds: $(ls "$work/zip")"
 cmp "$work/zip/valdrixconfig.exe" "$win32/ui/valdrixconfig.exe" || fail "valdrixconfig.exe is not the tested one"
 cmp "$work/zip/valdrix-config.exe" "$win32/cli/valdrix-config.exe" || fail "valdrix-config.exe is not the tested one"
+# The installer's tables: what Apps shows; the upgrade code every release keeps (another would
+# install beside the older version instead of replacing it); the refusal's reason; the Start menu.
+table() { msiinfo export "${zip%.zip}.msi" "$1" | tr -d '\r' | tail -n +4; }
+props=$(table Property | grep -E '^(Manufacturer|ProductName|ProductVersion|UpgradeCode)'$'\t' | tr '\t\n' '= ')
+[ "$props" = "Manufacturer=Valdrix Configurator developers ProductName=Valdrix Configurator \
+ProductVersion=$version UpgradeCode={70E551BC-28C5-43BB-AFC0-39D550F9AFB9} " ] || fail "the installer: $props"
+[[ "$(table LaunchCondition)" == "NOT WIX_DOWNGRADE_DETECTED"$'\t'"A newer version of Valdrix"* ]] ||
+  fail "the installer's refusal of a lower version: $(table LaunchCondition)"
+[ "$(table Shortcut | cut -f3,5 | tr '\t\n' '= ')" = "Valdrix Configurator=[INSTALLDIR]valdrixconfig.exe \
+Valdrix Configurator command line=[SystemFolder]cmd.exe " ] || fail "the installer's shortcuts: $(table Shortcut)"
 valdrix-config --help | sed -n '/^Exit status:/,$p' | grep '^ ' | while read -r line; do
   tr -d '\r' <"$work/zip/README.txt" | grep -qF -- "$line" || fail "README.txt lacks the exit status '$line'"
 done
@@ -109,8 +117,6 @@ for doc in "$work/valdrix-config.txt" "$work/valdrix-configurator.txt" "$work/zi
   grep -q "count = 2 x (16-bit modules)" "$doc" && grep -q "^ *Remote port unreachable" "$doc" ||
     fail "$(basename "$doc") lacks the settings or the troubleshooting"
 done
-wait "${harness_pids[0]}" || fail "valdrix-config.exe --version failed under Wine"
-[ "$(tr -d '\r' <"$work/wine.out")" = "valdrix-config $version" ] || fail "under Wine: $(cat "$work/wine.out")"
 # What each architecture's valdrix-config printed, and the close frame as the last its simulator got.
 for pid in "${shows[@]}"; do wait "$pid" || true; done
 sleep 0.2 # for the simulators to log the close frames
