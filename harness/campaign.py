@@ -197,9 +197,13 @@ class Run:
         other, path = port.get("other"), port["path"]
         locks = locks_of(path)
         if other in ("flock", "excl"):
-            code = ("import fcntl,os,sys,termios,time; fd=os.open(sys.argv[1], os.O_RDWR|os.O_NOCTTY);"
-                    "fcntl.flock(fd, fcntl.LOCK_EX) if sys.argv[2]=='flock' else "
-                    "fcntl.ioctl(fd, termios.TIOCEXCL); print(flush=True); time.sleep(600)")
+            # Holds the port until SIGTERM, then takes its exclusive mark off: the mark stays on the
+            # terminal otherwise, as long as the simulator holds its end.
+            code = ("import fcntl,os,signal,sys,termios,time\nfd=os.open(sys.argv[1], os.O_RDWR|"
+                    "os.O_NOCTTY)\nfcntl.flock(fd, fcntl.LOCK_EX) if sys.argv[2]=='flock' else "
+                    "fcntl.ioctl(fd, termios.TIOCEXCL)\nsignal.signal(signal.SIGTERM, lambda *a: "
+                    "sys.exit(fcntl.ioctl(fd, termios.TIOCNXCL)))\nprint(flush=True)\n"
+                    "time.sleep(600)")
             self.spawn(sys.executable, "-c", code, path, other, stdout=subprocess.PIPE,
                        text=True).stdout.readline()
         elif other in ("lock-live", "lock-stale"):
@@ -213,12 +217,9 @@ class Run:
             # Tries the port every 50 ms as a modem prober would, and keeps it a while when free.
             code = ("import fcntl,os,sys,time\nwhile True:\n time.sleep(0.05)\n"
                     " fd=os.open(sys.argv[1], os.O_RDWR|os.O_NOCTTY|os.O_NONBLOCK)\n try:\n"
-                    "  fcntl.flock(fd, fcntl.LOCK_EX|fcntl.LOCK_NB); open(sys.argv[2],'a').write("
-                    "'%f\\n' % time.monotonic()); time.sleep(1.0)\n except OSError: pass\n"
-                    " os.close(fd)")
-            port["grabs"] = os.path.join(self.work, "grabs")
-            self.at(port["other_at"] / 10, lambda: self.spawn(
-                sys.executable, "-c", code, path, port["grabs"]))
+                    "  fcntl.flock(fd, fcntl.LOCK_EX|fcntl.LOCK_NB); time.sleep(1.0)\n"
+                    " except OSError: pass\n os.close(fd)")
+            self.at(port["other_at"] / 10, lambda: self.spawn(sys.executable, "-c", code, path))
 
     def command(self):
         s = self.s
@@ -229,21 +230,38 @@ class Run:
         return [self.build + "/cli/valdrix-config"] + args
 
     def execute(self):
-        s = self.s
+        s, window = self.s, self.s["front"] == "window"
         for i, port in enumerate(s["ports"]):
             self.start_port(i, port)
         out, err = (open(os.path.join(self.work, n), "w+") for n in ("out", "err"))
-        if s["front"] == "window":
-            return self.execute_window()
+        command = [self.build + "/qt/valdrix-configurator", s["ports"][0]["name"]] if window \
+            else self.command()
+        env = dict(os.environ, DISPLAY=xvfb(), QT_QPA_PLATFORM="xcb") if window else None
         self.started = time.monotonic()
-        p = subprocess.Popen(self.command(), stdout=out, stderr=err, start_new_session=True)
+        p = subprocess.Popen(command, stdout=out, stderr=err, env=env, start_new_session=True)
         self.pid = p.pid
         self.go(p, self.timers)
+        if window:
+            self.wait_for_user(p)
         self.signals = self.send_signals(p)
         self.rc, self.ended = wait(p, limit(s) + 5), time.monotonic()
         self.stop.set()
         out.seek(0), err.seek(0)
         self.out, self.err = out.read(), err.read()
+
+    def wait_for_user(self, p):
+        # The window, its search done, waits for the user: it must have let the server's one
+        # client go. Then it ends by a signal, the drawn one or SIGTERM.
+        port, s = self.s["ports"][0], self.s
+        if port["kind"] != "local" and not port["sim"].get("silent") and seen(
+                port["log"], OPEN, 15, p):
+            time.sleep(2.5 + 2 * rtt(port))
+            if p.poll() is None and not accepts(port["url"], 1.0):
+                self.fail("I5", "the window holds %s while it waits for the user" % port["url"])
+        s.setdefault("signal", {"name": "SIGTERM", "after": "F0 F0", "at": 1.0, "twice": False,
+                                "gap": 0})
+        if not s["signal"]["after"]:
+            s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
 
     def send_signals(self, p):
         sig, sent = self.s.get("signal"), []
@@ -257,29 +275,6 @@ class Run:
                 time.sleep(sig["gap"])
         self.go(p, [(sig["at"], send, sig["after"], self.s["ports"][0]["log"])])
         return sent
-
-    def execute_window(self):
-        port, s = self.s["ports"][0], self.s
-        env = dict(os.environ, DISPLAY=xvfb(self.work), QT_QPA_PLATFORM="xcb")
-        self.started = time.monotonic()
-        p = subprocess.Popen([self.build + "/qt/valdrix-configurator", port["name"]], env=env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.pid = p.pid
-        self.go(p, self.timers)
-        if port["kind"] != "local" and not port["sim"].get("silent"):
-            # Waiting for the user: the window must have let the server's one client go.
-            if seen(port["log"], OPEN, 15):
-                time.sleep(2.5 + 2 * rtt(port))
-                if p.poll() is None and not accepts(port["url"], 1.0):
-                    self.fail("I5", "the window holds %s while it waits for the user" % port["url"])
-        if "signal" not in s:
-            s["signal"] = {"name": "SIGTERM", "after": None, "at": 0, "twice": False, "gap": 0}
-        if not s["signal"].get("after"):
-            s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
-        self.signals = self.send_signals(p)
-        self.rc, self.ended = wait(p, limit(s) + 5), time.monotonic()
-        self.stop.set()
-        self.out = self.err = ""
 
     def cleanup(self):
         self.stop.set()
@@ -420,7 +415,7 @@ class Run:
             sock.close()
         for p in self.procs:  # our own holders and pollers go first; the simulators stay
             if p.args[0] in (sys.executable, "sleep") and "delay_proxy" not in " ".join(p.args):
-                p.kill()
+                p.terminate()
                 p.wait()
         for port in self.s["ports"]:
             if port["kind"] == "local":
@@ -537,7 +532,7 @@ def wait(p, seconds):
         return p.wait(seconds)
     except subprocess.TimeoutExpired:
         with contextlib.suppress(OSError):
-            os.killpg(p.pid, signal.SIGKILL) if p.args[0].endswith("config") else p.kill()
+            os.killpg(p.pid, signal.SIGKILL)
         p.wait()
         return None
 
@@ -545,7 +540,7 @@ def wait(p, seconds):
 DISPLAY, XVFB_LOCK = [], threading.Lock()
 
 
-def xvfb(work):
+def xvfb():
     # One private X server for the campaign's windows, started at the first.
     with XVFB_LOCK:
         return DISPLAY[0] if DISPLAY else start_xvfb()
@@ -604,10 +599,10 @@ def run(seed, build, quiet=False):
 
 
 def seeds_of(args):
-    # Seeds given as numbers, or @FILE: a seed at the start of each line (the rest says why).
+    # Seeds given as numbers, or @FILE: the numbers in it, outside comments (# to the line's end).
     for a in args:
-        yield from ([int(line.split()[0]) for line in open(a[1:]) if line[:1].isdigit()]
-                    if a.startswith("@") else [int(a)])
+        lines = [line.split("#")[0].split() for line in open(a[1:])] if a[:1] == "@" else [[a]]
+        yield from (int(word) for words in lines for word in words if word.isdigit())
 
 
 def main(argv):

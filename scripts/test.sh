@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The labels that must each run at least one test; a new kind of test adds its label here.
-labels=unit,pty,qt,wine,package,fuzz,arm64,armhf
+labels=unit,pty,qt,wine,package,fuzz,chaos,arm64,armhf
 
 echo "== Fault list (scripts/faults.txt): every row still applies"
 bash scripts/replay-faults.sh --check
