@@ -173,10 +173,11 @@ class Run:
         port.update(server=server, url=url, name=url)
         if port["kind"] == "proxy":
             link = port["link"]
-            extra = ["late"] * link["late"] + ["%s=%d" % (k, link[k]) for k in (
-                "jitter", "rate", "drop") if link.get(k)]
+            extra = ["late"] * link["late"] + ["%s=%d" % (k, link[k]) for k in ("rate", "drop")
+                                               if link.get(k)]
             proxy = self.spawn(sys.executable, HERE + "/delay_proxy.py", url, os.path.join(
-                self.work, "proxy%d.log" % i), str(link["delay"]), link["hold"], *extra,
+                self.work, "proxy%d.log" % i), str(link["delay"]), link["hold"],
+                str(link["jitter"]), *extra,
                 stdout=subprocess.PIPE, text=True)
             port["name"] = proxy.stdout.readline().strip()
         other, tcp = port.get("other"), int(url.rsplit(":", 1)[1])
@@ -303,7 +304,7 @@ class Run:
         doc = self.check_output(rc)
         for port, (rx, tx) in zip(s["ports"], frames):
             self.check_open_closed(port, rx, rc)
-            self.check_writes(port, rx, doc)
+            self.check_writes(port, rx)
         if rc == 0 and s["front"] != "window":
             for port, (rx, tx), found in zip(s["ports"], frames, self.reports(doc)):
                 if found is not None:
@@ -331,17 +332,13 @@ class Run:
         except ValueError:
             return self.fail("I6", "stdout is not exactly one JSON document: %r" % self.out[:300])
         failed = doc if isinstance(doc, dict) else {}
-        wrote = any(w for w in self.written_frames())
+        wrote = any(is_write(f, p["sim"]["rate"]) for p in self.s["ports"]
+                    for f in read_log(p["log"])[0])
         if self.s["front"] == "set" and failed.get("reason") in ("write", "interrupted") and wrote \
                 and not {"written", "not_written"} <= set(failed):
             self.fail("I6", "a set that failed after writing does not say what was written: %s"
                       % self.out.strip())
         return doc
-
-    def written_frames(self):
-        for port in self.s["ports"]:
-            rx = read_log(port["log"])[0]
-            yield [f for f in rx if is_write(f, port["sim"]["rate"])]
 
     def check_open_closed(self, port, rx, rc):
         hexes = [f["hex"] for f in rx]
@@ -355,7 +352,7 @@ class Run:
             self.fail("I2", "%s: opened, never closed; exit %d, %r" % (port["name"], rc,
                                                                         self.err.strip()[-300:]))
 
-    def check_writes(self, port, rx, doc):
+    def check_writes(self, port, rx):
         # I3: only the keys asked, with the values asked; nothing at all after a refusal.
         asked, sim = self.s.get("set", {}), port["sim"]
         ranges = {"address": (1, 31), "base": (0, 254), "modules16": (0, 127), "modules8": (0, 254)}
