@@ -347,7 +347,8 @@ class Run:
         last = len(hexes) - 1 - hexes[::-1].index(OPEN)
         if CLOSE in hexes[last:]:
             return
-        told = re.search(r"still.{0,60}open", self.err, re.I | re.S) and "show" in self.err
+        said = self.err + self.out  # with --json the message is the document's error
+        told = re.search(r"still.{0,60}open", said, re.I | re.S) and "show" in said
         if rc == 0 or rc >= 128 or not told:
             self.fail("I2", "%s: opened, never closed; exit %d, %r" % (port["name"], rc,
                                                                         self.err.strip()[-300:]))
