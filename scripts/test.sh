@@ -3,9 +3,10 @@
 # pseudo-terminal tests, the Qt tests, the Wine end-to-end tests, the fuzzers, the fault campaign's
 # seeds (harness/campaign.py) and the package test (on the packages it makes with
 # scripts/package.sh, which builds the arm64 and armhf presets too); the arm64 unit and
-# pseudo-terminal suites under qemu-aarch64, the armhf unit suite under qemu-arm. Installs what is missing first. Anything missing that would leave out a program or a
-# test stops it (VALDRIX_REQUIRE_ALL_TESTS), and so does a label under which no test ran, or a
-# test that was skipped without being declared (tests/CMakeLists.txt).
+# pseudo-terminal suites under qemu-aarch64, the armhf unit suite under qemu-arm. Installs what
+# is missing first. Anything missing that would leave out a program or a test stops it
+# (VALDRIX_REQUIRE_ALL_TESTS), and so does a label under which no test ran, or a test that was
+# skipped without being declared (tests/CMakeLists.txt).
 # The last line is CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
