@@ -237,9 +237,9 @@ class Run:
         out, err = (open(os.path.join(self.work, n), "w+") for n in ("out", "err"))
         command = [self.build + "/qt/valdrix-configurator", s["ports"][0]["name"]] if window \
             else self.command()
-        env = dict(os.environ, DISPLAY=xvfb(), QT_QPA_PLATFORM="xcb") if window else None
+        self.env = dict(os.environ, DISPLAY=self.xvfb(), QT_QPA_PLATFORM="xcb") if window else None
         self.started = time.monotonic()
-        p = subprocess.Popen(command, stdout=out, stderr=err, env=env, start_new_session=True)
+        p = subprocess.Popen(command, stdout=out, stderr=err, env=self.env, start_new_session=True)
         self.pid = p.pid
         self.go(p, self.timers)
         if window:
@@ -250,17 +250,33 @@ class Run:
         out.seek(0), err.seek(0)
         self.out, self.err = out.read(), err.read()
 
+    def xvfb(self):
+        # An X server of the window's own: Escape goes to the window that has the focus.
+        r, w = os.pipe()
+        self.procs.append(subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0",
+                                            "640x480x24", "-nolisten", "tcp"], pass_fds=(w,),
+                                           stderr=subprocess.DEVNULL))
+        os.close(w)
+        with os.fdopen(r) as f:
+            return ":" + f.readline().strip()
+
     def wait_for_user(self, p):
         # The window, its search done, waits for the user: it must have let the server's one
-        # client go. Then it ends by a signal, the drawn one or SIGTERM.
+        # client go. Then it ends by the signal drawn, or by Escape.
         port, s = self.s["ports"][0], self.s
         if port["kind"] != "local" and not port["sim"].get("silent") and seen(
                 port["log"], OPEN, 15, p):
             time.sleep(2.5 + 2 * rtt(port))
             if p.poll() is None and not accepts(port["url"], 1.0):
                 self.fail("I5", "the window holds %s while it waits for the user" % port["url"])
-        s.setdefault("signal", {"name": "SIGTERM", "after": "F0 F0", "at": 1.0, "twice": False,
-                                "gap": 0})
+        if "signal" not in s:  # Escape typed into it, a second into its search at the earliest
+            seen(port["log"], "F0 F0", 15, p)
+            time.sleep(1.0)
+            xdotool = lambda *a: subprocess.run(("xdotool",) + a, env=self.env, timeout=10,
+                                                capture_output=True, text=True).stdout.split()
+            window = xdotool("search", "--sync", "--pid", str(p.pid), "--name",
+                             "^Valdrix Configurator")
+            return xdotool("windowfocus", "--sync", window[0], "key", "Escape")
         if not s["signal"]["after"]:
             s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
 
@@ -535,26 +551,6 @@ def wait(p, seconds):
         return None
 
 
-DISPLAY, XVFB_LOCK = [], threading.Lock()
-
-
-def xvfb():
-    # One private X server for the campaign's windows, started at the first.
-    with XVFB_LOCK:
-        return DISPLAY[0] if DISPLAY else start_xvfb()
-
-
-def start_xvfb():
-    if not DISPLAY:
-        r, w = os.pipe()
-        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "640x480x24",
-                              "-nolisten", "tcp"], pass_fds=(w,), stderr=subprocess.DEVNULL)
-        os.close(w)
-        DISPLAY.append(":" + os.read(r, 16).decode().strip())
-        DISPLAY.append(p)
-    return DISPLAY[0]
-
-
 def summary(s):
     def port(p):
         sim = p["sim"]
@@ -632,8 +628,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main(sys.argv[1:]))
-    finally:
-        if DISPLAY:
-            DISPLAY[1].kill()
+    sys.exit(main(sys.argv[1:]))
