@@ -587,8 +587,8 @@ def run(seed, build, quiet=False):
     status = "exit %s in %.1f s" % (r.rc, r.ended - r.started) if hasattr(r, "ended") else ""
     if r.failures or not quiet:
         print(head + "\n  " + status + "".join("\n  FAIL " + f for f in r.failures) + (
-            "\n  repeat: python3 %s %s %d" % (os.path.relpath(__file__), build, seed)
-            if r.failures else ""), flush=True)
+            "\n  repeat: python3 %s %s %d" % (os.path.relpath(__file__), build, seed)),
+            flush=True)
     return r.failures
 
 
