@@ -269,14 +269,20 @@ class Run:
             time.sleep(2.5 + 2 * rtt(port))
             if p.poll() is None and not accepts(port["url"], 1.0):
                 self.fail("I5", "the window holds %s while it waits for the user" % port["url"])
-        if "signal" not in s:  # Escape typed into it, a second into its search at the earliest
+        if "signal" not in s:
+            # Escape, a second into its search at the earliest, into each of its windows, until
+            # it ends: the first may go to the search's error box, as on Windows.
             seen(port["log"], "F0 F0", 15, p)
             time.sleep(1.0)
             xdotool = lambda *a: subprocess.run(("xdotool",) + a, env=self.env, timeout=10,
                                                 capture_output=True, text=True).stdout.split()
-            window = xdotool("search", "--sync", "--pid", str(p.pid), "--name",
-                             "^Valdrix Configurator")
-            return xdotool("windowfocus", "--sync", window[0], "key", "Escape")
+            while p.poll() is None and time.monotonic() < self.started + limit(s):
+                for window in xdotool("search", "--onlyvisible", "--pid", str(p.pid), "--name",
+                                      "."):
+                    xdotool("windowfocus", "--sync", window, "key", "Escape")
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    p.wait(1.5)
+            return
         if not s["signal"]["after"]:
             s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
 
@@ -361,8 +367,8 @@ class Run:
         if OPEN not in hexes:
             return
         last = len(hexes) - 1 - hexes[::-1].index(OPEN)
-        if CLOSE in hexes[last:]:
-            return
+        if CLOSE in hexes[last:] or self.s["front"] == "window" and port["sim"].get("unplug"):
+            return  # the window's word on an unplugged interface is in a box, not read here
         said = self.err + self.out  # with --json the message is the document's error
         told = re.search(r"still.{0,60}open", said, re.I | re.S) and "show" in said
         if rc == 0 or rc >= 128 or not told:
