@@ -3,7 +3,7 @@
 other programs, signals) from one seed, runs valdrix-config (or the Linux window) against
 valdrix-sim, ser2net and harness/delay_proxy.py, and checks the invariants I1 to I6 from the
 simulators' frame logs, the program's outputs and the system. tests/chaos runs fixed seeds and
-the regression list; bench/chaos.py runs it open-ended.
+the regression list; bench/chaos.sh runs it open-ended.
 
 Usage: campaign.py BUILD_DIR [-j JOBS] SEED|@FILE...   (BUILD_DIR: build/native)
        campaign.py BUILD_DIR [-j JOBS] --minutes N [--first SEED]
