@@ -29,13 +29,15 @@ def listening(port):
     return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
 
 
-def start_ser2net(work, ptys, host="127.0.0.1"):
+def start_ser2net(work, ptys, host="127.0.0.1", ports=None, kick=False):
     # The real ser2net listening on host, one RFC 2217 port for each terminal; and their URLs.
-    ports = [free_port(host) for _ in ptys]
+    # ports: the TCP ports again (a restart); kick: a new client takes the port over.
+    ports = ports or [free_port(host) for _ in ptys]
     conf = os.path.join(work, "ser2net-%d.yaml" % ports[0])
     with open(conf, "w") as f:
         f.write("".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,%s,%d\n"
-                        "  connector: serialdev,%s,9600n81,local\n" % (i, host, port, pty)
+                        "  connector: serialdev,%s,9600n81,local\n%s" % (
+                            i, host, port, pty, "  options:\n    kickolduser: true\n" * kick)
                         for i, (port, pty) in enumerate(zip(ports, ptys))))
     process = subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)

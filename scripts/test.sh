@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the unit suite (also under ASan+UBSan), the
-# pseudo-terminal tests, the Qt tests, the Wine end-to-end tests, the fuzzers and the package test
-# (on the packages it makes with scripts/package.sh, which builds the arm64 and armhf presets
-# too); the arm64 unit and pseudo-terminal suites under qemu-aarch64, the armhf unit suite under
-# qemu-arm. Installs what is missing first. Anything missing that would leave out a program or a
-# test stops it (VALDRIX_REQUIRE_ALL_TESTS), and so does a CTest run that selects no test, a label
-# a run names under which it ran no test, or a test that was skipped without being declared
+# pseudo-terminal tests, the Qt tests, the Wine end-to-end tests, the fuzzers, the fault campaign's
+# seeds (harness/campaign.py) and the package test (on the packages it makes with
+# scripts/package.sh, which builds the arm64 and armhf presets too); the arm64 unit and
+# pseudo-terminal suites under qemu-aarch64, the armhf unit suite under qemu-arm. Installs what
+# is missing first. Anything missing that would leave out a program or a test stops it
+# (VALDRIX_REQUIRE_ALL_TESTS), and so does a CTest run that selects no test, a label a run names
+# under which it ran no test, or a test that was skipped without being declared
 # (tests/CMakeLists.txt).
 # The last line is CTest's summary.
 set -euo pipefail
@@ -63,4 +64,4 @@ run_ctest arm64,unit build/arm64/ctest-unit.log --preset arm64 -L unit -j"$jobs"
 run_ctest arm64,pty build/arm64/ctest-pty.log --preset arm64 -L pty
 run_ctest armhf,unit build/armhf/ctest.log --preset armhf -L unit -j"$jobs"
 
-run_ctest unit,pty,qt,wine,package,fuzz build/native/ctest.log --preset native --output-on-failure
+run_ctest unit,pty,qt,wine,package,fuzz,chaos build/native/ctest.log --preset native --output-on-failure

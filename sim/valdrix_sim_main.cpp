@@ -39,7 +39,8 @@ constexpr char kUsage[] =
     "  --count N            stored module count, 2 x 16-bit + 8-bit modules (default 0)\n"
     "  --link PATH          also make PATH a symlink to the terminal (removed on exit)\n"
     "  --log FILE           write one JSON line per frame received (rx) and sent (tx)\n"
-    "  --reply-delay MS     wait this long before answering (default 2)\n"
+    "  --reply-delay MS     wait this long before answering (default 2); an answer due once\n"
+    "                       the line runs at another rate is lost\n"
     "Faults:\n"
     "  --silent             answer nothing\n"
     "  --no-reply-to SUB    leave queries of SUB unanswered (version, address, base, count or "
@@ -318,14 +319,18 @@ int EndingSignalsFd() {
 
 // The answers whose reply delay is over, logged frame by frame and queued for the terminal.
 void QueueDueReplies(std::deque<Outgoing>& replies, std::vector<std::uint8_t>& wire, FrameLog& log,
-                     int master, std::uint64_t now) {
+                     int master, std::uint32_t ownRate, std::uint64_t now) {
   while (!replies.empty() && replies.front().due <= now) {
     const std::vector<std::uint8_t>& bytes = replies.front().bytes;
     const std::uint32_t rate = LineRate(master);
-    for (std::size_t at = 0; at < bytes.size(); at += FRAME_LENGTH) {
-      log.Line("tx", &bytes[at], std::min(FRAME_LENGTH, bytes.size() - at), rate);
+    // An answer due after the other side moved the line to another rate would reach it as
+    // noise; a terminal carries any byte at any rate, so it is not sent at all.
+    if (rate == ownRate) {
+      for (std::size_t at = 0; at < bytes.size(); at += FRAME_LENGTH) {
+        log.Line("tx", &bytes[at], std::min(FRAME_LENGTH, bytes.size() - at), rate);
+      }
+      wire.insert(wire.end(), bytes.begin(), bytes.end());
     }
-    wire.insert(wire.end(), bytes.begin(), bytes.end());
     replies.pop_front();
   }
 }
@@ -347,7 +352,7 @@ int Run(const Options& options) {
 
   for (;;) {
     const std::uint64_t now = MonotonicMs();
-    QueueDueReplies(replies, wire, log, pty.master, now);
+    QueueDueReplies(replies, wire, log, pty.master, options.settings.rate, now);
     // The stream begins behind the answer to the open frame.
     if (model.Streaming() && replies.empty() && wire.empty() && now >= nextStream) {
       for (std::size_t k = 0; k < kStreamBurst; ++k)
