@@ -1,18 +1,15 @@
 // valdrix-configurator: the configurator dialog as a native window on Linux.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "interrupt/interrupt.h"
 #include "network/network.h"
 #include "ports/port_details.h"
 #include "qt/qt_dialog.h"
@@ -66,14 +63,6 @@ std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
   return valdrix::MakeRoutingSerial(valdrix::MakePosixSerial());
 }
 
-// SIGINT (Ctrl-C in the terminal that started it), SIGTERM and SIGHUP close the window as Close
-// does; the handler only wakes the GUI thread.
-int signalPipe[2] = {-1, -1};
-void OnSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = write(signalPipe[1], &byte, 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,23 +105,15 @@ int main(int argc, char** argv) {
   app.setDesktopFileName("valdrix-configurator");
   app.setWindowIcon(QIcon::fromTheme("valdrix-configurator"));
 
-  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    return EXIT_FAILURE;
-  QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-
+  // SIGINT (Ctrl-C in the terminal that started it), SIGTERM and SIGHUP close the window as Close
+  // does: the request to stop cuts the running conversation's waits short and wakes this thread.
+  valdrix::interrupt::Install();
+  QSocketNotifier signalled(valdrix::interrupt::WakeFd(), QSocketNotifier::Read);
   const std::unique_ptr<valdrix::SerialBackend> serial = MakeSerialBackend();
   valdrix::QtDialog dialog(*serial, [] { return valdrix::DescribePorts(); });
-  QObject::connect(&signalled, &QSocketNotifier::activated, &dialog, [&dialog] {
-    char bytes[16];
-    while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
-    }
+  // The descriptor stays readable once raised: one close is enough.
+  QObject::connect(&signalled, &QSocketNotifier::activated, &dialog, [&dialog, &signalled] {
+    signalled.setEnabled(false);
     dialog.RequestClose();
   });
   QObject::connect(&dialog, &valdrix::QtDialog::Ended, &app, [&app] { app.quit(); });

@@ -22,6 +22,7 @@
 
 #include "conversations/config_dialog.h"
 #include "dialog/dialog_template.h"
+#include "interrupt/interrupt.h"
 #include "network/network.h"
 #include "ports/port_advice.h"
 
@@ -295,7 +296,11 @@ void QtDialog::RequestClose() {
   closing_ = true;
   for (QDialog* box : findChildren<QDialog*>())
     box->reject();
-  Command(IDCANCEL, VALDRIX_BN_CLICKED);
+  // The running conversation's waits have ended (the request to stop); the close talks again.
+  Post([](Configurator& cfg) {
+    const interrupt::CloseStage closing;
+    OnCommand(cfg, IDCANCEL, VALDRIX_BN_CLICKED);
+  });
 }
 
 void QtDialog::Command(int id, int code) {

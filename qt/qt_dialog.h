@@ -35,9 +35,10 @@ class QtDialog final : public QDialog, public Dialog {
   // Fills the lists as the dialog opens; with a port, adds it to the port list if it is not
   // there, chooses it and searches, as if the user had.
   void Start(const std::string& port = {});
-  // Closes as the Close button does, once the running conversation has ended. An error box up
-  // (the conversation waits on it) or the prompt for a port goes at once, and none comes after:
-  // a signal ends the window whatever it shows.
+  // After a request to stop (a signal): closes as the Close button does, once the running
+  // conversation has ended, which it does at once, its waits cut short. An error box up (the
+  // conversation waits on it) or the prompt for a port goes at once, and none comes after: a
+  // signal ends the window whatever it shows.
   void RequestClose();
 
   QWidget* Control(int id) const;
