@@ -17,10 +17,11 @@ class TracePort : public SerialPort {
     trace_.Line(name_, rate_, "close " + name_);
   }
 
-  void SetPortRate(std::uint32_t rate) override {
-    inner_->SetPortRate(rate);
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    const bool taken = inner_->SetPortRate(rate, error);
     rate_ = rate;
     trace_.Line(name_, rate_, "rate " + std::to_string(rate));
+    return taken;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
