@@ -85,12 +85,19 @@ class NetworkPort : public SerialPort {
   }
 
   // Taken up again by another conversation: what came while nobody listened is taken in (the
-  // rate's confirmation will drop it), and the line goes to the rate asked for. False when the
-  // server closed the connection meanwhile.
+  // rate's confirmation will drop it), and the line goes to the rate asked for. When it is there
+  // already the confirmation is not awaited: it only separates. False when the server closed the
+  // connection meanwhile.
   bool Resume(std::uint32_t rate) {
     TakeIn();
-    if (!broken_)
+    if (!broken_ && client_.ConfirmedRate() != rate) {
       SetPortRate(rate, nullptr);
+    } else if (!broken_) {
+      asked_ = rate;
+      askedAt_ = NowMs();
+      wroteSinceRate_ = false;
+      Send(client_.SetRate(rate), askedAt_ + TIMEOUT_CONSTANT_MS);
+    }
     return !broken_;
   }
   bool Kicked() const { return broken_ && said_.find(SERVER_SAYS_KICKED) != std::string::npos; }
