@@ -119,11 +119,11 @@ class NetworkPort : public SerialPort {
         askedAt_ +
         std::clamp(NET_RATE_ACK_RTTS * roundTrip_, NET_RATE_ACK_TIMEOUT_MS, NET_RATE_ACK_MAX_MS);
     if (!Send(client_.SetRate(rate), deadline))
-      return false;
+      return Failed(error);
     while (client_.RateAwaited()) {
       const NetWait waited = Pump(deadline);
       if (waited == NetWait::Failed || waited == NetWait::Interrupted)
-        return false;
+        return Failed(error);
       if (waited == NetWait::TimedOut)
         client_.StopAwaitingRate();
     }
@@ -133,6 +133,15 @@ class NetworkPort : public SerialPort {
     if (error) {
       error->problem = PortProblem::Other;
       error->detail = "the server keeps the line at " + std::to_string(kept) + " baud";
+    }
+    return false;
+  }
+
+  // Why a call failed: stopped, another client took the port, or the connection dropped.
+  bool Failed(PortError* error) const {
+    if (error && !stopped_) {
+      error->problem = Kicked() ? PortProblem::Other : PortProblem::Unreachable;
+      error->detail = Kicked() ? KICKED_DETAIL : "the server closed the connection";
     }
     return false;
   }
