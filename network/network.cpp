@@ -45,7 +45,7 @@ class NetworkPort : public SerialPort {
   bool Negotiate(std::uint32_t rate, std::uint64_t deadline, PortError& error) {
     error.problem = PortProblem::Unreachable;
     asked_ = rate;
-    askedAt_ = NowMs();
+    askedAt_.push_back(NowMs());
     if (!Send(client_.Hello(rate), deadline))
       return Closed(error);
     while (!client_.Refused() && (!client_.Accepted() || client_.RateAwaited())) {
@@ -93,10 +93,7 @@ class NetworkPort : public SerialPort {
     if (!broken_ && client_.ConfirmedRate() != rate) {
       SetPortRate(rate, nullptr);
     } else if (!broken_) {
-      asked_ = rate;
-      askedAt_ = NowMs();
-      wroteSinceRate_ = false;
-      Send(client_.SetRate(rate), askedAt_ + TIMEOUT_CONSTANT_MS);
+      Send(AskRate(rate), NowMs() + TIMEOUT_CONSTANT_MS);
     }
     return !broken_;
   }
@@ -109,16 +106,14 @@ class NetworkPort : public SerialPort {
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     stopped_ = false;
     // Nothing sent since the server confirmed this very rate: nothing can be stale.
-    const bool inForce = client_.ConfirmedRate() == rate && !wroteSinceRate_;
-    asked_ = rate;
-    if (inForce)
+    if (client_.ConfirmedRate() == rate && !wroteSinceRate_) {
+      asked_ = rate;
       return true;
-    askedAt_ = NowMs();
-    wroteSinceRate_ = false;
+    }
     const std::uint64_t deadline =
-        askedAt_ +
+        NowMs() +
         std::clamp(NET_RATE_ACK_RTTS * roundTrip_, NET_RATE_ACK_TIMEOUT_MS, NET_RATE_ACK_MAX_MS);
-    if (!Send(client_.SetRate(rate), deadline))
+    if (!Send(AskRate(rate), deadline))
       return Failed(error);
     while (client_.RateAwaited()) {
       const NetWait waited = Pump(deadline);
@@ -194,6 +189,14 @@ class NetworkPort : public SerialPort {
   std::uint64_t NowMs() override { return socket_->NowMs(); }
 
  private:
+  // The bytes that ask for a rate, the time they go out noted for the round trip.
+  std::vector<std::uint8_t> AskRate(std::uint32_t rate) {
+    asked_ = rate;
+    askedAt_.push_back(NowMs());
+    wroteSinceRate_ = false;
+    return client_.SetRate(rate);
+  }
+
   // Waits for bytes until the deadline and takes them in. A request to stop ends the wait and
   // the call, never the connection: the close goes out over it.
   NetWait Pump(std::uint64_t deadline) {
@@ -219,13 +222,16 @@ class NetworkPort : public SerialPort {
       if (n <= 0)
         return;
       std::vector<std::uint8_t> data, replies;
-      const std::uint32_t confirmed = client_.ConfirmedRate();
+      const unsigned confirmations = client_.Confirmations();
       if (client_.Receive(chunk, static_cast<std::size_t>(n), data, replies)) {
         pending_.clear();  // sent before the rate now asked for was confirmed
         ++cuts_;
       }
-      if (!confirmed && client_.ConfirmedRate())
-        Measured(NowMs() - askedAt_);
+      // Every confirmation measures the link, also one that comes after its wait ran out.
+      for (unsigned c = confirmations; c < client_.Confirmations() && !askedAt_.empty(); ++c) {
+        Measured(NowMs() - askedAt_.front());
+        askedAt_.pop_front();
+      }
       Said(data);
       // At a rate the server did not take, nothing is an answer.
       if (client_.ConfirmedRate() && client_.ConfirmedRate() != asked_)
@@ -276,7 +282,7 @@ class NetworkPort : public SerialPort {
   std::deque<std::uint8_t> pending_;
   std::string said_;
   std::uint32_t asked_ = 0;
-  std::uint64_t askedAt_ = 0;
+  std::deque<std::uint64_t> askedAt_;  // of the rates not yet confirmed
   std::uint64_t wroteAt_ = 0;
   std::uint64_t roundTrip_ = 0;
   std::uint64_t samples_[NET_RTT_SAMPLES] = {};

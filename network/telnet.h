@@ -57,7 +57,8 @@ class ComPortClient {
   std::vector<std::uint8_t> SetRate(std::uint32_t rate);
   // Takes bytes from the server: their data goes to data, what must be answered to replies.
   // The confirmation of the last rate asked for empties data and returns true: whatever the
-  // server sent before it, here or held by the caller, came at a rate no longer asked for.
+  // server sent before it, here or held by the caller, came at a rate no longer asked for. Once
+  // the server has confirmed a rate, data that comes while a rate is unconfirmed is dropped.
   bool Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
                std::vector<std::uint8_t>& replies);
 
@@ -67,6 +68,8 @@ class ComPortClient {
   // The rate in force as the server's confirmation of the last rate asked for gives it (the rate
   // asked for when it names none); 0 until that confirmation came.
   std::uint32_t ConfirmedRate() const { return confirmed_; }
+  // How many of the rates asked for the server has confirmed, in the order asked.
+  unsigned Confirmations() const { return ratesConfirmed_; }
   // Given up waiting: the next data goes out all the same. A late confirmation still separates
   // stale data from new.
   void StopAwaitingRate() { gaveUp_ = true; }

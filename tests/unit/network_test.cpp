@@ -236,6 +236,22 @@ TEST(NetworkPort, ARateKeptAndAStopLeaveTheLinkUp) {
   EXPECT_EQ(Bytes(buffer, buffer + port->ReadFrame(buffer, 4).count), answer);
 }
 
+// On a link slower than the waits: two rates unconfirmed, and what comes before the second
+// confirmation answers nothing; the late confirmations still measure the link.
+TEST(NetworkPort, NothingBeforeTheLastConfirmationAnswers) {
+  auto socket = std::make_unique<ScriptedServer>(std::vector<long>{0, 2000});
+  ScriptedServer& server = *socket;
+  PortError error;
+  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
+  ASSERT_TRUE(port->SetPortRate(19200) && port->SetPortRate(38400));  // each given up at 500 ms
+  server.Deliver(port->NowMs() + 100, {0x02, 0x01, 0x02, 0x01});
+  std::uint8_t buffer[4];
+  EXPECT_EQ(port->ReadFrame(buffer, 4).count, 0u);
+  const std::uint64_t t0 = port->NowMs();
+  EXPECT_TRUE(port->SetPortRate(57600));
+  EXPECT_EQ(port->NowMs() - t0, 2000u);
+}
+
 // A name lookup that does not end is left behind at the deadline (real time, 100 ms).
 TEST(NetworkPort, ASlowLookupEndsAtTheDeadline) {
   SlowLookupsForTests(60000);
