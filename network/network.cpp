@@ -233,8 +233,9 @@ class NetworkPort : public SerialPort {
         askedAt_.pop_front();
       }
       Said(data);
-      // At a rate the server did not take, nothing is an answer.
-      if (client_.ConfirmedRate() && client_.ConfirmedRate() != asked_)
+      // Before the rate asked for is confirmed, or at a rate the server did not take, nothing is
+      // an answer.
+      if (client_.Unconfirmed() || (client_.ConfirmedRate() && client_.ConfirmedRate() != asked_))
         data.clear();
       // Held as a local driver holds bytes nobody reads: up to a bound, the rest lost, so that a
       // server streaming without end cannot fill the memory.

@@ -128,8 +128,7 @@ bool ComPortClient::Receive(const std::uint8_t* bytes, std::size_t length,
     const Event event = decoder_.Feed(bytes[i]);
     switch (event.kind) {
       case Event::Kind::Data:
-        if (ratesConfirmed_ == 0 || ratesConfirmed_ == ratesAsked_)
-          data.push_back(event.value);
+        data.push_back(event.value);
         break;
       case Event::Kind::Command: {
         // What we offered or asked for needs no answer; anything else is refused, and a refusal

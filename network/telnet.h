@@ -57,8 +57,7 @@ class ComPortClient {
   std::vector<std::uint8_t> SetRate(std::uint32_t rate);
   // Takes bytes from the server: their data goes to data, what must be answered to replies.
   // The confirmation of the last rate asked for empties data and returns true: whatever the
-  // server sent before it, here or held by the caller, came at a rate no longer asked for. Once
-  // the server has confirmed a rate, data that comes while a rate is unconfirmed is dropped.
+  // server sent before it, here or held by the caller, came at a rate no longer asked for.
   bool Receive(const std::uint8_t* bytes, std::size_t length, std::vector<std::uint8_t>& data,
                std::vector<std::uint8_t>& replies);
 
@@ -70,6 +69,9 @@ class ComPortClient {
   std::uint32_t ConfirmedRate() const { return confirmed_; }
   // How many of the rates asked for the server has confirmed, in the order asked.
   unsigned Confirmations() const { return ratesConfirmed_; }
+  // Once the server has confirmed a rate, data that comes while a later one is unconfirmed was
+  // sent at a rate no longer asked for.
+  bool Unconfirmed() const { return ratesConfirmed_ > 0 && ratesConfirmed_ < ratesAsked_; }
   // Given up waiting: the next data goes out all the same. A late confirmation still separates
   // stale data from new.
   void StopAwaitingRate() { gaveUp_ = true; }
