@@ -26,8 +26,9 @@ class InterruptiblePort : public SerialPort {
  public:
   explicit InterruptiblePort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
 
+  // Once stopped, nothing more reaches the port: the write after this fails instead.
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
-    return !interrupt::Requested() && inner_->SetPortRate(rate, error);
+    return interrupt::Requested() || inner_->SetPortRate(rate, error);
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

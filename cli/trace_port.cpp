@@ -18,10 +18,11 @@ class TracePort : public SerialPort {
   }
 
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
-    const bool taken = inner_->SetPortRate(rate, error);
-    rate_ = rate;
-    trace_.Line(name_, rate_, "rate " + std::to_string(rate));
-    return taken;
+    const bool ok = inner_->SetPortRate(rate, error);
+    if (ok)
+      rate_ = rate;
+    trace_.Line(name_, rate_, "rate " + std::to_string(rate) + (ok ? "" : "  (refused)"));
+    return ok;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
