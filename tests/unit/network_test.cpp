@@ -212,7 +212,8 @@ TEST(NetworkPort, ServersThatWillNotServe) {
 }
 
 // A rate the server keeps another one for is refused and named, and nothing that comes at it is
-// an answer; a request to stop ends the read that runs, and the connection serves on.
+// an answer; a request to stop ends the read that runs, and the connection serves on until
+// another client takes the port over.
 TEST(NetworkPort, ARateKeptAndAStopLeaveTheLinkUp) {
   const Bytes answer = {0x02, 0x01, 0x02, 0x01};
   auto socket = std::make_unique<ScriptedServer>(std::vector<long>{100});
@@ -234,6 +235,12 @@ TEST(NetworkPort, ARateKeptAndAStopLeaveTheLinkUp) {
   ASSERT_TRUE(port->WriteFrame(answer.data(), 4));
   server.Deliver(port->NowMs() + 100, answer);
   EXPECT_EQ(Bytes(buffer, buffer + port->ReadFrame(buffer, 4).count), answer);
+  // Another client takes the port over: the server says so (ser2net 3) and hangs up.
+  const std::string kicked = "kicked off, new user is coming\r\n";
+  server.Deliver(port->NowMs() + 10, Bytes(kicked.begin(), kicked.end()));
+  server.closeAt = port->NowMs() + 20;
+  EXPECT_FALSE(port->SetPortRate(19200, &error));
+  EXPECT_EQ(error.detail, "another client of the server took the port");
 }
 
 // On a link slower than the waits: two rates unconfirmed, and what comes before the second
