@@ -5,7 +5,9 @@ Each port is a valdrix-sim --reply-delay 0 on a pseudo-terminal behind one ser2n
 accepter. `show` at 115200 is timed through ser2net and on the terminal itself; its floor is the
 local one, four silent reads and the drains after the open and the close frames:
 4 x 1004 + 2 x 1001 = 6018 ms. `find` over 8 remote ports (one interface at 57600, seven silent)
-has the floor of its slowest port, a silent one: 5 x 1004 = 5020 ms. Wall time runs from the
+has the floor of its slowest port, a silent one: 5 x 1004 = 5020 ms. On a slow link (the same
+show behind harness/delay_proxy.py, 300 ms each way) the figure is the round trips the run costs
+above the local floor, against 1.2 x (rates tried + 6) = 13.2. Wall time runs from the
 spawn to wait4's return, with stdout and stderr in files; each run's output is checked. Prints
 the table rows for the README.
 
@@ -24,6 +26,10 @@ import time
 
 from find import start_sim
 from launchers import start_ser2net  # find put harness/ on the path
+
+HARNESS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness")
+SLOW_MS = 300  # one way
+SLOW_TARGET = 1.2 * (len((9600, 19200, 38400, 57600, 115200)) + 6)  # round trips
 
 SHOW_READS = (4, 2)  # silent reads, drains
 FIND_READS = (5, 0)
@@ -46,9 +52,11 @@ def timed(config, *args):
         return wall, os.waitstatus_to_exitcode(status), out.read().decode()
 
 
-def median_of(runs, config, check, *args):
+def median_of(runs, config, check, *args, pause=0.0):
+    # pause: before each run, for the server to let the last run's connection go.
     walls = []
     for _ in range(runs):
+        time.sleep(pause)
         wall, status, out = timed(config, *args)
         if status != 0 or not check(out):
             sys.exit(f"{' '.join(args)}: status {status}, output {out!r}")
@@ -82,6 +90,14 @@ def main():
         remote = median_of(args.runs, args.config, at115200, "show", urls[0])
         find = median_of(args.find_runs, args.config,
                          lambda out: out.count("no answer at any rate") == 7, "find", *urls[1:])
+        proxy = subprocess.Popen([sys.executable, os.path.join(HARNESS, "delay_proxy.py"), urls[0],
+                                  os.path.join(work, "proxy.log"), str(SLOW_MS)],
+                                 stdout=subprocess.PIPE, text=True)
+        procs.append(proxy)
+        slow_url = proxy.stdout.readline().strip()
+        slow = median_of(args.find_runs, args.config, at115200, "show", slow_url,
+                         pause=4 * SLOW_MS / 1000)
+        trips = (slow - show_floor_ms) / (2 * SLOW_MS)
         print("| via | command | floor ms | median wall ms | ratio | target |")
         print("|---|---|---:|---:|---:|---|")
         for via, what, floor, wall, limit in (
@@ -91,6 +107,9 @@ def main():
             ratio = wall / floor
             print(f"| {via} | {what} | {floor} | {wall:.1f} | {ratio:.4f} | "
                   f"{'met' if ratio <= limit else 'missed'} |")
+        print(f"| ser2net, {SLOW_MS} ms each way | show@115200 | {show_floor_ms} | {slow:.1f} | "
+              f"{trips:.1f} round trips above the floor | "
+              f"{'met' if trips <= SLOW_TARGET else 'missed'} (<= {SLOW_TARGET:.1f}) |")
     finally:
         for proc in procs:
             proc.terminate()

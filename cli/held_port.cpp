@@ -12,7 +12,11 @@ class HeldBackend::Lent : public SerialPort {
  public:
   explicit Lent(HeldBackend& owner) : owner_(owner), port_(*owner.held_) {}
 
-  void SetPortRate(std::uint32_t rate) override { port_.SetPortRate(rate); }
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    const bool set = port_.SetPortRate(rate, error);
+    owner_.failed_ |= !set;
+    return set;
+  }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
     owner_.versionQueried_ =
@@ -53,7 +57,13 @@ std::unique_ptr<SerialPort> HeldBackend::OpenPort(const std::string& name, std::
   if (held_) {
     // As a port opened afresh: at the rate asked for (on a remote port the server's confirmation
     // of it also drops what came while no conversation listened).
-    held_->SetPortRate(rate);
+    PortError refused;
+    if (!held_->SetPortRate(rate, &refused)) {
+      failed_ = true;
+      if (error)
+        *error = refused;
+      return nullptr;
+    }
     if (error)
       *error = PortError{};
   } else {

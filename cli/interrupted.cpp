@@ -25,9 +25,9 @@ class InterruptiblePort : public SerialPort {
  public:
   explicit InterruptiblePort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {}
 
-  void SetPortRate(std::uint32_t rate) override {
-    if (!interrupt::Requested())
-      inner_->SetPortRate(rate);
+  // Once stopped, nothing more reaches the port: the write after this fails instead.
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    return interrupt::Requested() || inner_->SetPortRate(rate, error);
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

@@ -17,10 +17,12 @@ class TracePort : public SerialPort {
     trace_.Line(name_, rate_, "close " + name_);
   }
 
-  void SetPortRate(std::uint32_t rate) override {
-    inner_->SetPortRate(rate);
-    rate_ = rate;
-    trace_.Line(name_, rate_, "rate " + std::to_string(rate));
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    const bool ok = inner_->SetPortRate(rate, error);
+    if (ok)
+      rate_ = rate;
+    trace_.Line(name_, rate_, "rate " + std::to_string(rate) + (ok ? "" : "  (refused)"));
+    return ok;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "base/clock.h"
 #include "interrupt/interrupt.h"
@@ -19,8 +22,10 @@
 namespace valdrix {
 namespace {
 
+std::atomic<std::uint64_t> g_lookupPauseMs{0};
+
 // Every wait of the network port goes through here: one place to add another descriptor to
-// wake up for.
+// wake up for. fd -1: the deadline and the request to stop alone.
 NetWait WaitFd(int fd, bool write, std::uint64_t deadline) {
   for (;;) {
     const std::uint64_t now = MonotonicMs();
@@ -34,8 +39,10 @@ NetWait WaitFd(int fd, bool write, std::uint64_t deadline) {
     const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, ms);
     if (ready < 0 && errno != EINTR)
       return NetWait::Failed;
+    if (ready > 0 && (p[0].revents & POLLNVAL))
+      return NetWait::Failed;
     if (ready > 0)
-      return (p[0].revents & POLLNVAL) || p[1].revents ? NetWait::Failed : NetWait::Ready;
+      return p[1].revents ? NetWait::Interrupted : NetWait::Ready;
   }
 }
 
@@ -91,6 +98,8 @@ int ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
       socklen_t size = sizeof err;
       if (waited == NetWait::TimedOut)
         err = ETIMEDOUT;
+      else if (waited == NetWait::Interrupted)
+        err = EINTR;
       else if (waited == NetWait::Failed || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
         err = errno ? errno : EIO;
     }
@@ -108,28 +117,79 @@ int ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
   return fd;
 }
 
+// One name lookup, shared by the worker that makes it and the caller, who may leave first; the
+// last of them frees it. The worker writes to the pipe once the result is in.
+struct Lookup {
+  addrinfo* found = nullptr;
+  int status = EAI_AGAIN;
+  std::atomic<bool> done{false};
+  int pipe[2] = {-1, -1};
+  ~Lookup() {
+    if (found)
+      freeaddrinfo(found);
+    for (const int fd : pipe)
+      if (fd >= 0)
+        close(fd);
+  }
+};
+
+// The addresses of host, or nullptr and why, by the deadline and never past a request to stop.
+std::shared_ptr<Lookup> LookUp(const NetAddress& address, std::uint64_t deadline,
+                               std::string& why) {
+  auto lookup = std::make_shared<Lookup>();
+  if (pipe2(lookup->pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  std::thread([lookup, host = address.host, service = std::to_string(address.port)] {
+    if (const std::uint64_t pause = g_lookupPauseMs.load())
+      WaitFd(-1, false, MonotonicMs() + pause);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    lookup->status = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup->found);
+    lookup->done.store(true, std::memory_order_release);
+    const char one = 1;
+    if (write(lookup->pipe[1], &one, 1) < 0) {
+      // The pipe holds a byte already or is gone: the caller is not waiting for it.
+    }
+  }).detach();
+  const NetWait waited = WaitFd(lookup->pipe[0], false, deadline);
+  if (waited != NetWait::Ready || !lookup->done.load(std::memory_order_acquire)) {
+    why = waited == NetWait::Interrupted ? "stopped"
+                                         : "no address for " + address.host + " within " +
+                                               std::to_string(NET_OPEN_TIMEOUT_MS / 1000) + " s";
+    return nullptr;
+  }
+  if (lookup->status != 0) {
+    why = "unknown host " + address.host + " (" + gai_strerror(lookup->status) + ")";
+    return nullptr;
+  }
+  return lookup;
+}
+
 }  // namespace
 
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(address.port);
-  const int status = getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
-  if (status != 0) {
-    why = "unknown host " + address.host + " (" + gai_strerror(status) + ")";
+  const std::shared_ptr<Lookup> lookup = LookUp(address, deadlineMs, why);
+  if (!lookup)
     return nullptr;
-  }
   int fd = -1;
-  for (const addrinfo* a = found; a && fd < 0; a = a->ai_next)
+  for (const addrinfo* a = lookup->found; a && fd < 0; a = a->ai_next)
     fd = ConnectOne(*a, deadlineMs, why);
-  freeaddrinfo(found);
   if (fd < 0)
     return nullptr;
   return std::make_unique<PosixSocket>(fd);
+}
+
+NetWait PauseUntil(std::uint64_t deadlineMs) {
+  return WaitFd(-1, false, deadlineMs);
+}
+
+void SlowLookupsForTests(std::uint64_t ms) {
+  g_lookupPauseMs.store(ms);
 }
 
 }  // namespace valdrix

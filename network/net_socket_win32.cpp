@@ -6,6 +6,8 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 #include "base/clock.h"
 #include "base/system_message.h"
@@ -19,12 +21,14 @@ namespace {
 // often: Ctrl-C ends a connection, a negotiation or a read as soon as a local port's would.
 constexpr std::uint64_t kRequestCheckMs = 50;
 
+std::atomic<std::uint64_t> g_lookupPauseMs{0};
+
 // Every wait of the network port goes through here. A connection that fails shows as an
 // exception, not as writable; once connected, exceptions (urgent data) are no one's business.
 NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
   for (;;) {
     if (interrupt::Requested())
-      return NetWait::Failed;
+      return NetWait::Interrupted;
     const std::uint64_t now = MonotonicMs();
     if (now >= deadline)
       return NetWait::TimedOut;
@@ -91,7 +95,7 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
       int size = sizeof err;
       if (waited == NetWait::TimedOut)
         err = WSAETIMEDOUT;
-      else if (waited == NetWait::Failed)
+      else if (waited != NetWait::Ready)
         err = WSAEINTR;  // stopped by a request, or select() failed
       else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &size) != 0)
         err = WSAGetLastError();
@@ -110,6 +114,81 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
   return s;
 }
 
+// One name lookup, shared by the worker thread that makes it and the caller, who may leave
+// first; the last of them frees it. The event is set once the result is in.
+struct Lookup {
+  addrinfo* found = nullptr;
+  int status = WSAHOST_NOT_FOUND;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::string host, service;
+  ~Lookup() {
+    if (found)
+      freeaddrinfo(found);
+    if (done)
+      CloseHandle(done);
+  }
+};
+
+DWORD WINAPI LookUpOnWorker(void* param) {
+  const std::unique_ptr<std::shared_ptr<Lookup>> owned(
+      static_cast<std::shared_ptr<Lookup>*>(param));
+  Lookup& lookup = **owned;
+  if (const std::uint64_t pause = g_lookupPauseMs.load())
+    Sleep(static_cast<DWORD>(pause));
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  lookup.status = getaddrinfo(lookup.host.c_str(), lookup.service.c_str(), &hints, &lookup.found);
+  SetEvent(lookup.done);
+  return 0;
+}
+
+// Waits for the event until the deadline, looking at the request to stop as WaitSocket does.
+NetWait WaitEvent(HANDLE event, std::uint64_t deadline) {
+  for (;;) {
+    if (interrupt::Requested())
+      return NetWait::Interrupted;
+    const std::uint64_t now = MonotonicMs();
+    if (now >= deadline)
+      return NetWait::TimedOut;
+    const std::uint64_t ms = std::min<std::uint64_t>(deadline - now, kRequestCheckMs);
+    if (event && WaitForSingleObject(event, static_cast<DWORD>(ms)) == WAIT_OBJECT_0)
+      return NetWait::Ready;
+    if (!event)
+      Sleep(static_cast<DWORD>(ms));
+  }
+}
+
+// The addresses of host, or nullptr and why, by the deadline and never past a request to stop.
+std::shared_ptr<Lookup> LookUp(const NetAddress& address, std::uint64_t deadline,
+                               std::string& why) {
+  auto lookup = std::make_shared<Lookup>();
+  lookup->host = address.host;
+  lookup->service = std::to_string(address.port);
+  auto* shared = new std::shared_ptr<Lookup>(lookup);
+  const HANDLE worker =
+      lookup->done ? CreateThread(nullptr, 0, LookUpOnWorker, shared, 0, nullptr) : nullptr;
+  if (!worker) {
+    delete shared;
+    why = SystemMessage(GetLastError());
+    return nullptr;
+  }
+  CloseHandle(worker);
+  const NetWait waited = WaitEvent(lookup->done, deadline);
+  if (waited != NetWait::Ready) {
+    why = waited == NetWait::Interrupted ? "stopped"
+                                         : "no address for " + address.host + " within " +
+                                               std::to_string(NET_OPEN_TIMEOUT_MS / 1000) + " s";
+    return nullptr;
+  }
+  if (lookup->status != 0) {
+    why = "unknown host " + address.host + " (" + SystemMessage(lookup->status) + ")";
+    return nullptr;
+  }
+  return lookup;
+}
+
 }  // namespace
 
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
@@ -122,23 +201,23 @@ std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t d
     why = "Winsock did not start";
     return nullptr;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(address.port);
-  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0) {
-    why = "unknown host " + address.host + " (" + SystemMessage(WSAGetLastError()) + ")";
+  const std::shared_ptr<Lookup> lookup = LookUp(address, deadlineMs, why);
+  if (!lookup)
     return nullptr;
-  }
   SOCKET s = INVALID_SOCKET;
-  for (const addrinfo* a = found; a && s == INVALID_SOCKET; a = a->ai_next)
+  for (const addrinfo* a = lookup->found; a && s == INVALID_SOCKET; a = a->ai_next)
     s = ConnectOne(*a, deadlineMs, why);
-  freeaddrinfo(found);
   if (s == INVALID_SOCKET)
     return nullptr;
   return std::make_unique<WinsockSocket>(s);
+}
+
+NetWait PauseUntil(std::uint64_t deadlineMs) {
+  return WaitEvent(nullptr, deadlineMs);
+}
+
+void SlowLookupsForTests(std::uint64_t ms) {
+  g_lookupPauseMs.store(ms);
 }
 
 }  // namespace valdrix

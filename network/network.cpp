@@ -26,29 +26,35 @@ bool Ipv6Char(char c) {
 // The bytes of one chunk taken from the server at a time.
 constexpr std::size_t NET_CHUNK = 1024;
 
-// What ser2net sends, before it closes, to a client that comes while another has the port.
+// What ser2net sends, before it closes, to a client that comes while another has the port, and
+// to the client it drops when another takes the port (kickolduser).
 constexpr char SERVER_SAYS_IN_USE[] = "in use";
+constexpr char SERVER_SAYS_KICKED[] = "kicked off";
+constexpr char KICKED_DETAIL[] = "another client of the server took the port";
+// The round trips the port remembers: the longest of them sizes its waits, so that one fast
+// answer on a link that jitters does not shorten them, and a link that slows lengthens them at
+// its next answer.
+constexpr std::size_t NET_RTT_SAMPLES = 4;
 
 class NetworkPort : public SerialPort {
  public:
   explicit NetworkPort(std::unique_ptr<NetSocket> socket) : socket_(std::move(socket)) {}
 
-  // The offers and the line settings, then the server's yes and its confirmation of the rate,
-  // which also gives the round trip the waits below add. A server that confirms no rate is
-  // taken at its yes, with no round trip measured.
+  // The offers and the line settings, then the server's yes and its confirmation of the rate.
+  // A server that confirms no rate by the deadline is taken at its yes.
   bool Negotiate(std::uint32_t rate, std::uint64_t deadline, PortError& error) {
-    const std::uint64_t asked = NowMs();
     error.problem = PortProblem::Unreachable;
+    asked_ = rate;
+    askedAt_.push_back(NowMs());
     if (!Send(client_.Hello(rate), deadline))
       return FailAsClosed(error);
     while (!client_.Refused() && (!client_.Accepted() || client_.RateAwaited())) {
       const NetWait waited = Pump(deadline);
-      if (waited == NetWait::Failed)
+      if (waited == NetWait::Failed || waited == NetWait::Interrupted)
         return FailAsClosed(error);
       if (waited == NetWait::TimedOut && client_.Accepted()) {
         client_.StopAwaitingRate();
-        error = PortError{};
-        return true;
+        break;
       }
       if (waited == NetWait::TimedOut) {
         error.detail = "the server did not negotiate RFC 2217 within " +
@@ -60,7 +66,6 @@ class NetworkPort : public SerialPort {
       error.detail = "the server refuses RFC 2217 (COM-PORT)";
       return false;
     }
-    roundTrip_ = NowMs() - asked;
     error = PortError{};
     return true;
   }
@@ -70,48 +75,92 @@ class NetworkPort : public SerialPort {
   // false, for the caller to return.
   bool FailAsClosed(PortError& error) {
     TakeIn();
-    const std::string said(pending_.begin(), pending_.end());
-    if (said.find(SERVER_SAYS_IN_USE) != std::string::npos)
+    if (stopped_) {
+      error.detail = "stopped";
+      return false;
+    }
+    if (said_.find(SERVER_SAYS_IN_USE) != std::string::npos)
       error.problem = PortProblem::Busy;
     error.detail = "the server closed the connection";
     return false;
   }
 
   // Taken up again by another conversation: what came while nobody listened is taken in (the
-  // rate's confirmation will drop it), and the line goes to the rate asked for. False when the
-  // server closed the connection meanwhile.
+  // rate's confirmation will drop it), and the line goes to the rate asked for. When it is there
+  // already the confirmation is not awaited: it only separates. False when the server closed the
+  // connection meanwhile.
   bool Resume(std::uint32_t rate) {
     TakeIn();
-    if (!broken_)
-      SetPortRate(rate);
+    if (!broken_ && client_.ConfirmedRate() != rate) {
+      SetPortRate(rate, nullptr);
+    } else if (!broken_) {
+      Send(AskRate(rate), NowMs() + TIMEOUT_CONSTANT_MS);
+    }
     return !broken_;
   }
+  bool Kicked() const { return broken_ && said_.find(SERVER_SAYS_KICKED) != std::string::npos; }
+  std::uint64_t RoundTrip() const { return roundTrip_; }
 
-  void SetPortRate(std::uint32_t rate) override {
-    const std::vector<std::uint8_t> out = client_.SetRate(rate);
-    rateDeadline_ = NowMs() + std::clamp(NET_RATE_ACK_RTTS * roundTrip_, NET_RATE_ACK_TIMEOUT_MS,
-                                         NET_RATE_ACK_MAX_MS);
-    if (!Send(out, rateDeadline_))
-      broken_ = true;
-  }
-
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    const std::uint64_t deadline = NowMs() + TotalTimeoutMs(length);
-    // Every byte goes out at the rate the search set: none before the server confirmed it.
-    while (!broken_ && client_.RateAwaited()) {
-      const NetWait waited = Pump(rateDeadline_);
+  // The rate goes out and its confirmation is awaited: it tells the rate in force. Nothing the
+  // server sent before it answers anything sent after it. When it does not come in time the
+  // data goes out all the same; what follows a late confirmation of another rate is dropped.
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    stopped_ = false;
+    // Nothing sent since the server confirmed this very rate: nothing can be stale.
+    if (client_.ConfirmedRate() == rate && !wroteSinceRate_) {
+      asked_ = rate;
+      return true;
+    }
+    const std::uint64_t deadline =
+        NowMs() +
+        std::clamp(NET_RATE_ACK_RTTS * roundTrip_, NET_RATE_ACK_TIMEOUT_MS, NET_RATE_ACK_MAX_MS);
+    if (!Send(AskRate(rate), deadline))
+      return Failed(error);
+    while (client_.RateAwaited()) {
+      const NetWait waited = Pump(deadline);
+      if (waited == NetWait::Failed || waited == NetWait::Interrupted)
+        return Failed(error);
       if (waited == NetWait::TimedOut)
         client_.StopAwaitingRate();
     }
+    const std::uint32_t kept = client_.ConfirmedRate();
+    if (kept == 0 || kept == rate)
+      return true;
+    if (error) {
+      error->problem = PortProblem::Other;
+      error->detail = "the server keeps the line at " + std::to_string(kept) + " baud";
+    }
+    return false;
+  }
+
+  // Why a call failed: stopped, another client took the port, or the connection dropped.
+  bool Failed(PortError* error) const {
+    if (error && !stopped_) {
+      error->problem = Kicked() ? PortProblem::Other : PortProblem::Unreachable;
+      error->detail = Kicked() ? KICKED_DETAIL : "the server closed the connection";
+    }
+    return false;
+  }
+
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+    stopped_ = false;
+    const std::uint64_t deadline = NowMs() + TotalTimeoutMs(length);
     std::vector<std::uint8_t> out;
     telnet::AppendData(out, bytes, length);
-    return !broken_ && Send(out, deadline);
+    wroteSinceRate_ = true;
+    const bool sent = Send(out, deadline);
+    wroteAt_ = NowMs();
+    return sent;
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
+    stopped_ = false;
     ReadResult result;
-    // The local time-out, and the time the link takes to bring the answer.
-    const std::uint64_t deadline = NowMs() + TotalTimeoutMs(length) + roundTrip_;
+    // The local time-out, and what remains of the time the link takes to bring an answer to the
+    // last frame written.
+    const std::uint64_t now = NowMs();
+    const std::uint64_t deadline = now + TotalTimeoutMs(length) +
+                                   (wroteAt_ + roundTrip_ > now ? wroteAt_ + roundTrip_ - now : 0);
     std::uint64_t lastByte = 0;
     while (result.count < length) {
       if (!pending_.empty()) {
@@ -128,27 +177,37 @@ class NetworkPort : public SerialPort {
       if (broken_ || NowMs() >= limit)
         break;
       const unsigned cuts = cuts_;
-      if (Pump(limit) == NetWait::Failed)
+      const NetWait waited = Pump(limit);
+      if (waited == NetWait::Failed || waited == NetWait::Interrupted)
         break;
       if (cuts_ != cuts)
         result.count = 0;  // a rate confirmed late: what this read had is from before it
     }
-    result.ok = !broken_ || result.count == length;
+    result.ok = !stopped_ && (!broken_ || result.count == length);
     return result;
   }
 
   std::uint64_t NowMs() override { return socket_->NowMs(); }
 
  private:
-  // Waits for bytes until the deadline and takes them in.
+  // The bytes that ask for a rate, the time they go out noted for the round trip.
+  std::vector<std::uint8_t> AskRate(std::uint32_t rate) {
+    asked_ = rate;
+    askedAt_.push_back(NowMs());
+    wroteSinceRate_ = false;
+    return client_.SetRate(rate);
+  }
+
+  // Waits for bytes until the deadline and takes them in. A request to stop ends the wait and
+  // the call, never the connection: the close goes out over it.
   NetWait Pump(std::uint64_t deadline) {
     if (broken_)
       return NetWait::Failed;
     const NetWait waited = socket_->WaitFor(false, deadline);
-    if (waited != NetWait::Ready) {
-      broken_ = waited == NetWait::Failed;
+    stopped_ = waited == NetWait::Interrupted;
+    broken_ = waited == NetWait::Failed;
+    if (waited != NetWait::Ready)
       return waited;
-    }
     TakeIn();
     return broken_ ? NetWait::Failed : NetWait::Ready;
   }
@@ -164,10 +223,21 @@ class NetworkPort : public SerialPort {
       if (n <= 0)
         return;
       std::vector<std::uint8_t> data, replies;
+      const unsigned confirmations = client_.Confirmations();
       if (client_.Receive(chunk, static_cast<std::size_t>(n), data, replies)) {
         pending_.clear();  // sent before the rate now asked for was confirmed
         ++cuts_;
       }
+      // Every confirmation measures the link, also one that comes after its wait ran out.
+      for (unsigned c = confirmations; c < client_.Confirmations() && !askedAt_.empty(); ++c) {
+        Measured(NowMs() - askedAt_.front());
+        askedAt_.pop_front();
+      }
+      Said(data);
+      // Before the rate asked for is confirmed, or at a rate the server did not take, nothing is
+      // an answer.
+      if (client_.Unconfirmed() || (client_.ConfirmedRate() && client_.ConfirmedRate() != asked_))
+        data.clear();
       // Held as a local driver holds bytes nobody reads: up to a bound, the rest lost, so that a
       // server streaming without end cannot fill the memory.
       const std::size_t room = NET_HELD_MAX - std::min(NET_HELD_MAX, pending_.size());
@@ -177,8 +247,20 @@ class NetworkPort : public SerialPort {
     }
   }
 
+  // The last bytes of data, for what the server says before it closes.
+  void Said(const std::vector<std::uint8_t>& data) {
+    said_.append(data.begin(), data.end());
+    if (said_.size() > 2 * telnet::SUBNEGOTIATION_MAX)
+      said_.erase(0, said_.size() - telnet::SUBNEGOTIATION_MAX);
+  }
+
+  void Measured(std::uint64_t sample) {
+    samples_[sampled_++ % NET_RTT_SAMPLES] = sample;
+    roundTrip_ = *std::max_element(std::begin(samples_), std::end(samples_));
+  }
+
   // Sends all bytes by the deadline; what the other end does not take by then is given up, as a
-  // local port's handshake gives it up. Only a dropped connection fails.
+  // local port's handshake gives it up. Only a dropped connection or a request to stop fails.
   bool Send(const std::vector<std::uint8_t>& bytes, std::uint64_t deadline) {
     std::size_t sent = 0;
     while (!broken_ && sent < bytes.size()) {
@@ -190,6 +272,8 @@ class NetworkPort : public SerialPort {
       const NetWait waited = n < 0 ? NetWait::Failed : socket_->WaitFor(true, deadline);
       if (waited == NetWait::TimedOut)
         return true;
+      if (waited == NetWait::Interrupted)
+        return !(stopped_ = true);
       broken_ = waited == NetWait::Failed;
     }
     return !broken_;
@@ -198,12 +282,18 @@ class NetworkPort : public SerialPort {
   std::unique_ptr<NetSocket> socket_;
   telnet::ComPortClient client_;
   std::deque<std::uint8_t> pending_;
-  std::uint64_t rateDeadline_ = 0;
+  std::string said_;
+  std::uint32_t asked_ = 0;
+  std::deque<std::uint64_t> askedAt_;  // of the rates not yet confirmed
+  std::uint64_t wroteAt_ = 0;
   std::uint64_t roundTrip_ = 0;
+  std::uint64_t samples_[NET_RTT_SAMPLES] = {};
+  std::size_t sampled_ = 0;
   unsigned cuts_ = 0;
+  bool wroteSinceRate_ = false;
   bool broken_ = false;
+  bool stopped_ = false;
 };
-
 std::unique_ptr<NetworkPort> Negotiated(std::unique_ptr<NetSocket> socket, std::uint32_t rate,
                                         std::uint64_t deadlineMs, PortError& error) {
   auto port = std::make_unique<NetworkPort>(std::move(socket));
@@ -217,14 +307,19 @@ std::string ServerText(const NetAddress& address) {
   return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
 }
 
-// The connections of one run, one for each server address; a conversation borrows its port's
-// and gives it back when it ends. find talks to its ports from several threads; the lock is held
-// only to take or give back, never while waiting.
+// The connections of one backend, one for each server address; a conversation borrows its
+// port's and gives it back when it ends (kept only under NetworkPolicy::PerRun). find talks to
+// its ports from several threads; the lock is held only to take or give back, never while
+// waiting.
 struct Connections {
   struct Link {
     std::unique_ptr<NetworkPort> idle;  // none while a conversation has it
-    bool reopened = false;
+    bool held = false;                  // a connection was made: the server may still hold it
+    bool kicked = false;                // the last one was taken over by another client
+    std::uint64_t roundTrip = 0;
   };
+  explicit Connections(NetworkPolicy p) : policy(p) {}
+  NetworkPolicy policy;
   Lock lock;
   std::map<std::string, Link> links;
 };
@@ -234,13 +329,22 @@ class Borrowed : public SerialPort {
   Borrowed(std::shared_ptr<Connections> all, std::string key, std::unique_ptr<NetworkPort> port)
       : all_(std::move(all)), key_(std::move(key)), port_(std::move(port)) {}
   ~Borrowed() override {
-    const Held held(all_->lock);
-    std::unique_ptr<NetworkPort>& idle = all_->links[key_].idle;
-    if (!idle)
-      idle = std::move(port_);
+    std::unique_ptr<NetworkPort> closing;
+    {
+      const Held held(all_->lock);
+      Connections::Link& link = all_->links[key_];
+      link.kicked = port_->Kicked();
+      link.roundTrip = port_->RoundTrip();
+      if (all_->policy == NetworkPolicy::PerRun && !link.idle)
+        link.idle = std::move(port_);
+      else
+        closing = std::move(port_);
+    }
   }
 
-  void SetPortRate(std::uint32_t rate) override { port_->SetPortRate(rate); }
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    return port_->SetPortRate(rate, error);
+  }
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
     return port_->WriteFrame(bytes, length);
   }
@@ -264,8 +368,12 @@ PortError Unreachable(std::string why) {
 
 class NetworkSerial : public SerialBackend {
  public:
+  explicit NetworkSerial(NetworkPolicy policy) : all_(std::make_shared<Connections>(policy)) {}
+
   std::vector<std::string> EnumeratePorts() override { return {}; }
 
+  // A connection kept from an earlier conversation is taken up again; one the server closed is
+  // replaced by a new one, once in each conversation, unless another client took the port.
   std::unique_ptr<SerialPort> OpenPort(const std::string& name, std::uint32_t rate,
                                        PortError* error) override {
     PortError local;
@@ -280,51 +388,73 @@ class NetworkSerial : public SerialBackend {
       return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
     std::unique_ptr<NetworkPort> port = Take(key);
+    bool kicked = false;
     if (port && !port->Resume(rate)) {
+      kicked = port->Kicked();
       port.reset();
-      if (!ReopenOnce(key)) {
-        e = Unreachable("the server closed the connection again");
-        return nullptr;
-      }
     }
-    if (!port) {
-      const std::uint64_t deadline = MonotonicMs() + NET_OPEN_TIMEOUT_MS;
-      std::string why;
-      std::unique_ptr<NetSocket> socket = ConnectTcp(*address, deadline, why);
-      if (!socket) {
-        e = Unreachable(why);
-        return nullptr;
-      }
-      port = Negotiated(std::move(socket), rate, deadline, e);
-      if (!port) {
-        if (e.problem == PortProblem::Busy)
-          e.server = ServerText(*address);
-        return nullptr;
-      }
+    // Taking the port back would drop the other client in turn: this conversation fails, and
+    // only a later one tries again.
+    if (TakeKicked(key) || kicked) {
+      e.problem = PortProblem::Busy;
+      e.server = ServerText(*address);
+      e.detail = KICKED_DETAIL;
+      return nullptr;
     }
+    if (!port && !(port = Connect(*address, key, rate, e)))
+      return nullptr;
     e = PortError{};
     return std::make_unique<Borrowed>(all_, std::move(key), std::move(port));
   }
 
  private:
+  // A new connection. After one of ours, the server may not have let the old one go yet and
+  // says that the port is in use: asked again, until it lets go or the bound has passed.
+  std::unique_ptr<NetworkPort> Connect(const NetAddress& address, const std::string& key,
+                                       std::uint32_t rate, PortError& e) {
+    std::uint64_t releaseBy = 0;
+    {
+      const Held held(all_->lock);
+      Connections::Link& link = all_->links[key];
+      if (std::exchange(link.held, true))
+        releaseBy = MonotonicMs() + NET_OPEN_TIMEOUT_MS + link.roundTrip;
+    }
+    for (;;) {
+      const std::uint64_t deadline = MonotonicMs() + NET_OPEN_TIMEOUT_MS;
+      std::string why;
+      std::unique_ptr<NetSocket> socket = ConnectTcp(address, deadline, why);
+      if (!socket) {
+        e = Unreachable(why);
+        return nullptr;
+      }
+      std::unique_ptr<NetworkPort> port = Negotiated(std::move(socket), rate, deadline, e);
+      if (port)
+        return port;
+      if (e.problem == PortProblem::Busy)
+        e.server = ServerText(address);
+      const std::uint64_t pause = MonotonicMs() + NET_RELEASE_PAUSE_MS;
+      if (e.problem != PortProblem::Busy || pause >= releaseBy ||
+          PauseUntil(pause) != NetWait::TimedOut)
+        return nullptr;
+    }
+  }
+
   std::unique_ptr<NetworkPort> Take(const std::string& key) {
     const Held held(all_->lock);
     return std::move(all_->links[key].idle);
   }
-
-  // Whether this connection may be opened again: once in a run.
-  bool ReopenOnce(const std::string& key) {
+  bool TakeKicked(const std::string& key) {
     const Held held(all_->lock);
-    return !std::exchange(all_->links[key].reopened, true);
+    return std::exchange(all_->links[key].kicked, false);
   }
 
-  std::shared_ptr<Connections> all_ = std::make_shared<Connections>();
+  std::shared_ptr<Connections> all_;
 };
 
 class RoutingSerial : public SerialBackend {
  public:
-  explicit RoutingSerial(std::unique_ptr<SerialBackend> local)
-      : local_(std::move(local)), network_(MakeNetworkSerial()) {}
+  RoutingSerial(std::unique_ptr<SerialBackend> local, NetworkPolicy policy)
+      : local_(std::move(local)), network_(MakeNetworkSerial(policy)) {}
 
   std::vector<std::string> EnumeratePorts() override { return local_->EnumeratePorts(); }
 
@@ -405,12 +535,13 @@ std::unique_ptr<SerialPort> OpenNetworkPort(std::unique_ptr<NetSocket> socket, s
   return Negotiated(std::move(socket), rate, deadlineMs, error);
 }
 
-std::unique_ptr<SerialBackend> MakeNetworkSerial() {
-  return std::make_unique<NetworkSerial>();
+std::unique_ptr<SerialBackend> MakeNetworkSerial(NetworkPolicy policy) {
+  return std::make_unique<NetworkSerial>(policy);
 }
 
-std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local) {
-  return std::make_unique<RoutingSerial>(std::move(local));
+std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local,
+                                                 NetworkPolicy policy) {
+  return std::make_unique<RoutingSerial>(std::move(local), policy);
 }
 
 }  // namespace valdrix

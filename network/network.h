@@ -20,6 +20,10 @@ constexpr std::uint64_t NET_OPEN_TIMEOUT_MS = 3000;
 constexpr std::uint64_t NET_RATE_ACK_TIMEOUT_MS = 500;
 constexpr std::uint64_t NET_RATE_ACK_RTTS = 3;
 constexpr std::uint64_t NET_RATE_ACK_MAX_MS = 5000;
+// After a connection of ours, how often the server is asked again while it says that the port
+// is in use: it lets the old connection go once it has seen it close. It is asked until
+// NET_OPEN_TIMEOUT_MS and the last round trip have passed.
+constexpr std::uint64_t NET_RELEASE_PAUSE_MS = 100;
 // Bytes received and not yet read that the port holds, as a local driver's buffer; the rest is
 // lost.
 constexpr std::size_t NET_HELD_MAX = 4096;
@@ -40,15 +44,25 @@ std::optional<NetAddress> ParseNetworkPortName(const std::string& name);
 // any port is opened; empty when it may be tried.
 std::string RefusedPortName(const std::string& name);
 
-// Opens rfc2217:// names only; lists nothing, as remote ports are not discovered. Each remote
-// port keeps one connection for as long as the backend lives: every conversation with it
-// borrows that one, and one the server closed is opened again once.
-std::unique_ptr<SerialBackend> MakeNetworkSerial();
-// Network names to the network backend, every other name, and the list, to the local one.
-std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local);
+// How long a remote port's connection lives. A server serves one client at a time.
+enum class NetworkPolicy {
+  // For the backend's whole life (a run of the command line): every conversation borrows it.
+  PerRun,
+  // While a conversation runs, as a local port is held (the window, which waits for the user).
+  PerConversation,
+};
 
-// What the network port needs of a connected, non-blocking TCP socket.
-enum class NetWait { Ready, TimedOut, Failed };
+// Opens rfc2217:// names only; lists nothing, as remote ports are not discovered. A connection
+// the server closed is opened again, once in a conversation; one that another client took over
+// is not, so that the other client keeps the port.
+std::unique_ptr<SerialBackend> MakeNetworkSerial(NetworkPolicy policy = NetworkPolicy::PerRun);
+// Network names to the network backend, every other name, and the list, to the local one.
+std::unique_ptr<SerialBackend> MakeRoutingSerial(std::unique_ptr<SerialBackend> local,
+                                                 NetworkPolicy policy = NetworkPolicy::PerRun);
+
+// What the network port needs of a connected, non-blocking TCP socket. Interrupted: a request
+// to stop came, which ends the wait and leaves the connection as it was.
+enum class NetWait { Ready, TimedOut, Failed, Interrupted };
 class NetSocket {
  public:
   virtual ~NetSocket() = default;
@@ -62,9 +76,16 @@ class NetSocket {
   virtual std::uint64_t NowMs() = 0;
 };
 
-// A connection to host:port made by the deadline, or nullptr and why.
+// A connection to host:port made by the deadline, or nullptr and why. The name is looked up on
+// a worker thread of its own, which is left to end alone when the deadline or a request to stop
+// comes first.
 std::unique_ptr<NetSocket> ConnectTcp(const NetAddress& address, std::uint64_t deadlineMs,
                                       std::string& why);
+// Waits until the deadline on MonotonicMs() (TimedOut) or a request to stop (Interrupted).
+NetWait PauseUntil(std::uint64_t deadlineMs);
+// Makes every later name lookup first wait this long, as a slow resolver would: for the tests of
+// the lookup's bound.
+void SlowLookupsForTests(std::uint64_t ms);
 // Negotiates on a connected socket, up to the confirmation of the rate; nullptr and why when
 // the server does not agree by the deadline (Unreachable), or says that another client has the
 // port (Busy). Apart from ConnectTcp so that a scripted socket can stand in.

@@ -102,6 +102,7 @@ std::vector<std::uint8_t> ComPortClient::Hello(std::uint32_t rate) {
   }
   ComPortRate(out, rate);
   ++ratesAsked_;
+  asked_ = rate;
   ComPortByte(out, SET_DATASIZE, 8);
   ComPortByte(out, SET_PARITY, 1);    // none
   ComPortByte(out, SET_STOPSIZE, 1);  // one
@@ -114,6 +115,8 @@ std::vector<std::uint8_t> ComPortClient::SetRate(std::uint32_t rate) {
   std::vector<std::uint8_t> out;
   ComPortRate(out, rate);
   ++ratesAsked_;
+  asked_ = rate;
+  confirmed_ = 0;
   gaveUp_ = false;
   return out;
 }
@@ -147,6 +150,12 @@ bool ComPortClient::Receive(const std::uint8_t* bytes, std::size_t length,
         if (event.option == OPT_COM_PORT && decoder_.PayloadLength() > 0 &&
             decoder_.Payload()[0] == SERVER_OFFSET + SET_BAUDRATE &&
             ratesConfirmed_ < ratesAsked_ && ++ratesConfirmed_ == ratesAsked_) {
+          const std::uint8_t* p = decoder_.Payload();
+          const std::uint32_t said =
+              decoder_.PayloadLength() < 5
+                  ? 0
+                  : std::uint32_t{p[1]} << 24 | p[2] << 16 | p[3] << 8 | p[4];
+          confirmed_ = said ? said : asked_;
           data.clear();
           stale = true;
         }

@@ -64,6 +64,14 @@ class ComPortClient {
   bool Accepted() const { return accepted_; }  // the server does COM-PORT
   bool Refused() const { return refused_; }    // the server won't
   bool RateAwaited() const { return !gaveUp_ && ratesConfirmed_ < ratesAsked_; }
+  // The rate in force as the server's confirmation of the last rate asked for gives it (the rate
+  // asked for when it names none); 0 until that confirmation came.
+  std::uint32_t ConfirmedRate() const { return confirmed_; }
+  // How many of the rates asked for the server has confirmed, in the order asked.
+  unsigned Confirmations() const { return ratesConfirmed_; }
+  // Once the server has confirmed a rate, data that comes while a later one is unconfirmed was
+  // sent at a rate no longer asked for.
+  bool Unconfirmed() const { return ratesConfirmed_ > 0 && ratesConfirmed_ < ratesAsked_; }
   // Given up waiting: the next data goes out all the same. A late confirmation still separates
   // stale data from new.
   void StopAwaitingRate() { gaveUp_ = true; }
@@ -75,6 +83,8 @@ class ComPortClient {
   bool gaveUp_ = false;
   unsigned ratesAsked_ = 0;
   unsigned ratesConfirmed_ = 0;
+  std::uint32_t asked_ = 0;
+  std::uint32_t confirmed_ = 0;
 };
 
 }  // namespace valdrix::telnet

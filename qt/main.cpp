@@ -60,7 +60,8 @@ void HoldMessages(QtMsgType type, const QMessageLogContext&, const QString& mess
 
 // The one place the serial backend is chosen.
 std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
-  return valdrix::MakeRoutingSerial(valdrix::MakePosixSerial());
+  return valdrix::MakeRoutingSerial(valdrix::MakePosixSerial(),
+                                    valdrix::NetworkPolicy::PerConversation);
 }
 
 }  // namespace

@@ -41,8 +41,9 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Changes the line rate; the port is neither closed nor purged.
-  virtual void SetPortRate(std::uint32_t rate) = 0;
+  // Changes the line rate; false, and why in *error when given, when the driver or the server
+  // does not take it. The port is neither closed nor purged.
+  virtual bool SetPortRate(std::uint32_t rate, PortError* error = nullptr) = 0;
   // Sends all bytes, waiting at most TotalTimeoutMs(length) for the handshake. Only a port error
   // fails.
   virtual bool WriteFrame(const std::uint8_t* bytes, std::size_t length) = 0;

@@ -68,11 +68,12 @@ class PosixPort : public SerialPort {
 
   ~PosixPort() override { posix::ReleaseExclusive(held_); }
 
-  void SetPortRate(std::uint32_t rate) override {
+  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
     if (!haveSettings_)
-      return;
+      return true;
     ApplyRate(settings_, rate);
     tcsetattr(fd_, TCSANOW, &settings_);  // TCSANOW: no flush, no waiting for output
+    return true;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

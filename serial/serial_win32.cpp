@@ -44,9 +44,10 @@ class Win32Port final : public SerialPort {
   }
 
   // Only the rate changes; everything else stays as Configure applied it.
-  void SetPortRate(std::uint32_t rate) override {
+  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
     dcb_.BaudRate = rate;
     SetCommState(handle_, &dcb_);
+    return true;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

@@ -25,9 +25,10 @@ class FakeSerial::Port : public SerialPort {
     --owner_.openPorts_;
   }
 
-  void SetPortRate(std::uint32_t rate) override {
+  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
     rate_ = rate;
     owner_.log_.push_back({WireEvent::Kind::Rate, name_, rate_, {}, true, owner_.NowMs()});
+    return true;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

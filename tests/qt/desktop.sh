@@ -7,7 +7,8 @@
 #   then the close frame goes out at 115200 and the exit status is 0.
 # - The title bar's close button sends the close frame when an interface is open, and nothing
 #   otherwise; SIGTERM, SIGINT and SIGHUP close the interface as Close does. Exit status 0.
-# - An rfc2217:// port through ser2net: found, the values shown, the close frame on Close.
+# - An rfc2217:// port through ser2net: found, the values shown, another client served while the
+#   window waits, the close frame on Close.
 #
 # Usage: desktop.sh <valdrix-configurator> <valdrix-sim>
 set -euo pipefail
@@ -105,6 +106,11 @@ harness_pids+=("$ser2net")
 start "$url"
 seen net "F2 FF 01 0C"
 sleep 1.5  # the drain after the open frame
+# While the window waits for the user it holds no connection: another client is served.
+python3 -c 'import socket, sys; c = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+__import__("time").sleep(0.5); said = c.recv(256); sys.exit(not said or b"in use" in said)' \
+  "${url##*:}" ||
+  wine_fail "a second client is refused while the window waits"
 # From Close, Tab reaches the address list, then each value edit, which it selects.
 xdotool windowactivate --sync "$window" key Tab
 shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection clipboard; echo; done | tr '\n' ' ')

@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "base/clock.h"
 #include "network/network.h"
 #include "network/telnet.h"
 
@@ -50,8 +51,9 @@ TEST(Telnet, CommandsLeaveTheDataInAnyChunks) {
 }
 
 // A server on virtual time: greets (agreeing to COM-PORT unless told otherwise), confirms the
-// nth rate asked for acks[n] ms later (the last entry for the rest; never when negative), sends
-// what is scripted at its time, and may close at closeAt.
+// nth rate asked for acks[n] ms later (the last entry for the rest; never when negative) naming
+// it, or kept when set, sends what is scripted at its time, may close at closeAt, and a request
+// to stop comes at stopAt.
 class ScriptedServer : public NetSocket {
  public:
   explicit ScriptedServer(std::vector<long> acks, Bytes greeting = {IAC, DO, OPT_COM_PORT})
@@ -66,6 +68,10 @@ class ScriptedServer : public NetSocket {
   NetWait WaitFor(bool write, std::uint64_t deadline) override {
     if (write)
       return NetWait::Ready;
+    if (stopAt <= deadline && script_.empty()) {
+      now_ = std::max(now_, std::exchange(stopAt, UINT64_MAX));
+      return NetWait::Interrupted;
+    }
     const std::uint64_t next =
         script_.empty() ? closeAt : std::min(closeAt, script_.begin()->first);
     now_ = std::max(now_, std::min(next, deadline));
@@ -78,8 +84,15 @@ class ScriptedServer : public NetSocket {
       if (bytes[i] != IAC || bytes[i + 1] != SB || bytes[i + 3] != SET_BAUDRATE)
         continue;
       const long ack = acks_[std::min(rates_++, acks_.size() - 1)];
+      Bytes confirmed = {IAC, SB, OPT_COM_PORT, 101, 0, 0, 0, 0, IAC, SE};
+      std::uint32_t rate = 0;
+      for (std::size_t b = 4; b < 8; ++b)
+        rate = rate << 8 | bytes[i + b];
+      rate = kept ? kept : rate;
+      for (std::size_t b = 4; b < 8; ++b)
+        confirmed[b] = static_cast<std::uint8_t>(rate >> (8 * (7 - b)));
       if (ack >= 0)
-        Deliver(now_ + static_cast<std::uint64_t>(ack), CONFIRMED);
+        Deliver(now_ + static_cast<std::uint64_t>(ack), confirmed);
     }
     sent.push_back({now_, Bytes(bytes, bytes + length)});
     return static_cast<long>(length);
@@ -97,9 +110,9 @@ class ScriptedServer : public NetSocket {
   }
   std::uint64_t NowMs() override { return now_; }
 
-  static inline const Bytes CONFIRMED = {IAC, SB, OPT_COM_PORT, 101, 0, 0, 0x4B, 0x00, IAC, SE};
   std::vector<std::pair<std::uint64_t, Bytes>> sent;
-  std::uint64_t closeAt = UINT64_MAX;
+  std::uint64_t closeAt = UINT64_MAX, stopAt = UINT64_MAX;
+  std::uint32_t kept = 0;
 
  private:
   std::vector<long> acks_;
@@ -109,9 +122,9 @@ class ScriptedServer : public NetSocket {
 };
 
 // After a change of rate: the frame goes out once the server confirmed the rate, or its wait ran
-// out (three round trips as negotiating measured them, within bounds), its 0xFF doubled; what
-// the server sent before the confirmation is no answer, whenever that comes; a read waits one
-// round trip more than a local port's.
+// out (three round trips, the longest of those measured, within bounds), its 0xFF doubled; what
+// the server sent before the confirmation is no answer, whenever that comes; a read right after a
+// write waits one round trip more than a local port's.
 TEST(NetworkPort, AChangeOfRateOnTheLink) {
   const Bytes stale = {0xF2, 0xFD, 0x01}, answer = {0x02, 0x01, 0x02, 0x01};
   const std::uint64_t silent = TotalTimeoutMs(4);
@@ -125,7 +138,7 @@ TEST(NetworkPort, AChangeOfRateOnTheLink) {
       {{-1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent},  // confirms nothing: nothing measured
       {{100, -1}, -1, -1, NET_RATE_ACK_TIMEOUT_MS, silent + 100},
       {{400, -1}, -1, -1, 3 * 400, silent + 400},
-      {{1400, 2000}, -1, -1, 2000, silent + 1400},  // 700 ms each way
+      {{1400, 2000}, -1, -1, 2000, silent + 2000},  // 700 ms each way, then 1000
       {{2000, -1}, -1, -1, NET_RATE_ACK_MAX_MS, silent + 2000},
       {{0, 200}, 100, 250, 200, 50},
       {{0, 200}, 200, 200, 200, 0},    // stale bytes, confirmation, answer: one chunk
@@ -141,7 +154,7 @@ TEST(NetworkPort, AChangeOfRateOnTheLink) {
     const std::uint64_t t0 = port->NowMs();
     if (c.staleAt >= 0)
       server.Deliver(t0 + static_cast<std::uint64_t>(c.staleAt), stale);
-    port->SetPortRate(19200);  // its confirmation is scripted after the stale bytes
+    ASSERT_TRUE(port->SetPortRate(19200));  // its confirmation is scripted after the stale bytes
     if (c.answerAt >= 0)
       server.Deliver(t0 + static_cast<std::uint64_t>(c.answerAt), answer);
     const std::uint8_t close[] = {0xF2, 0xFF, 0x00, 0x0D};
@@ -196,6 +209,65 @@ TEST(NetworkPort, ServersThatWillNotServe) {
   closeAt = port->NowMs() + 5;
   EXPECT_FALSE(port->ReadFrame(buffer.data(), 4).ok);
   EXPECT_FALSE(port->WriteFrame(buffer.data(), 1));
+}
+
+// A rate the server keeps another one for is refused and named, and nothing that comes at it is
+// an answer; a request to stop ends the read that runs, and the connection serves on until
+// another client takes the port over.
+TEST(NetworkPort, ARateKeptAndAStopLeaveTheLinkUp) {
+  const Bytes answer = {0x02, 0x01, 0x02, 0x01};
+  auto socket = std::make_unique<ScriptedServer>(std::vector<long>{100});
+  ScriptedServer& server = *socket;
+  PortError error;
+  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
+  ASSERT_TRUE(port);
+  server.kept = 9600;
+  EXPECT_FALSE(port->SetPortRate(19200, &error));
+  EXPECT_EQ(error.detail, "the server keeps the line at 9600 baud");
+  std::uint8_t buffer[4];
+  server.Deliver(port->NowMs() + 50, answer);
+  EXPECT_EQ(port->ReadFrame(buffer, 4).count, 0u);
+  ASSERT_TRUE(port->SetPortRate(9600));
+  const std::uint64_t t0 = port->NowMs();
+  server.stopAt = t0 + 30;
+  EXPECT_FALSE(port->ReadFrame(buffer, 4).ok);
+  EXPECT_EQ(port->NowMs(), t0 + 30);
+  ASSERT_TRUE(port->WriteFrame(answer.data(), 4));
+  server.Deliver(port->NowMs() + 100, answer);
+  EXPECT_EQ(Bytes(buffer, buffer + port->ReadFrame(buffer, 4).count), answer);
+  // Another client takes the port over: the server says so (ser2net 3) and hangs up.
+  const std::string kicked = "kicked off, new user is coming\r\n";
+  server.Deliver(port->NowMs() + 10, Bytes(kicked.begin(), kicked.end()));
+  server.closeAt = port->NowMs() + 20;
+  EXPECT_FALSE(port->SetPortRate(19200, &error));
+  EXPECT_EQ(error.detail, "another client of the server took the port");
+}
+
+// On a link slower than the waits: two rates unconfirmed, and what comes before the second
+// confirmation answers nothing; the late confirmations still measure the link.
+TEST(NetworkPort, NothingBeforeTheLastConfirmationAnswers) {
+  auto socket = std::make_unique<ScriptedServer>(std::vector<long>{0, 2000});
+  ScriptedServer& server = *socket;
+  PortError error;
+  auto port = OpenNetworkPort(std::move(socket), 9600, NET_OPEN_TIMEOUT_MS, error);
+  ASSERT_TRUE(port->SetPortRate(19200) && port->SetPortRate(38400));  // each given up at 500 ms
+  server.Deliver(port->NowMs() + 100, {0x02, 0x01, 0x02, 0x01});
+  std::uint8_t buffer[4];
+  EXPECT_EQ(port->ReadFrame(buffer, 4).count, 0u);
+  const std::uint64_t t0 = port->NowMs();
+  EXPECT_TRUE(port->SetPortRate(57600));
+  EXPECT_EQ(port->NowMs() - t0, 2000u);
+}
+
+// A name lookup that does not end is left behind at the deadline (real time, 100 ms).
+TEST(NetworkPort, ASlowLookupEndsAtTheDeadline) {
+  SlowLookupsForTests(60000);
+  const std::uint64_t start = MonotonicMs();
+  std::string why;
+  EXPECT_FALSE(ConnectTcp({"localhost", 9}, start + 100, why));
+  EXPECT_LT(MonotonicMs() - start, 1000u);
+  EXPECT_EQ(why, "no address for localhost within 3 s");
+  SlowLookupsForTests(0);
 }
 
 }  // namespace
