@@ -34,7 +34,7 @@ std::string KeyText(const std::string& key) {
 
 std::optional<Settings> ParseSettings(const std::string& name, const std::string& text,
                                       std::string& refusal) {
-  const std::string where = "valdrix-config: " + name + ": ";
+  const std::string where = name + ": ";
   if (text.size() > kMaxSettingsFileBytes) {
     refusal = where + "larger than " + std::to_string(kMaxSettingsFileBytes / 1024) +
               " KiB; give the file that valdrix-config --json show printed";
@@ -118,7 +118,8 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
                                   ? CountRefusal(*settings.modules16, *settings.modules8)
                                   : "";
   if (!tooMany.empty()) {
-    refusal = where + "modules16 and modules8: " + tooMany;
+    refusal = where + "modules16 and modules8: " + tooMany +
+              " (null leaves a value as the interface holds it)";
     return std::nullopt;
   }
   return settings;
@@ -133,14 +134,14 @@ std::optional<Settings> LoadSettings(const std::string& name, std::istream& stan
     standardInput.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(standardInput.gcount()));
     if (standardInput.bad()) {
-      refusal = "valdrix-config: -: standard input could not be read";
+      refusal = "-: standard input could not be read";
       return std::nullopt;
     }
     return ParseSettings("standard input", text, refusal);
   }
   std::string why;
   if (!ReadSettingsText(name, kMaxSettingsFileBytes + 1, fifoWaitMs, text, why)) {
-    refusal = "valdrix-config: " + name + ": " + why;
+    refusal = name + ": " + why;
     return std::nullopt;
   }
   return ParseSettings(name, text, refusal);
