@@ -88,7 +88,8 @@ for page in valdrix-config valdrix-sim valdrix-configurator; do
   warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done
-grep -q "^ *find" "$work/valdrix-config.txt" || fail "the man page lacks find"
+grep -q "^ *find" "$work/valdrix-config.txt" && grep -q "^ *not-a-port$" "$work/valdrix-config.txt" ||
+  fail "the man page lacks find or the reason words"
 source "$root/usr/share/bash-completion/completions/valdrix-config"
 offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${COMPREPLY[*]}"; }
 [ "$(offers valdrix-config s)" = "show set" ] || fail "completion of 's': $(offers valdrix-config s)"
