@@ -39,7 +39,7 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
 field() { dpkg-deb -f "$deb" "$1"; }
 show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim's terminal
-  wine_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
+  "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
 }
 # Each architecture's pair; its valdrix-sim at 38400 and the show (under qemu-user, named after
 # the machine, for ARM) run while the next pair is read.
@@ -67,8 +67,8 @@ $files"
   [[ "$(wc -l <<<"$machines") $machines" == "1 "*"${machine[$arch]}" ]] || fail "the $arch programs are for $machines"
   emulator=()
   [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
-  wine_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
-    --count 5 --link "$work/$arch/tty" --log "$work/$arch/frames" >/dev/null
+  wine_start_sim ${emulator:+--under "$emulator"} "$work/$arch/usr/bin/valdrix-sim" "$work/$arch/tty" \
+    --rate 38400 --address 7 --base 20 --count 5 --log "$work/$arch/frames"
   wine_spawn show "$arch" "${emulator[@]}"
   shows+=("${wine_pids[-1]}")
 done

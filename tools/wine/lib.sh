@@ -14,8 +14,8 @@
 # wine_control_id <template.json> IDC_PORT prints a control's number from a native build's
 # dialog/template.json.
 # wine_spawn <cmd...> starts a background process that wine_cleanup ends.
-# wine_start_sim <valdrix-sim> <link> [options...] starts valdrix-sim the same way, with <link> a
-# link to its terminal, and fails when it does not come.
+# wine_start_sim [--under EMULATOR] <valdrix-sim> <link> [options...] starts valdrix-sim the same
+# way (under qemu-user, say), with <link> a link to its terminal, and fails when it does not come.
 
 wine_pids=()
 wine_work=
@@ -107,20 +107,15 @@ wine_unmap_port() {
   ln -sfn "$wine_no_port" "$WINEPREFIX/dosdevices/$1"
 }
 
-# Waits until a path exists (a terminal link made by a simulator).
-wine_wait_path() {
-  local _
-  for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.1; done
-  return 1
-}
-
 # As harness/launchers.py does: the simulator prints its terminal's path once its link is made
 # (a link that was there before, such as a masked COM port's, is no sign).
 wine_start_sim() {
-  local sim=$1 link=$2 out _
+  local under=() out _
+  [ "$1" != --under ] || { under=("$2"); shift 2; }
+  local sim=$1 link=$2
   shift 2
   out=$(mktemp "$wine_work/sim.XXXXXX")
-  wine_spawn "$sim" --link "$link" "$@" >"$out"
+  wine_spawn "${under[@]}" "$sim" --link "$link" "$@" >"$out"
   for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
   grep -q '^/dev/' "$out" || wine_fail "valdrix-sim did not start"
 }
