@@ -43,7 +43,11 @@ if(WIN32)
                ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt
                ${PROJECT_SOURCE_DIR}/interrupt/console_events.def
                ${PROJECT_SOURCE_DIR}/serial/serial_port.h)
-  # Notepad and its kin on older Windows want CRLF.
+  # Notepad and its kin on older Windows want CRLF: NEWLINE_STYLE converts the template's own line
+  # ends, not those inside the values put into it.
+  foreach(text VALDRIX_EXIT_STATUSES VALDRIX_SETTINGS VALDRIX_TROUBLESHOOTING)
+    string(REPLACE "\n" "\r\n" ${text} "${${text}}")
+  endforeach()
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
