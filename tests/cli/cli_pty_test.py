@@ -127,7 +127,8 @@ def case_find():
     verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
                     for p in held] + [(TMP, "not a serial port")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
-        "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found) + "%s/link: the same port as %s\n" % (TMP, found)
+        "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found) + (
+        "%s/link: the same port as %s\n" % (TMP, found))
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
     check(rx() == conversation(57600), "frames %s" % rx())
     for _, quiet in silent:

@@ -144,10 +144,10 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "COM2: in use by another program\nCOM1: no answer at any rate\n", ""},
       {"find --json", silent, {"--json", "find", "COM3"}, EXIT_NOT_FOUND,
        "[{\"port\":\"COM3\",\"error\":\"No Valdrix found on COM3\",\"reason\":\"not-found\"}]\n", ""},
-      {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2"}, EXIT_OK,
+      {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2", "COM3"}, EXIT_OK,
        "[{\"port\":\"COM3\",\"rate\":57600,\"version\":\"1.02\",\"address\":10,\"base\":44,"
        "\"modules16\":2,\"modules8\":1},{\"port\":\"COM2\",\"error\":\"Could not open COM2: in use "
-       "by another program\",\"reason\":\"busy\",\"holder\":null}]\n", ""},
+       "by another program\",\"reason\":\"busy\",\"holder\":null},{\"port\":\"COM3\",\"same_as\":\"COM3\"}]\n", ""},
       {"odd name --json", {}, {"--json", "show", "C\"O\\M\x01"}, EXIT_CANNOT_OPEN,
        "{\"port\":\"C\\\"O\\\\M\\u0001\",\"error\":\"Could not open C\\\"O\\\\M\\u0001: no such port\",\"reason\":\"missing\"}\n", ""},
       {"not reported --json", noBase, {"--json", "set", "COM3", "--base", "7"}, EXIT_CANNOT_WRITE,
