@@ -53,8 +53,11 @@ if [ "$at_start" = 1 ]; then
   sleep 0.5
 elif [ -z "$device" ]; then
   found=0
+  # The open frame's first bytes, HDR_CONFIG SUB_OPEN 01, by their names in protocol/frames.h.
+  byte() { sed -n "s/.* $1 = 0x\([0-9A-F]*\);/\1/p" protocol/frames.h; }
+  opened="$(byte HDR_CONFIG) $(byte SUB_OPEN) 01"
   for _ in $(seq 100); do
-    grep -q '"rx","hex":"F2 FF 01 0C"' "$log" 2>/dev/null && { found=1; break; }
+    grep -q "\"rx\",\"hex\":\"$opened" "$log" 2>/dev/null && { found=1; break; }
     sleep 0.1
   done
   sleep 1.5
