@@ -19,9 +19,8 @@ import subprocess
 import sys
 import time
 
-SELECT_PORT = "Status: Please select a COM port"
-ENTER_VALUES = "Status: Enter values and press Apply"
 ID = {}  # control ids by name, from the template (--template)
+STATUS = {}  # the status texts by name ("ENTER_VALUES"), from the template
 TICK_MS = 1000.0 / os.sysconf("SC_CLK_TCK")
 
 
@@ -130,7 +129,7 @@ def one_run(driver, exe, port, sim_log, server):
     start = time.monotonic()
     program = subprocess.Popen(["wine", exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # Asked every 5 ms: until the dialog exists the driver answers at once.
-    shown = wait_until(lambda: driver.status() == (0, SELECT_PORT), 30, 0.005)
+    shown = wait_until(lambda: driver.status() == (0, STATUS["SELECT_PORT"]), 30, 0.005)
     result["startup_ms"] = (shown - start) * 1000.0
     pid = find_pid(os.path.basename(exe)) or program.pid
 
@@ -151,7 +150,7 @@ def one_run(driver, exe, port, sim_log, server):
         }
 
     conversation("search", f"choose {ID['IDC_PORT']} {port}",
-                 lambda: driver.status() == (0, ENTER_VALUES))
+                 lambda: driver.status() == (0, STATUS["ENTER_VALUES"]))
     rate = driver.ask(f"current {ID['IDC_RATE']}")[1]
     if rate != ["57600"]:
         raise RuntimeError(f"found at {rate}, not 57600")
@@ -170,7 +169,9 @@ def main():
     parser.add_argument("--port", default="COM3")
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
-    ID.update((c["name"], c["id"]) for c in json.load(open(args.template))["controls"])
+    template = json.load(open(args.template))
+    ID.update((c["name"], c["id"]) for c in template["controls"])
+    STATUS.update(template["status"])
 
     driver = Driver(args.driver)
     server = wineserver_pid()

@@ -45,9 +45,9 @@ struct Parsed {
 Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       std::istream* in = nullptr);
 
-// A decimal option value within [low, high]; an empty result after a message on err.
+// A decimal option value within [low, high]; empty, and why in refusal, when it is not one.
 std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
-                               int high, std::ostream& err);
+                               int high, std::string& refusal);
 
 // The exit status for how a conversation ended.
 int StatusFor(const Outcome& outcome);

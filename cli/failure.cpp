@@ -92,7 +92,7 @@ Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t o
 }
 
 std::string Said(const std::string& message) {
-  return message.compare(0, sizeof SELF - 1, SELF) == 0 ? message : SELF + message;
+  return SELF + message;
 }
 
 void PrintFailure(const Failure& f, std::ostream& err) {

@@ -9,9 +9,10 @@
 
 namespace valdrix::cli {
 
-// How every message on stderr starts: the program's name.
+// How every message on stderr starts: the program's name. Only stderr has it: the messages
+// themselves (and the "error" of --json) do not.
 constexpr char SELF[] = "valdrix-config: ";
-// The message with SELF in front, once.
+// The message with SELF in front.
 std::string Said(const std::string& message);
 
 // A refusal of the command line's own, before or instead of a conversation.

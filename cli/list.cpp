@@ -65,6 +65,11 @@ int List(const Options& options, System& system, Streams streams) {
     streams.err << "  " << p.name << ": " << StateText(p.state) << "\n";
     hints.insert(Hint(p.state));
   }
+  // The console alone is what a machine shows with no adapter plugged in: that fix comes first.
+  if (std::all_of(all.begin(), all.end(),
+                  [](const PortDetails& p) { return p.state.problem == PortProblem::Console; }))
+    streams.err << "Plug in the adapter that the interface hangs on: its port then shows here. "
+                   "Only to use the console's own port:\n";
   for (const std::string& hint : hints) {
     if (!hint.empty())
       streams.err << hint << "\n";

@@ -40,21 +40,83 @@ constexpr char kFooter[] =
 #undef VALDRIX_EXIT
     ;
 
-// For a word CLI11 did not take: what it is and the nearest name it may have meant. Empty when the
-// word is not a mistyped command or option (CLI11's own message says what is wrong then).
-std::string UnknownWord(CLI::App& app, const std::vector<CLI::App*>& commands) {
+// The command line's commands and options, bound to where their values go.
+struct CommandLine {
+  CommandLine();
+  std::vector<CLI::App*> Commands() const { return {list, show, set, find}; }
+
+  CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
+               "valdrix-config"};
+  Options options;
+  std::string rate, port, from;
+  // Taken as text and checked here, so that every refusal names its option the same way.
+  std::string texts[std::size(kSettings)];
+  CLI::Option* rateOption = nullptr;
+  CLI::Option* settingOptions[std::size(kSettings)] = {};
+  CLI::Option* fromOption = nullptr;
+  CLI::App *list = nullptr, *show = nullptr, *set = nullptr, *find = nullptr;
+};
+
+CommandLine::CommandLine() {
+  app.set_version_flag("--version", VersionText());
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_flag("--trace", options.trace,
+               "print every frame sent and every reply received on stderr");
+  app.add_flag("--json", options.json, "print the results as JSON");
+  rateOption = app.add_option("--rate", rate,
+                              "show, set, find: try only this line rate, one of " + LineRatesText())
+                   ->type_name("N");
+
+  list = app.add_subcommand("list", "print the free serial ports, one a line");
+  list->add_flag("-l,--long", options.longList,
+                 "every serial device with its USB details, link and state (free, in use, "
+                 "permission denied)");
+  show = app.add_subcommand("show", "search the interface on PORT and print its values");
+  show->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  set = app.add_subcommand(
+      "set", "search the interface on PORT, write the given values, read them back and print them");
+  set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  find = app.add_subcommand(
+      "find", "search every PORT given, or every free port, all at once, and report each");
+  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
+  // After the commands: a command takes its parent's footer when it is made.
+  app.footer(kFooter);
+  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+    settingOptions[i] =
+        set->add_option(kSettings[i].Option(), texts[i],
+                        std::string(kSettings[i].help) + ", " + kSettings[i].Range())
+            ->type_name("N");
+  }
+  fromOption = set->add_option("--from", from,
+                               "the values in FILE, as valdrix-config --json show printed them (- "
+                               "reads standard input); the options above win over it")
+                   ->type_name("FILE");
+  set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
+              ".");
+}
+
+// The command that was given, or null.
+CLI::App* Given(const CommandLine& line) {
   CLI::App* command = nullptr;
-  for (CLI::App* c : commands)
+  for (CLI::App* c : line.Commands())
     command = c->parsed() ? c : command;
+  return command;
+}
+
+// For a word CLI11 did not take: what it is and the nearest name it may have meant. Empty when the
+// word is not a mistyped command or option.
+std::string UnknownWord(CommandLine& line) {
+  CLI::App* command = Given(line);
   std::vector<std::string> extra = command ? command->remaining() : std::vector<std::string>{};
-  for (const std::string& word : app.remaining())
+  for (const std::string& word : line.app.remaining())
     extra.push_back(word);
   if (extra.empty())
     return {};
   const std::string word = extra.front().substr(0, extra.front().find('='));
   std::vector<std::string> names;
   if (word[0] == '-') {
-    for (CLI::App* a : {&app, command ? command : &app}) {
+    for (CLI::App* a : {&line.app, command ? command : &line.app}) {
       for (const CLI::Option* option : a->get_options()) {
         for (const std::string& name : option->get_lnames())
           names.push_back("--" + name);
@@ -63,15 +125,109 @@ std::string UnknownWord(CLI::App& app, const std::vector<CLI::App*>& commands) {
       }
     }
   } else if (!command) {
-    for (const CLI::App* c : commands)
+    for (const CLI::App* c : line.Commands())
       names.push_back(c->get_name());
   } else {
-    return {};
+    return command->get_name() + ": " + word + " was not expected (valdrix-config " +
+           command->get_name() + " --help says what it takes)";
   }
   const std::string nearest = NearestName(word, names);
-  return "valdrix-config: unknown " + std::string(word[0] == '-' ? "option " : "command ") + word +
+  return "unknown " + std::string(word[0] == '-' ? "option " : "command ") + word +
          (nearest.empty() ? " (valdrix-config --help lists them)"
                           : "; did you mean " + nearest + "?");
+}
+
+// What CLI11 refused, in this program's words and with the option named.
+std::string InOurWords(const CLI::ParseError& e, CommandLine& line) {
+  const std::string unknown = UnknownWord(line);
+  if (!unknown.empty())
+    return unknown;
+  const std::string what = e.what();
+  const std::string name = what.substr(0, what.find(':'));
+  if (what.find("subcommand is required") != std::string::npos)
+    return "give a command: list, show, set or find (valdrix-config --help says more)";
+  if (what == "PORT is required") {
+    const CLI::App* command = Given(line);
+    return (command ? command->get_name() + ": " : "") +
+           "give a PORT (valdrix-config list shows the free ones)";
+  }
+  if (what.find(" required but received ") != std::string::npos)
+    return name + ": given more than once; give it once";
+  if (what.find(" missing") != std::string::npos) {
+    std::string value = "a value";
+    for (const CLI::App* a : {&line.app, line.set})
+      for (const CLI::Option* option : a->get_options())
+        value = option->check_name(name) ? option->get_type_name() : value;
+    return name + ": no value given; give " + name + " " + value;
+  }
+  return what;  // none that this command line can cause
+}
+
+// An empty name, or a network address that cannot be meant: refused before any port is opened.
+std::string PortRefusal(const CommandLine& line) {
+  const std::vector<std::string> given = line.find->parsed()   ? line.options.ports
+                                         : line.list->parsed() ? std::vector<std::string>{}
+                                                               : std::vector{line.port};
+  for (const std::string& name : given) {
+    if (name.empty())
+      return "PORT: an empty name; give a serial port (valdrix-config list -l shows them)";
+    if (std::string why = RefusedPortName(name); !why.empty())
+      return why;
+  }
+  return {};
+}
+
+std::string RateRefusal(CommandLine& line) {
+  if (line.rateOption->count() == 0)
+    return {};
+  for (const std::uint32_t r : LINE_RATES)
+    line.options.rate = line.rate == DecimalText(static_cast<long>(r)) ? r : line.options.rate;
+  if (!line.options.rate)
+    return "--rate: '" + line.rate + "' is not a line rate; give one of " + LineRatesText();
+  if (line.list->parsed())
+    return "list: --rate is for the commands that search (show, set, find)";
+  return {};
+}
+
+// set: the values from the options and the --from file, checked; refusals added to refused.
+void TakeValues(CommandLine& line, std::istream& in, std::vector<std::string>& refused) {
+  Settings& values = line.options.values;
+  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
+    const Setting& setting = kSettings[i];
+    std::string why;
+    if (line.settingOptions[i]->count() > 0)
+      values.*setting.value =
+          CheckNumber(setting.Option(), line.texts[i], setting.low, setting.high, why);
+    if (!why.empty())
+      refused.push_back(why);
+  }
+  if (!refused.empty())
+    return;
+  if (line.fromOption->count() > 0) {
+    std::string refusal;
+    const std::optional<Settings> file = LoadSettings(line.from, in, refusal);
+    if (!file) {
+      refused.push_back(refusal);
+      return;
+    }
+    // What the command line gives wins over the file.
+    for (const Setting& setting : kSettings) {
+      if (!(values.*setting.value))
+        values.*setting.value = (*file).*setting.value;
+    }
+  }
+  if (values.modules16 && values.modules8) {
+    if (std::string tooMany = CountRefusal(*values.modules16, *values.modules8); !tooMany.empty())
+      refused.push_back("--modules16 and --modules8: " + tooMany);
+  }
+  std::string names;
+  bool any = false;
+  for (const Setting& setting : kSettings) {
+    any = any || (values.*setting.value).has_value();
+    names += setting.Option() + ", ";
+  }
+  if (refused.empty() && !any)
+    refused.push_back("set: give at least one of " + names + "or a --from file that has one");
 }
 
 }  // namespace
@@ -81,11 +237,13 @@ std::string VersionText() {
 }
 
 std::optional<int> CheckNumber(const std::string& option, const std::string& text, int low,
-                               int high, std::ostream& err) {
-  // Plain decimal digits only: no sign, no spaces, no hex, so that what runs is what was meant.
+                               int high, std::string& refusal) {
+  // Plain decimal digits only, a minus sign at most: no plus, no spaces, no hex, so that what
+  // runs is what was meant.
+  const bool negative = text.size() > 1 && text[0] == '-';
   bool digits = !text.empty();
   long value = 0;
-  for (const char c : text) {
+  for (const char c : text.substr(negative ? 1 : 0)) {
     if (c < '0' || c > '9') {
       digits = false;
       break;
@@ -94,12 +252,12 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
       value = value * 10 + (c - '0');
   }
   if (!digits) {
-    err << "valdrix-config: " << option << ": '" << text << "' is not a number\n";
+    refusal = option + ": '" + text + "' is not a number";
     return std::nullopt;
   }
-  if (value < low || value > high) {
-    err << "valdrix-config: " << option << ": " << text << " is outside " << low << " to " << high
-        << "\n";
+  if (negative || value < low || value > high) {
+    refusal =
+        option + ": " + text + " is outside " + std::to_string(low) + " to " + std::to_string(high);
     return std::nullopt;
   }
   return static_cast<int>(value);
@@ -107,165 +265,39 @@ std::optional<int> CheckNumber(const std::string& option, const std::string& tex
 
 Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                       std::istream* in) {
-  // Refusals are collected, so that with --json they also go out as a JSON error object.
-  std::ostringstream said;
-  const auto refused = [&]() -> Parsed {
-    err << said.str();
-    if (std::find(args.begin(), args.end(), "--json") != args.end()) {
-      const std::string text = said.str();
-      PrintJson(FailureJson(nullptr, UsageFailure(text.substr(0, text.find('\n')), Reason::Usage)),
-                out);
-    }
-    return {std::nullopt, EXIT_USAGE};
-  };
-
-  CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
-               "valdrix-config"};
-  app.set_version_flag("--version", VersionText());
-  app.require_subcommand(1);
-  app.fallthrough();
-
-  Options options;
-  app.add_flag("--trace", options.trace,
-               "print every frame sent and every reply received on stderr");
-  app.add_flag("--json", options.json, "print the results as JSON");
-  std::string rate;
-  CLI::Option* rateOption =
-      app.add_option("--rate", rate,
-                     "show, set, find: try only this line rate, one of " + LineRatesText())
-          ->type_name("N");
-
-  CLI::App* list = app.add_subcommand("list", "print the free serial ports, one a line");
-  list->add_flag("-l,--long", options.longList,
-                 "every serial device with its USB details, link and state (free, in use, "
-                 "permission denied)");
-  std::string port;
-  CLI::App* show = app.add_subcommand("show", "search the interface on PORT and print its values");
-  show->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
-  CLI::App* set = app.add_subcommand(
-      "set", "search the interface on PORT, write the given values, read them back and print them");
-  set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
-  CLI::App* find = app.add_subcommand(
-      "find", "search every PORT given, or every free port, all at once, and report each");
-  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
-  // After the commands: a command takes its parent's footer when it is made.
-  app.footer(kFooter);
-  // Taken as text and checked here, so that every refusal names its option the same way.
-  std::string texts[std::size(kSettings)];
-  CLI::Option* settingOptions[std::size(kSettings)];
-  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
-    settingOptions[i] =
-        set->add_option(kSettings[i].Option(), texts[i],
-                        std::string(kSettings[i].help) + ", " + kSettings[i].Range())
-            ->type_name("N");
-  }
-  std::string from;
-  CLI::Option* fromOption =
-      set->add_option("--from", from,
-                      "the values in FILE, as valdrix-config --json show printed them (- reads "
-                      "standard input); the options above win over it")
-          ->type_name("FILE");
-  set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
-              ".");
-
+  CommandLine line;
+  std::vector<std::string> refused;
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
-    app.parse(reversed);
+    line.app.parse(reversed);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0)
-      return {std::nullopt, app.exit(e, out, err)};
-    const std::string unknown = UnknownWord(app, {list, show, set, find});
-    if (unknown.empty()) {
-      std::ostringstream library;  // CLI11's words, with our name in front as every message has
-      app.exit(e, library, library);
-      said << Said(library.str());
-    } else {
-      said << unknown << "\n";
-    }
-    return refused();
+      return {std::nullopt, line.app.exit(e, out, err)};
+    refused.push_back(InOurWords(e, line));
   }
-
-  // An empty name, or a network address that cannot be meant: refused before any port is opened.
-  const std::vector<std::string> given = find->parsed()   ? options.ports
-                                         : list->parsed() ? std::vector<std::string>{}
-                                                          : std::vector{port};
-  for (const std::string& name : given) {
-    if (name.empty()) {
-      said << SELF
-           << "PORT: an empty name; give a serial port (valdrix-config list -l shows them)\n";
-      return refused();
-    }
-    if (const std::string why = RefusedPortName(name); !why.empty()) {
-      said << SELF << why << "\n";
-      return refused();
+  if (refused.empty()) {
+    for (const std::string& why : {PortRefusal(line), RateRefusal(line)}) {
+      if (!why.empty() && refused.empty())
+        refused.push_back(why);
     }
   }
-  if (rateOption->count() > 0) {
-    for (const std::uint32_t r : LINE_RATES)
-      options.rate = rate == DecimalText(static_cast<long>(r)) ? r : options.rate;
-    if (!options.rate) {
-      said << "valdrix-config: --rate: '" << rate << "' is not a line rate; give one of "
-           << LineRatesText() << "\n";
-      return refused();
-    }
-    if (list->parsed()) {
-      said << "valdrix-config: list: --rate is for the commands that search (show, set, find)\n";
-      return refused();
-    }
-  }
-  if (list->parsed() || find->parsed()) {
-    options.command = list->parsed() ? Command::List : Command::Find;
+  Options& options = line.options;
+  options.command = line.list->parsed()   ? Command::List
+                    : line.find->parsed() ? Command::Find
+                    : line.show->parsed() ? Command::Show
+                                          : Command::Set;
+  if (refused.empty() && (options.command == Command::Show || options.command == Command::Set))
+    options.ports = {line.port};
+  if (refused.empty() && options.command == Command::Set)
+    TakeValues(line, in ? *in : std::cin, refused);
+  if (refused.empty())
     return {options, EXIT_OK};
-  }
-  options.command = show->parsed() ? Command::Show : Command::Set;
-  options.ports = {port};
-  if (options.command == Command::Show)
-    return {options, EXIT_OK};
-
-  bool good = true;
-  Settings& values = options.values;
-  for (std::size_t i = 0; i < std::size(kSettings); ++i) {
-    const Setting& setting = kSettings[i];
-    if (settingOptions[i]->count() > 0) {
-      values.*setting.value =
-          CheckNumber(setting.Option(), texts[i], setting.low, setting.high, said);
-      good = good && (values.*setting.value).has_value();
-    }
-  }
-  if (good && fromOption->count() > 0) {
-    std::string refusal;
-    const std::optional<Settings> file = LoadSettings(from, in ? *in : std::cin, refusal);
-    if (!file) {
-      said << refusal << "\n";
-      return refused();
-    }
-    // What the command line gives wins over the file.
-    for (const Setting& setting : kSettings) {
-      if (!(values.*setting.value))
-        values.*setting.value = (*file).*setting.value;
-    }
-  }
-  const std::string tooMany = good && values.modules16 && values.modules8
-                                  ? CountRefusal(*values.modules16, *values.modules8)
-                                  : "";
-  if (!tooMany.empty()) {
-    said << "valdrix-config: --modules16 and --modules8: " << tooMany << "\n";
-    good = false;
-  }
-  bool any = false;
-  std::string names;
-  for (const Setting& setting : kSettings) {
-    any = any || (values.*setting.value).has_value();
-    names += setting.Option() + ", ";
-  }
-  if (good && !any) {
-    said << "valdrix-config: set: give at least one of " << names
-         << "or a --from file that has one\n";
-    good = false;
-  }
-  if (!good)
-    return refused();
-  return {options, EXIT_OK};
+  // Each refusal on stderr; with --json the first also goes out as a JSON error object.
+  for (const std::string& why : refused)
+    err << Said(why) << "\n";
+  if (std::find(args.begin(), args.end(), "--json") != args.end())
+    PrintJson(FailureJson(nullptr, UsageFailure(refused.front(), Reason::Usage)), out);
+  return {std::nullopt, EXIT_USAGE};
 }
 
 }  // namespace valdrix::cli

@@ -81,10 +81,9 @@ bool Enter(MemoryDialog& dialog, const Setting& setting, const std::optional<int
   if (id == IDC_XN_ADDRESS ? dialog.Choose(id, text) : dialog.Type(id, text))
     return true;
   result.status = EXIT_CANNOT_WRITE;
-  result.failure =
-      UsageFailure("valdrix-config: " + setting.Option() +
-                       ": the interface did not report this value, so it cannot be set",
-                   Reason::NotReported);
+  result.failure = UsageFailure(
+      setting.Option() + ": the interface did not report this value, so it cannot be set",
+      Reason::NotReported);
   return false;
 }
 
@@ -135,10 +134,10 @@ bool Write(const Settings& asked, ProgressDialog& dialog, const Report& before,
           : "";
   if (!tooMany.empty()) {
     result.status = EXIT_USAGE;
-    result.failure = UsageFailure(
-        std::string("valdrix-config: ") + (asked.modules16 ? "--modules16" : "--modules8") +
-            ": with the other count as read, " + tooMany + "; nothing was written",
-        Reason::Usage);
+    result.failure =
+        UsageFailure(std::string(asked.modules16 ? "--modules16" : "--modules8") +
+                         ": with the other count as read, " + tooMany + "; nothing was written",
+                     Reason::Usage);
     return false;
   }
   dialog.Say("writing the values");
@@ -226,13 +225,17 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
 int Find(const Options& options, System& system, Streams streams) {
   std::vector<std::string> ports;
   std::vector<std::string> devices;
+  std::vector<std::pair<std::string, std::string>> again;  // a name, and the port it names again
   for (const std::string& port :
        options.ports.empty() ? FreePorts(system.describePorts()) : options.ports) {
     // Never two conversations with one device at once, though named twice (a link and its target).
     const std::string device = system.portIdentity ? system.portIdentity(port) : port;
-    if (std::find(devices.begin(), devices.end(), device) == devices.end()) {
+    const auto seen = std::find(devices.begin(), devices.end(), device);
+    if (seen == devices.end()) {
       devices.push_back(device);
       ports.push_back(port);
+    } else {
+      again.emplace_back(port, ports[static_cast<std::size_t>(seen - devices.begin())]);
     }
   }
   std::vector<PortResult> results(ports.size());
@@ -259,12 +262,19 @@ int Find(const Options& options, System& system, Streams streams) {
       PrintReport(r.report, false, streams.out);
     }
   }
+  // Every name given gets its entry: a second name of a port says which.
+  for (const auto& [name, first] : again)
+    all.push_back(Json::object({{"port", name}, {"same_as", first}}));
   if (options.json)
     PrintJson(all, streams.out);
   // The ports without an interface, one line each, after the reports.
   for (std::size_t i = 0; i < ports.size() && !options.json; ++i) {
     if (results[i].status != EXIT_OK)
       streams.out << ports[i] << ": " << results[i].failure.verdict << "\n";
+  }
+  for (const auto& [name, first] : again) {
+    if (!options.json)
+      streams.out << name << ": the same port as " << first << "\n";
   }
   if (ports.empty())
     streams.err << SELF << "find: no serial port can be opened (see valdrix-config list)\n";
@@ -300,6 +310,11 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
     // The interface's own value, though no field of the dialog could hold it.
     if (value && (*value < s.low || *value > s.high))
       out << " (outside " << s.Range() << ")";
+    // Each count within its range, the byte they make not (255 read back as 127 and 1).
+    const Settings& v = r.values;
+    if (s.value == &Settings::modules8 && v.modules16 && v.modules8 &&
+        !CountRefusal(*v.modules16, *v.modules8).empty())
+      out << " (" << CountRefusal(*v.modules16, *v.modules8) << ")";
     out << "\n";
   }
 }

@@ -75,7 +75,7 @@ std::optional<nlohmann::json> ParseObject(const std::string& where, const std::s
 
 std::optional<Settings> ParseSettings(const std::string& name, const std::string& text,
                                       std::string& refusal) {
-  const std::string where = "valdrix-config: " + name + ": ";
+  const std::string where = name + ": ";
   const std::optional<nlohmann::json> json = ParseObject(where, text, refusal);
   if (!json)
     return std::nullopt;
@@ -127,7 +127,8 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
                                   ? CountRefusal(*settings.modules16, *settings.modules8)
                                   : "";
   if (!tooMany.empty()) {
-    refusal = where + "modules16 and modules8: " + tooMany;
+    refusal = where + "modules16 and modules8: " + tooMany +
+              " (null leaves a value as the interface holds it)";
     return std::nullopt;
   }
   return settings;
@@ -142,14 +143,14 @@ std::optional<Settings> LoadSettings(const std::string& name, std::istream& stan
     standardInput.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(standardInput.gcount()));
     if (standardInput.bad()) {
-      refusal = "valdrix-config: -: standard input could not be read";
+      refusal = "-: standard input could not be read";
       return std::nullopt;
     }
     return ParseSettings("standard input", text, refusal);
   }
   std::string why;
   if (!ReadSettingsText(name, kMaxSettingsFileBytes + 1, fifoWaitMs, text, why)) {
-    refusal = "valdrix-config: " + name + ": " + why;
+    refusal = name + ": " + why;
     return std::nullopt;
   }
   return ParseSettings(name, text, refusal);

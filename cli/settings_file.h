@@ -27,6 +27,9 @@ std::optional<Settings> ParseSettings(const std::string& name, const std::string
 std::optional<Settings> LoadSettings(const std::string& name, std::istream& standardInput,
                                      std::string& refusal, int fifoWaitMs = kSettingsFifoWaitMs);
 
+// Why a name that is neither a regular file nor a FIFO is not read.
+constexpr char kNotAFile[] = "not a regular file; give a file, or - for standard input";
+
 // Reads up to limit bytes of the file called name into text (one platform's file each). Only a
 // regular file or a FIFO is opened, so that a serial port given by mistake is never opened; a
 // FIFO gets fifoWaitMs in all. False, and why in a few words in why, when it is refused.

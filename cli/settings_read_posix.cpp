@@ -30,7 +30,7 @@ bool ReadSettingsText(const std::string& name, std::size_t limit, int fifoWaitMs
   }
   const bool fifo = S_ISFIFO(named.st_mode);
   if (!S_ISREG(named.st_mode) && !fifo) {
-    why = "not a regular file; give a file, or - for standard input";
+    why = kNotAFile;
     return false;
   }
   // Without O_NONBLOCK, opening a FIFO would wait for a writer without bound.
@@ -40,7 +40,7 @@ bool ReadSettingsText(const std::string& name, std::size_t limit, int fifoWaitMs
   struct stat opened {};
   if (fstat(fd, &opened) != 0 || (opened.st_mode & S_IFMT) != (named.st_mode & S_IFMT)) {
     close(fd);
-    why = "not a regular file; give a file, or - for standard input";
+    why = kNotAFile;
     return false;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(fifoWaitMs);

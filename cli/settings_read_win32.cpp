@@ -21,7 +21,7 @@ bool ReadSettingsText(const std::string& name, std::size_t limit, int, std::stri
     return false;
   }
   if (!std::filesystem::is_regular_file(status)) {
-    why = "not a regular file; give a file, or - for standard input";
+    why = kNotAFile;
     return false;
   }
   std::FILE* file = std::fopen(name.c_str(), "rb");

@@ -30,12 +30,24 @@ if(WIN32)
     list(APPEND VALDRIX_CONSOLE_STATUSES "${CMAKE_MATCH_2} ${status}")
   endforeach()
   list(JOIN VALDRIX_CONSOLE_STATUSES ", " VALDRIX_CONSOLE_STATUSES)
+  # The line rates, from the one list the programs are built from.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/serial/serial_port.h rates REGEX "^#define VALDRIX_LINE_RATES")
+  string(REGEX MATCHALL "X\\([0-9]+\\)" rates "${rates}")
+  string(REGEX REPLACE "X\\(([0-9]+)\\)" "\\1" rates "${rates}")
+  list(POP_BACK rates last)
+  list(JOIN rates ", " VALDRIX_LINE_RATES)
+  string(APPEND VALDRIX_LINE_RATES " or ${last}")
   file(READ ${valdrix_packaging}/settings.txt VALDRIX_SETTINGS)
   file(READ ${valdrix_packaging}/troubleshooting.txt VALDRIX_TROUBLESHOOTING)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                ${valdrix_packaging}/settings.txt ${valdrix_packaging}/troubleshooting.txt
-               ${PROJECT_SOURCE_DIR}/interrupt/console_events.def)
-  # Notepad and its kin on older Windows want CRLF.
+               ${PROJECT_SOURCE_DIR}/interrupt/console_events.def
+               ${PROJECT_SOURCE_DIR}/serial/serial_port.h)
+  # Notepad and its kin on older Windows want CRLF: NEWLINE_STYLE converts the template's own line
+  # ends, not those inside the values put into it.
+  foreach(text VALDRIX_EXIT_STATUSES VALDRIX_SETTINGS VALDRIX_TROUBLESHOOTING)
+    string(REPLACE "\n" "\r\n" ${text} "${${text}}")
+  endforeach()
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
@@ -103,6 +115,14 @@ foreach(text settings troubleshooting)
     VERBATIM)
   list(APPEND valdrix_user_texts ${section})
 endforeach()
+# The reason words of --json failures, from the table the program uses, as a section of its page.
+set(valdrix_reasons ${CMAKE_CURRENT_BINARY_DIR}/man/reasons.h2m)
+add_custom_command(
+  OUTPUT ${valdrix_reasons}
+  COMMAND sh ${valdrix_packaging}/reasons-to-man.sh ${PROJECT_SOURCE_DIR}/cli/reasons.def
+          > ${valdrix_reasons}
+  DEPENDS ${valdrix_packaging}/reasons-to-man.sh ${PROJECT_SOURCE_DIR}/cli/reasons.def
+  VERBATIM)
 function(valdrix_man_page program run name)  # ARGN: more help2man options
   set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
   set(include ${valdrix_packaging}/${program}.h2m)
@@ -118,12 +138,14 @@ function(valdrix_man_page program run name)  # ARGN: more help2man options
             --output ${page} ${run}
     COMMAND ${VALDRIX_gzip} -9nf ${page}
     DEPENDS ${program} ${include} ${valdrix_packaging}/help-for-man.sh ${valdrix_user_texts}
+            ${valdrix_reasons}
     COMMENT "Man page ${program}(1)"
     VERBATIM)
   set(valdrix_man_pages ${valdrix_man_pages} ${page}.gz PARENT_SCOPE)
 endfunction()
 valdrix_man_page(valdrix-config ${CMAKE_CURRENT_BINARY_DIR}/man/help/valdrix-config
-                 "find a Valdrix interface on a serial port, show and change its settings")
+                 "find a Valdrix interface on a serial port, show and change its settings"
+                 --include ${valdrix_reasons})
 # valdrix-sim's --version takes a value, so help2man is given the version instead.
 valdrix_runnable(valdrix-sim run_sim)
 valdrix_man_page(valdrix-sim ${run_sim}

@@ -66,7 +66,7 @@ struct Outcome {
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
 
-// The five line rates: "9600, 19200, 38400, 57600 or 115200".
+// LINE_RATES in words, for messages: the numbers with commas between and "or" before the last.
 std::string LineRatesText();
 // What to check when no answer came at any of the rates tried.
 std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText());

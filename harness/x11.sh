@@ -10,9 +10,9 @@
 #   harness_start_wm              openbox on it, once it manages windows
 #   harness_spawn <cmd...>        a background process that harness_cleanup ends; or add a PID
 #                                 to harness_pids yourself
-#   harness_start_sim <valdrix-sim> <link> [options...]
-#                                 valdrix-sim the same way, with <link> a link to its terminal;
-#                                 fails when it does not come
+#   harness_start_sim [--under EMULATOR] <valdrix-sim> <link> [options...]
+#                                 valdrix-sim the same way (under qemu-user, say), with <link> a
+#                                 link to its terminal; fails when it does not come
 #   harness_wait_path <path>      waits up to 10 s for a path to exist
 #   harness_fail <text>           prints FAIL: <text> and exits 1
 
@@ -69,9 +69,15 @@ harness_wait_path() {
   return 1
 }
 
+# As harness/launchers.py does: the simulator prints its terminal's path once its link is made
+# (a link that was there before, such as a masked COM port's, is no sign).
 harness_start_sim() {
+  local under=() out _
+  [ "$1" != --under ] || { under=("$2"); shift 2; }
   local sim=$1 link=$2
   shift 2
-  harness_spawn "$sim" --link "$link" "$@" >/dev/null
-  harness_wait_path "$link" || harness_fail "valdrix-sim did not start"
+  out=$(mktemp "$harness_work/sim.XXXXXX")
+  harness_spawn "${under[@]}" "$sim" --link "$link" "$@" >"$out"
+  for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+  grep -q '^/dev/' "$out" || harness_fail "valdrix-sim did not start"
 }

@@ -38,12 +38,18 @@ namespace {
 // Joining the node's group would not help (it has no access, or it is root): give the device to
 // dialout with a udev rule, matched by its USB ids where known.
 std::string OwnerOnly(const PortError& e) {
+  const std::string only = "Only its owner" + (e.owner.empty() ? "" : " (" + e.owner + ")");
+  // udev makes no pseudo-terminals: the program that opened one owns its end.
+  if (e.kernelName.compare(0, 4, "pts/") == 0)
+    return only +
+           " can open it: a pseudo-terminal belongs to the program that made it. Start "
+           "that program as your own user.";
   std::string match = "SUBSYSTEM==\"tty\", ";
   if (!e.vendorId.empty() && !e.productId.empty())
     match += "ATTRS{idVendor}==\"" + e.vendorId + "\", ATTRS{idProduct}==\"" + e.productId + "\", ";
   else if (!e.kernelName.empty())
     match += "KERNEL==\"" + e.kernelName + "\", ";
-  return "Only its owner" + (e.owner.empty() ? "" : " (" + e.owner + ")") +
+  return only +
          " can open it. To give it to the group dialout, put this line in "
          "/etc/udev/rules.d/99-valdrix.rules, then run sudo udevadm control --reload && sudo "
          "udevadm trigger, and add your user to dialout (sudo usermod -aG dialout $USER, then "

@@ -29,8 +29,17 @@
 namespace valdrix {
 namespace {
 
-// Where the labels end and the fields begin, in dialog units.
-constexpr int FIELD_COLUMN = 90;
+// Where the fields begin, in dialog units: the leftmost field of the template. A control left of
+// it is a label, or spans both columns when it reaches past it.
+constexpr int FieldColumn() {
+  int column = 1 << 30;
+  for (const TemplateControl& t : TEMPLATE_CONTROLS) {
+    const bool field = t.kind[0] == 'C' || t.kind[0] == 'E';  // ComboBox, Edit
+    column = field && t.x < column ? t.x : column;
+  }
+  return column;
+}
+constexpr int FIELD_COLUMN = FieldColumn();
 
 // What a user does; held back while a conversation runs.
 bool IsInput(QEvent::Type type) {

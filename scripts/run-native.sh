@@ -1,24 +1,14 @@
 #!/usr/bin/env bash
-# bash scripts/run.sh --native: builds valdrix-configurator and valdrix-sim (native preset) and
-# opens the window with the simulated interface's terminal, or a real device, as its port.
+# bash scripts/run.sh --native: opens valdrix-configurator, built by run.sh, with the simulated
+# interface's terminal, or a real device, as its port.
 #
-# Usage (from run.sh): run-native.sh <headless 0|1> <at-start 0|1> <screenshot> <device or "">
-#                      [valdrix-sim options]
+# Usage (from run.sh): run-native.sh <native build folder> <headless 0|1> <at-start 0|1>
+#                      <screenshot> <device or ""> [valdrix-sim options]
 set -euo pipefail
-headless=$1 at_start=$2 screenshot=$3 device=$4
-shift 4
+native=$1 headless=$2 at_start=$3 screenshot=$4 device=$5
+shift 5
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-
-echo "== Building (native preset)"
-if [ -n "${VALDRIX_BUILD_PREFIX:-}" ]; then
-  native=$(realpath -m "$VALDRIX_BUILD_PREFIX-native")
-  cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-else
-  native=$repo/build/native
-  cmake --preset native >/dev/null
-fi
-cmake --build "$native" -j"$(nproc 2>/dev/null || echo 2)" --target valdrix-sim valdrix-configurator
 program=$native/qt/valdrix-configurator
 
 # shellcheck source=harness/x11.sh
@@ -63,8 +53,11 @@ if [ "$at_start" = 1 ]; then
   sleep 0.5
 elif [ -z "$device" ]; then
   found=0
+  # The open frame's first bytes, HDR_CONFIG SUB_OPEN 01, by their names in protocol/frames.h.
+  byte() { sed -n "s/.* $1 = 0x\([0-9A-F]*\);/\1/p" protocol/frames.h; }
+  opened="$(byte HDR_CONFIG) $(byte SUB_OPEN) 01"
   for _ in $(seq 100); do
-    grep -q '"rx","hex":"F2 FF 01 0C"' "$log" 2>/dev/null && { found=1; break; }
+    grep -q "\"rx\",\"hex\":\"$opened" "$log" 2>/dev/null && { found=1; break; }
     sleep 0.1
   done
   sleep 1.5
@@ -74,16 +67,20 @@ fi
 mkdir -p "$(dirname "$screenshot")"
 import -window "$([ "$found" = 1 ] && echo "$window" || echo root)" "$screenshot"
 echo "screenshot: $screenshot"
-# What the interface answered, from the simulator's frame log, in the Wine run's words.
+# What the interface answered, from the simulator's frame log, in the Wine run's words; the
+# frames' bytes by their names in protocol/frames.h.
 if [ "$found" = 1 ] && [ "$at_start" = 0 ] && [ -z "$device" ]; then
-  python3 - "$log" <<'EOF'
-import json, sys
+  python3 - "$log" protocol/frames.h <<'EOF'
+import json, re, sys
 frames = [json.loads(line) for line in open(sys.argv[1])]
-rate = next(f["rate"] for f in frames if f["dir"] == "rx" and f["hex"] == "F2 FF 01 0C")
-value = {f["hex"][3:5]: int(f["hex"][6:8], 16) for f in frames if f["dir"] == "tx"}
-print(f"found at {rate}: version {value['FD'] // 100}.{value['FD'] % 100:02d}, XpressNet address"
-      f" {value['01']}, module base address {value['F1']}, 16-bit modules {value['F2'] >> 1},"
-      f" 8-bit modules {value['F2'] & 1}")
+byte = {n: int(v, 16) for n, v in re.findall(r"uint8_t (\w+) = 0x(\w+);", open(sys.argv[2]).read())}
+rate = next(f["rate"] for f in frames if f["dir"] == "rx" and
+            f["hex"].startswith("%02X %02X 01" % (byte["HDR_CONFIG"], byte["SUB_OPEN"])))
+value = {int(f["hex"][3:5], 16): int(f["hex"][6:8], 16) for f in frames if f["dir"] == "tx"}
+v = lambda name: value[byte["SUB_" + name]]
+print(f"found at {rate}: version {v('VERSION') // 100}.{v('VERSION') % 100:02d}, XpressNet address"
+      f" {v('XN_ADDRESS')}, module base address {v('BASE_ADDRESS')}, 16-bit modules"
+      f" {v('MODULE_COUNT') >> 1}, 8-bit modules {v('MODULE_COUNT') & 1}")
 EOF
 fi
 # The error box, if any, is dismissed first; Escape then closes the window (and the interface).

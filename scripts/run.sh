@@ -66,27 +66,30 @@ fi
 [ -n "$screenshot" ] || screenshot=$repo/build/run/$([ "$native" = 1 ] && echo window || echo dialog).png
 
 cd "$repo"
+# A preset's build folder, configured: build/<preset>, or <prefix>-<preset> when
+# VALDRIX_BUILD_PREFIX is set (other folders than the presets', for development). What CMake says
+# (such as the tests a plain configure leaves out) is shown only when it fails.
+configure() {
+  local dir=$repo/build/$1
+  [ -z "${VALDRIX_BUILD_PREFIX:-}" ] || dir=$(realpath -m "$VALDRIX_BUILD_PREFIX-$1")
+  mkdir -p "$dir"
+  cmake --preset "$1" -B "$dir" >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log" >&2; exit 1; }
+  echo "$dir"
+}
+jobs=$(nproc 2>/dev/null || echo 2)
 if [ "$native" = 1 ]; then
   if [ "$install" = 1 ]; then bash scripts/install-deps.sh --x11; fi
-  exec bash scripts/run-native.sh "$headless" "$at_start" "$screenshot" "$device" "${sim_options[@]}"
+  echo "== Building (native preset)"
+  native=$(configure native)
+  cmake --build "$native" -j"$jobs" --target valdrix-sim valdrix-configurator
+  exec bash scripts/run-native.sh "$native" "$headless" "$at_start" "$screenshot" "$device" \
+    "${sim_options[@]}"
 fi
 if [ "$install" = 1 ]; then bash scripts/install-deps.sh --wine; fi
 
 echo "== Building (native and win32 presets)"
-jobs=$(nproc 2>/dev/null || echo 2)
-if [ -n "${VALDRIX_BUILD_PREFIX:-}" ]; then
-  # Other build folders than the presets' (<prefix>-native, <prefix>-win32), for development.
-  native=$(realpath -m "$VALDRIX_BUILD_PREFIX-native")
-  win32=$(realpath -m "$VALDRIX_BUILD_PREFIX-win32")
-  cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-else
-  native=$repo/build/native
-  win32=$repo/build/win32
-  cmake --preset native >/dev/null
-  cmake --preset win32 >/dev/null
-fi
+native=$(configure native)
+win32=$(configure win32)
 cmake --build "$native" -j"$jobs" --target valdrix-sim
 cmake --build "$win32" -j"$jobs" --target valdrixconfig valdrix_driver
 # shellcheck source=tools/wine/lib.sh
@@ -156,7 +159,9 @@ fi
 echo "== Choosing COM3"
 drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || harness_fail "could not choose COM3"
 found=1
-if ! drive waitstatus 30000 "Status: Enter values and press Apply" >/dev/null 2>&1; then
+entered=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["status"]["ENTER_VALUES"])' \
+  "$template")
+if ! drive waitstatus 30000 "$entered" >/dev/null 2>&1; then
   found=0
   drive errorbox 10000 | tail -n1 >"$harness_work/error.txt" || true
 fi

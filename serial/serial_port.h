@@ -13,8 +13,12 @@
 
 namespace valdrix {
 
-// The line rates a port is run at, in the order the search tries them.
-constexpr std::uint32_t LINE_RATES[] = {9600, 19200, 38400, 57600, 115200};
+// The line rates a port is run at, in the order the search tries them: the one list, which each
+// platform's own rate constants are made from as X(9600), X(19200), ...
+#define VALDRIX_LINE_RATES(X) X(9600) X(19200) X(38400) X(57600) X(115200)
+#define VALDRIX_RATE_NUMBER(rate) rate,
+constexpr std::uint32_t LINE_RATES[] = {VALDRIX_LINE_RATES(VALDRIX_RATE_NUMBER)};
+#undef VALDRIX_RATE_NUMBER
 
 // Every backend's time-outs: a read or a write may take TIMEOUT_CONSTANT_MS plus
 // TIMEOUT_PER_BYTE_MS for each byte asked for; a read also ends READ_INTERVAL_MS after the last

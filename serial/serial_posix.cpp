@@ -163,9 +163,10 @@ class PosixPort : public SerialPort {
   termios settings_{};
 };
 
-// The termios speed of each line rate, in the order of LINE_RATES.
-constexpr speed_t SPEEDS[] = {B9600, B19200, B38400, B57600, B115200};
-static_assert(std::size(SPEEDS) == std::size(LINE_RATES));
+// The termios speed of each line rate, in the order of LINE_RATES: B9600 for 9600, ...
+#define VALDRIX_RATE_SPEED(rate) B##rate,
+constexpr speed_t SPEEDS[] = {VALDRIX_LINE_RATES(VALDRIX_RATE_SPEED)};
+#undef VALDRIX_RATE_SPEED
 
 }  // namespace
 

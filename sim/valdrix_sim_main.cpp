@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,13 +150,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-double SecondsSince(const timespec& start) {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec - start.tv_sec) +
-         static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
-
 // The rate the other side set on the terminal; 0 for one the interface cannot run at.
 std::uint32_t LineRate(int master) {
   termios tio{};
@@ -175,7 +167,7 @@ class FrameLog {
     file_ = std::fopen(path.c_str(), "w");
     if (!file_)
       Fail("cannot write the log " + path + ": " + std::strerror(errno));
-    clock_gettime(CLOCK_MONOTONIC, &start_);
+    startMs_ = MonotonicMs();
   }
   ~FrameLog() {
     if (file_)
@@ -193,14 +185,14 @@ class FrameLog {
       std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", bytes[i]);
       hex += two;
     }
-    std::fprintf(file_, "{\"dir\":\"%s\",\"hex\":\"%s\",\"rate\":%u,\"t\":%.6f}\n", dir,
-                 hex.c_str(), rate, SecondsSince(start_));
+    std::fprintf(file_, "{\"dir\":\"%s\",\"hex\":\"%s\",\"rate\":%u,\"t\":%.3f}\n", dir,
+                 hex.c_str(), rate, static_cast<double>(MonotonicMs() - startMs_) / 1000.0);
     std::fflush(file_);
   }
 
  private:
   std::FILE* file_ = nullptr;
-  timespec start_{};
+  std::uint64_t startMs_ = 0;
 };
 
 // Logs what the interface receives cut into frames by its own framing rules; noise between

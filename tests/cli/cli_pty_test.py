@@ -148,7 +148,8 @@ def case_find():
     verdicts = dict([(p, "no answer at any rate") for p, _ in silent] + [(p, "in use by " + ME)
                     for p in held] + [(TMP, "not a serial port")])
     want = report(found, 57600, "1.05", 7, 12, 2, 1) + "".join(
-        "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found)
+        "%s: %s\n" % (p, verdicts[p]) for p in ports[:-1] if p != found) + (
+        "%s/link: the same port as %s\n" % (TMP, found))
     check((r.stdout, r.stderr) == (want, ""), "find printed %r, %r" % (r.stdout, r.stderr))
     check(rx() == conversation(57600), "frames %s" % rx())
     for _, quiet in silent:
@@ -241,24 +242,18 @@ def case_troubleshooting():
 
 
 def case_docs():
-    # What the README, the developers' guide and README.txt say of the program, against it: the
-    # README's reason words in the order of cli/reasons.def, the exit statuses of --help, each
-    # option's range in set --help and the count rule in its footer.
-    readme, guide, txt, reasons = (open(ROOT + path).read() for path in (
-        "/README.md", "/docs/development.md", "/packaging/README.txt.in", "/cli/reasons.def"))
-    rows = lambda text, head: re.findall(r"^\| `?([^|`]+?)`? \|", text[text.index(head):].split(
-        "\n\n")[0], re.M)[1:]
-    words = re.findall(r'^VALDRIX_REASON\(\w+, "([\w-]+)"', reasons, re.M)
-    check(rows(readme, "| reason |") == words, "the README's reasons differ from cli/reasons.def")
-    help, set_help = run("--help").stdout, run("set", "--help").stdout
-    statuses = help[help.index("Exit status:"):].strip()
-    check(statuses + "\n```" in readme and [n.replace(" ", "") for n in rows(guide, "| exit status |")]
-          == re.findall(r"^  (\S+)  ", statuses, re.M), "the exit statuses differ from --help's")
-    for option, meaning in re.findall(r"^  (--\w+) N +(.* to \d+)$", set_help, re.M):
-        check(re.search(r"^\| `%s N` \| %s[ ;|]" % (option, re.escape(meaning)), guide, re.M) and
-              re.search(r"^%s N +%s$" % (option, re.escape(meaning)), txt, re.M), option)
+    # What the user texts say of the program, against it (the reason words and the exit statuses
+    # are made from their tables): each option's range in set --help as README.txt and the
+    # settings text give it, and the count rule in its footer.
+    txt, settings = (open(ROOT + path).read() for path in (
+        "/packaging/README.txt.in", "/packaging/settings.txt"))
+    set_help = run("set", "--help").stdout
+    ranges = re.findall(r"^  (--\w+) N +(.* (\d+ to \d+))$", set_help, re.M)
+    for option, meaning, _ in ranges:
+        check(re.search(r"^%s N +%s$" % (option, re.escape(meaning)), txt, re.M), option)
+    check(set(re.findall(r"\((\d+ to \d+)\)", settings)) <= {r for _, _, r in ranges}, "ranges")
     rule = lambda text: re.findall(r"must stay below \d+", text)
-    check(rule(set_help) == rule(guide) == rule(txt), "the count rule")
+    check(rule(set_help) == rule(txt) == rule(settings.replace("\n", " ")), "the count rule")
 
 
 def released(path):

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds a fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of its seed corpus.
-# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet]. FUZZ_BUILD_DIR overrides build/fuzz;
-# the dialog template's table comes from a configured build (TEMPLATE_DIR, default that of
-# build/native).
+# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet]. The fuzzers and the libraries they
+# test are built by CMake with clang (VALDRIX_FUZZ) in FUZZ_BUILD_DIR (default build/fuzz).
 # A failing input is left there as crash-*: once fixed, add it to the target's corpus
 # (tests/fuzz/corpus/ for the session fuzzer, tests/fuzz/telnet-corpus/ for the Telnet one) so
 # every run replays it.
@@ -11,24 +10,17 @@ repo="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 target="${2:-session}"
 out="${FUZZ_BUILD_DIR:-$repo/build/fuzz}"
-binary="$out/${target}_fuzzer"
-generated="${TEMPLATE_DIR:-$repo/build/native/dialog/generated}"
+binary="$out/tests/fuzz/${target}_fuzzer"
+corpus=$repo/tests/fuzz/corpus
+[ "$target" = session ] || corpus=$repo/tests/fuzz/$target-corpus
 mkdir -p "$out"
-cd "$repo"
-sources=(protocol/*.cpp dialog/*.cpp conversations/*.cpp serial/drain.cpp sim/interface_model.cpp
-  sim/deframer.cpp tests/fakes/fake_port.cpp tests/fuzz/session_fuzzer.cpp)
-corpus=tests/fuzz/corpus
-if [ "$target" = telnet ]; then
-  sources=(network/telnet.cpp tests/fuzz/telnet_fuzzer.cpp)
-  corpus=tests/fuzz/telnet-corpus
+if [ ! -f "$out/CMakeCache.txt" ]; then
+  echo "== configuring $out"
+  cmake -S "$repo" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DVALDRIX_FUZZ=ON >"$out.configure.log" 2>&1 ||
+    { cat "$out.configure.log" >&2; exit 1; }
 fi
-[ -f "$generated/dialog/template.inc" ] || { echo "no $generated: configure the native preset" >&2; exit 1; }
-if [ ! -x "$binary" ] || [ -n "$(find base protocol dialog conversations serial network sim tests/fakes tests/fuzz \
-  "$generated" -type f -newer "$binary" -print -quit)" ]; then
-  echo "== building $binary"
-  clang++ -std=c++17 -O1 -g -Wall -Wextra -Werror -fno-omit-frame-pointer -I"$repo" -I"$generated" \
-    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all "${sources[@]}" -o "$binary"
-fi
+cmake --build "$out" -j2 --target "${target}_fuzzer"
 [ "$seconds" = build ] && exit 0
 
 work="$out/${target}-corpus"

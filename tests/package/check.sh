@@ -37,7 +37,7 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
 field() { dpkg-deb -f "$deb" "$1"; }
 show() {  # architecture, its emulator: valdrix-config against its own valdrix-sim's terminal
-  harness_wait_path "$work/$1/tty" && "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
+  "${@:2}" "$work/$1/usr/bin/valdrix-config" --json show "$work/$1/tty" >"$work/$1/shown"
 }
 # Each architecture's pair; its valdrix-sim at 38400 and the show (under qemu-user, named after
 # the machine, for ARM) run while the next pair is read.
@@ -65,8 +65,8 @@ $files"
   [[ "$(wc -l <<<"$machines") $machines" == "1 "*"${machine[$arch]}" ]] || fail "the $arch programs are for $machines"
   emulator=()
   [ "$arch" = "$host" ] || emulator=("qemu-$(tr '[:upper:]' '[:lower:]' <<<"${machine[$arch]}")")
-  harness_spawn "${emulator[@]}" "$work/$arch/usr/bin/valdrix-sim" --rate 38400 --address 7 --base 20 \
-    --count 5 --link "$work/$arch/tty" --log "$work/$arch/frames" >/dev/null
+  harness_start_sim ${emulator:+--under "$emulator"} "$work/$arch/usr/bin/valdrix-sim" "$work/$arch/tty" \
+    --rate 38400 --address 7 --base 20 --count 5 --log "$work/$arch/frames"
   harness_spawn show "$arch" "${emulator[@]}"
   shows+=("${harness_pids[-1]}")
 done
@@ -86,7 +86,8 @@ for page in valdrix-config valdrix-sim valdrix-configurator; do
   warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >"$work/$page.txt")
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done
-grep -q "^ *find" "$work/valdrix-config.txt" || fail "the man page lacks find"
+grep -q "^ *find" "$work/valdrix-config.txt" && grep -q "^ *not-a-port$" "$work/valdrix-config.txt" ||
+  fail "the man page lacks find or the reason words"
 source "$root/usr/share/bash-completion/completions/valdrix-config"
 offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${COMPREPLY[*]}"; }
 [ "$(offers valdrix-config s)" = "show set" ] || fail "completion of 's': $(offers valdrix-config s)"

@@ -27,7 +27,7 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
       R"({"port":"/dev/pts/3","rate":57600,"version":"1.02","address":7,"base":12,"modules16":2,"modules8":1})";
   const struct {
     std::string text;
-    const char* expected;  // the values, or what the refusal says after "valdrix-config: f.json: "
+    const char* expected;  // the values, or what the refusal says after "f.json: "
   } cases[] = {
       // clang-format off
       {show, "7 12 2 1"},
@@ -46,7 +46,7 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
       {R"({"base":-1})", "base: -1 is outside 0 to 254"},
       {R"({"base":18446744073709551660})", "base: 1.8446744073709552e+19 is not"},
       {R"({"base":4294967340})", "base: 4294967340 is outside"},  // 44 in 8 bits
-      {R"({"modules16":127,"modules8":1})", "modules16 and modules8: 2 x 127 + 1 makes a module count of 255"},
+      {R"({"modules16":127,"modules8":1})", "modules16 and modules8: 2 x 127 + 1 makes a module count of 255 or more (null leaves a value"},
       {"", "not JSON: parse error at line 1"}, {"address: 5", "not JSON: parse error"},
       {R"({"address":5)", "not JSON"}, {"[1]", "not a JSON object but an array"},
       {"null", "not a JSON object but a null"},
@@ -57,7 +57,7 @@ TEST(SettingsFile, ContentsToValuesOrRefusal) {
     std::string refusal;
     const std::optional<Settings> settings = ParseSettings("f.json", c.text, refusal);
     EXPECT_EQ(settings ? Shown(*settings) : refusal.substr(0, refusal.find(c.expected)),
-              settings ? c.expected : "valdrix-config: f.json: ");
+              settings ? c.expected : "f.json: ");
     EXPECT_EQ(settings.has_value(), refusal.empty());
   }
 }

@@ -21,7 +21,12 @@ TEST(CliOptions, RefusalsNameTheirOptionBeforeAnythingRuns) {
       {{"set", "COM3", "--base", " 7"}, "--base"}, {{"set", "COM3", "--modules16", "128"}, "--modules16"},
       {{"set", "COM3", "--modules8", ""}, "--modules8"},
       {{"set", "COM3", "--modules16", "127", "--modules8", "1"}, "--modules8"},
-      {{"set", "COM3"}, "--address"}, {{"show"}, "valdrix-config: PORT"}, {{"show", ""}, "an empty name"}, {{"show", "COM3", "--address", "3"}, ""}, {{}, ""},
+      {{"set", "COM3", "--base", "-1"}, "--base: -1 is outside 0 to 254"},
+      {{"set", "COM3"}, "--address"}, {{"show"}, "show: give a PORT"}, {{"show", ""}, "an empty name"},
+      {{"show", "COM3", "--address", "3"}, "unknown option --address"}, {{"show", "COM3", "COM4"}, "show: COM4 was not expected"},
+      {{"--json"}, "give a command: list, show, set or find"},
+      {{"set", "COM3", "--address"}, "--address: no value given; give --address N"},
+      {{"set", "COM3", "--base", "1", "--base", "2", "--json"}, "--base: given more than once"},
       {{"set", "COM3", "--address", "31", "--base", "254", "--modules16", "127"}, nullptr},
       {{"--json", "find"}, nullptr}, {{"list", "-l", "--trace"}, nullptr},
       {{"show", "COM3", "--rate", "57600"}, nullptr}, {{"--rate", "115200", "find"}, nullptr},
@@ -40,9 +45,12 @@ TEST(CliOptions, RefusalsNameTheirOptionBeforeAnythingRuns) {
     EXPECT_EQ(parsed.options.has_value(), !c.said);
     // With --json a refusal is also a JSON object on stdout; nothing else is printed there.
     const bool json = std::find(c.args.begin(), c.args.end(), "--json") != c.args.end();
+    // The program's name starts the line on stderr only.
     const std::string said = err.str().substr(0, err.str().find('\n'));
-    EXPECT_EQ(out.str(),
-              c.said && json ? "{\"error\":\"" + said + "\",\"reason\":\"usage\"}\n" : "");
+    EXPECT_EQ(said.rfind("valdrix-config: ", 0), c.said ? 0 : std::string::npos);
+    EXPECT_EQ(out.str(), c.said && json
+                             ? "{\"error\":\"" + said.substr(16) + "\",\"reason\":\"usage\"}\n"
+                             : "");
   }
 }
 
@@ -77,6 +85,7 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
     r.model.Faults().forcedValue = {{SUB_XN_ADDRESS, 3}, {SUB_BASE_ADDRESS, 44}};
   };
   const auto holds40 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_XN_ADDRESS] = 40; };
+  const auto holds255 = [](CliRig& r) { r.model.Faults().forcedValue[SUB_MODULE_COUNT] = 255; };
   const auto file = [](CliRig& r) { r.in.str(R"({"address":3,"base":50,"modules16":null})"); };
   const auto noVersion = [=](CliRig& r) { holds40(r), r.model.Faults().noReplyTo = SUB_VERSION; };
   // The writes that fail, by index: the search makes nine (four rates, four values, open).
@@ -111,6 +120,8 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       // An address the dialog's list lacks is still what the interface holds.
       {"outside the range", holds40, {"set", "COM3", "--base", "7"}, EXIT_OK,
        "XpressNet address:   40 (outside 1 to 31)\nmodule base address: 7\n", ""},
+      {"a count of 255", holds255, {"show", "COM3"}, EXIT_OK,
+       "16-bit modules:      127\n8-bit modules:       1 (2 x 127 + 1 makes a module count of 255 or more)\n", ""},
       {"count stored as one byte", {}, {"set", "COM3", "--modules16", "4", "--modules8", "3"}, EXIT_OK,
        "16-bit modules:      5\n8-bit modules:       1\n", "The interface stores one module count"},
       {"busy", busy, {"show", "COM3"}, EXIT_CANNOT_OPEN, "",
@@ -135,14 +146,14 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       {"find, the close fails", failing({9}), {"find", "COM3"}, EXIT_CANNOT_WRITE, "1\nCOM3: could not write; the interface may still be open", ""},
       {"find --json", silent, {"--json", "find", "COM3"}, EXIT_NOT_FOUND,
        "[{\"port\":\"COM3\",\"error\":\"No Valdrix found on COM3\",\"reason\":\"not-found\"}]\n", ""},
-      {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2"}, EXIT_OK,
+      {"find --json, one found", busy2, {"--json", "find", "COM3", "COM2", "COM3"}, EXIT_OK,
        "[{\"port\":\"COM3\",\"rate\":57600,\"version\":\"1.02\",\"address\":10,\"base\":44,"
        "\"modules16\":2,\"modules8\":1},{\"port\":\"COM2\",\"error\":\"Could not open COM2: in use "
-       "by another program\",\"reason\":\"busy\",\"holder\":null}]\n", ""},
+       "by another program\",\"reason\":\"busy\",\"holder\":null},{\"port\":\"COM3\",\"same_as\":\"COM3\"}]\n", ""},
       {"odd name --json", {}, {"--json", "show", "C\"O\\M\x01"}, EXIT_CANNOT_OPEN,
        "{\"port\":\"C\\\"O\\\\M\\u0001\",\"error\":\"Could not open C\\\"O\\\\M\\u0001: no such port\",\"reason\":\"missing\"}\n", ""},
       {"not reported --json", noBase, {"--json", "set", "COM3", "--base", "7"}, EXIT_CANNOT_WRITE,
-       "{\"port\":\"COM3\",\"error\":\"valdrix-config: --base: the interface did not report this value, so it cannot "
+       "{\"port\":\"COM3\",\"error\":\"--base: the interface did not report this value, so it cannot "
        "be set\",\"reason\":\"not-reported\"}\n", ""},
       // clang-format on
   };
@@ -215,6 +226,11 @@ TEST(CliRun, ListsPortsWithTheirDetailsAndWhyNoneOpens) {
             "  /dev/ttyS0: in use by minicom (pid 7)\n"
             "Add your user to the group dialout: sudo usermod -aG dialout $USER, then log out "
             "and in again.\nClose the program that uses the port, or choose another port.\n");
+  rig.err.str("");
+  rig.details.resize(1);
+  rig.details[0].state.problem = PortProblem::Console;
+  EXPECT_EQ(rig.Run({"list"}), EXIT_OK);
+  EXPECT_NE(rig.err.str().find("console\nPlug in the adapter"), std::string::npos) << rig.err.str();
 }
 
 TEST(CliTrace, EveryCallWithItsPortRateAndTime) {

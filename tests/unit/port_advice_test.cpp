@@ -27,18 +27,23 @@ TEST(PortAdvice, JoinsAGroupOnlyWhenThatOpensThePortSafely) {
     mode_t mode;
     bool usb;
     std::string hint;
+    const char* path = "/nowhere/dev/ttyUSB0";
   } cases[] = {
       {20, 0660, true, join},
       {20, 0640, true, usbRule},
       {0, 0660, false, rule + "KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\""},
       {0, 0600, true, usbRule},
+      {0, 0600, false,
+       "Only its owner (root) can open it: a pseudo-terminal belongs to the program that made it. "
+       "Start that program as your own user.",
+       "/dev/pts/4096"},  // no udev there
   };
   for (const auto& c : cases) {
     struct stat node {};
     node.st_uid = 0;
     node.st_gid = c.gid;
     node.st_mode = S_IFCHR | c.mode;
-    PortError e = posix::AccessProblem("/nowhere/dev/ttyUSB0", node, "/nowhere");
+    PortError e = posix::AccessProblem(c.path, node, "/nowhere");
     if (c.usb) {
       e.vendorId = "0403";
       e.productId = "6001";

@@ -17,6 +17,7 @@ InterfaceFaults NoReplyTo(std::uint8_t sub) {
 
 TEST(Search, Outcomes) {
   using O = Outcomes;
+  constexpr std::uint64_t R = TotalTimeoutMs(FRAME_LENGTH);  // a read that gets no answer
   InterfaceFaults ok, silent, stream;
   silent.silent = true;
   stream.streamAfterOpen = true;
@@ -35,26 +36,26 @@ TEST(Search, Outcomes) {
     const char* error;
   } cases[] = {
       // clang-format off
-      {"found", At(57600), ok, {}, {O::Found, 57600}, 3 * 1004, "57600 1.02 10 44 2 1", "nyyyy", ""},
-      {"found at the last rate", InterfaceSettings{100, 1, 44, 0, 115200}, ok, {}, {O::Found, 115200}, 4 * 1004,
+      {"found", At(57600), ok, {}, {O::Found, 57600}, 3 * R, "57600 1.02 10 44 2 1", "nyyyy", ""},
+      {"found at the last rate", InterfaceSettings{100, 1, 44, 0, 115200}, ok, {}, {O::Found, 115200}, 4 * R,
        "115200 1.00 1 44 0 0", "nyyyy", ""},
       {"no version reply", InterfaceSettings{5, 31, 44, 255, 9600}, NoReplyTo(SUB_VERSION), {}, {O::Found, 9600}, 0,
        "9600 1.00 31 44 127 1", "nyyyy", ""},
       {"address outside the list", InterfaceSettings{5, 40, 44, 5, 9600}, ok, {}, {O::Found, 9600}, 0,
        "9600 0.05 - 44 2 1", "nyyyy", ""},
-      {"no base reply", At(19200), NoReplyTo(SUB_BASE_ADDRESS), {}, {O::Found, 19200}, 1004,
+      {"no base reply", At(19200), NoReplyTo(SUB_BASE_ADDRESS), {}, {O::Found, 19200}, R,
        "19200 1.02 10 - 2 1", "nynyy", ""},
-      {"no count reply", At(19200), NoReplyTo(SUB_MODULE_COUNT), {}, {O::Found, 19200}, 1004,
+      {"no count reply", At(19200), NoReplyTo(SUB_MODULE_COUNT), {}, {O::Found, 19200}, R,
        "19200 1.02 10 44 - -", "nyynn", ""},
       {"endless stream after the open frame", At(9600), stream, {}, {O::Found, 9600}, 0,
        "9600 1.02 10 44 2 1", "nyyyy", ""},
       {"slow endless stream", At(9600), stream, slowStream, {O::Found, 9600}, 0,
        "9600 1.02 10 44 2 1", "nyyyy", ""},
-      {"nothing answers", At(57600), silent, {}, {O::NothingAnswered}, 4 * 1004, "- - - - - -",
+      {"nothing answers", At(57600), silent, {}, {O::NothingAnswered}, 4 * R, "- - - - - -",
        "ynnnn", "No Valdrix found on COM3"},
       {"port taken", At(57600), ok, busy, {O::CouldNotOpen}, 0, "- - - - - -", "ynnnn",
        "Could not open COM3"},
-      {"query cannot be written", At(57600), ok, failSecondWrite, {O::CouldNotWrite}, 1004,
+      {"query cannot be written", At(57600), ok, failSecondWrite, {O::CouldNotWrite}, R,
        "19200 - - - - -", "ynnnn", "Could not write to COM3"},
       // clang-format on
   };
@@ -117,7 +118,7 @@ TEST(Search, Outcomes) {
     EXPECT_EQ(lastQueryAt, c.lastQueryAtMs);
     // Bounded even with an endless stream: the last query's read and four value reads at most,
     // then the drain's own bounds.
-    EXPECT_LE(rig.serial.NowMs() - lastQueryAt, 5 * 1004 + DRAIN_MAX_MS + 1004);
+    EXPECT_LE(rig.serial.NowMs() - lastQueryAt, 5 * R + DRAIN_MAX_MS + R);
   }
 }
 

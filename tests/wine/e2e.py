@@ -20,8 +20,7 @@ APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = 
     ID[name] for name in ("IDOK", "IDCANCEL", "IDC_PORT", "IDC_RATE", "IDC_VERSION",
                           "IDC_XN_ADDRESS", "IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_MODULES8",
                           "IDC_STATUS"))
-SELECT_PORT = "Status: Please select a COM port"
-ENTER_VALUES = "Status: Enter values and press Apply"
+SELECT_PORT, ENTER_VALUES = (json.load(open(TEMPLATE))["status"][n] for n in ("SELECT_PORT", "ENTER_VALUES"))
 RATES = (9600, 19200, 38400, 57600, 115200)
 running = []  # processes to end when a scenario is over
 
