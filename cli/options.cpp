@@ -119,35 +119,38 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
     return {std::nullopt, EXIT_USAGE};
   };
 
-  CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
-               "valdrix-config"};
+  CLI::App app{
+      T_("Finds a Valdrix interface on a serial port, shows its settings and changes them."),
+      "valdrix-config"};
   app.set_version_flag("--version", VersionText());
   app.require_subcommand(1);
   app.fallthrough();
 
   Options options;
   app.add_flag("--trace", options.trace,
-               "print every frame sent and every reply received on stderr");
-  app.add_flag("--json", options.json, "print the results as JSON");
+               T_("print every frame sent and every reply received on stderr"));
+  app.add_flag("--json", options.json, T_("print the results as JSON"));
   std::string rate;
   CLI::Option* rateOption =
       app.add_option("--rate", rate,
-                     "show, set, find: try only this line rate, one of " + LineRatesText())
+                     T_("show, set, find: try only this line rate, one of ") + LineRatesText())
           ->type_name("N");
 
-  CLI::App* list = app.add_subcommand("list", "print the free serial ports, one a line");
+  CLI::App* list = app.add_subcommand("list", T_("print the free serial ports, one a line"));
   list->add_flag("-l,--long", options.longList,
-                 "every serial device with its USB details, link and state (free, in use, "
-                 "permission denied)");
+                 T_("every serial device with its USB details, link and state (free, in use, "
+                    "permission denied)"));
   std::string port;
-  CLI::App* show = app.add_subcommand("show", "search the interface on PORT and print its values");
-  show->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+  CLI::App* show =
+      app.add_subcommand("show", T_("search the interface on PORT and print its values"));
+  show->add_option("PORT", port, T_("serial port (COM3, /dev/ttyUSB0, ...)"))->required();
   CLI::App* set = app.add_subcommand(
-      "set", "search the interface on PORT, write the given values, read them back and print them");
-  set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+      "set",
+      T_("search the interface on PORT, write the given values, read them back and print them"));
+  set->add_option("PORT", port, T_("serial port (COM3, /dev/ttyUSB0, ...)"))->required();
   CLI::App* find = app.add_subcommand(
-      "find", "search every PORT given, or every free port, all at once, and report each");
-  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
+      "find", T_("search every PORT given, or every free port, all at once, and report each"));
+  find->add_option("PORT", options.ports, T_("serial ports (default: every free port)"));
   // After the commands: a command takes its parent's footer when it is made.
   app.footer(kFooter);
   // Taken as text and checked here, so that every refusal names its option the same way.
@@ -156,17 +159,17 @@ Parsed ParseArguments(const std::vector<std::string>& args, std::ostream& out, s
   for (std::size_t i = 0; i < std::size(kSettings); ++i) {
     settingOptions[i] =
         set->add_option(kSettings[i].Option(), texts[i],
-                        std::string(kSettings[i].help) + ", " + kSettings[i].Range())
+                        std::string(T_(kSettings[i].help)) + ", " + kSettings[i].Range())
             ->type_name("N");
   }
   std::string from;
   CLI::Option* fromOption =
       set->add_option("--from", from,
-                      "the values in FILE, as valdrix-config --json show printed them (- reads "
-                      "standard input); the options above win over it")
+                      T_("the values in FILE, as valdrix-config --json show printed them (- reads "
+                         "standard input); the options above win over it"))
           ->type_name("FILE");
-  set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
-              ".");
+  set->footer(T_("2 x modules16 + modules8 must stay below ") +
+              std::to_string(MAX_MODULE_COUNT + 1) + ".");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {

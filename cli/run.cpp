@@ -67,7 +67,7 @@ bool Enter(MemoryDialog& dialog, const Setting& setting, const std::optional<int
   result.status = EXIT_CANNOT_WRITE;
   result.failure =
       UsageFailure("valdrix-config: " + setting.Option() +
-                       ": the interface did not report this value, so it cannot be set",
+                       T_(": the interface did not report this value, so it cannot be set"),
                    Reason::NotReported);
   return false;
 }
@@ -83,8 +83,8 @@ void CheckKept(const Options& options, const std::string& port, const Report& be
   for (const std::string& line : check.lines)
     what += (what.empty() ? "" : "; ") + line;
   result.status = EXIT_NOT_KEPT;
-  result.failure =
-      UsageFailure("The interface on " + port + " did not keep a value: " + what, Reason::Mismatch);
+  result.failure = UsageFailure(
+      T_("The interface on ") + port + T_(" did not keep a value: ") + what, Reason::Mismatch);
   result.failure.asked = check.asked;
   result.failure.read = check.read;
 }
@@ -97,11 +97,11 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   Configurator cfg(dialog, serial);
   cfg.onlyRate = options.rate;
   cfg.tryingRate = [&dialog](std::uint32_t rate) {
-    dialog.Say("trying " + DecimalText(static_cast<long>(rate)));
+    dialog.Say(T_("trying ") + DecimalText(static_cast<long>(rate)));
   };
   cfg.foundAt = [&dialog](std::uint32_t rate) {
-    dialog.Say("found at " + DecimalText(static_cast<long>(rate)));
-    dialog.Say("reading the values");
+    dialog.Say(T_("found at ") + DecimalText(static_cast<long>(rate)));
+    dialog.Say(T_("reading the values"));
   };
   std::vector<std::uint8_t> sent;
   cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
@@ -142,7 +142,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
               ": with the other count as read, " + tooMany + "; nothing was written",
           Reason::Usage);
     } else if (entered) {
-      dialog.Say("writing the values");
+      dialog.Say(T_("writing the values"));
       dialog.Press(IDOK);  // writes, then searches again to read back
       written = true;
     }
@@ -157,7 +157,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   // too; only a second one cuts the close short.
   const interrupt::CloseStage closing;
   if (cfg.interfaceOpen)
-    dialog.Say("closing the interface");
+    dialog.Say(T_("closing the interface"));
   ended(OnClose(cfg));
   if (options.command == Command::Set)
     PartWritten(options, sent, result);
@@ -225,18 +225,18 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
     else
       out << "-";
   };
-  line("port", r.port.empty() ? std::nullopt : std::optional(r.port));
+  line(T_("port"), r.port.empty() ? std::nullopt : std::optional(r.port));
   out << "\n";
-  line("rate", r.rate);
+  line(T_("rate"), r.rate);
   out << "\n";
-  line("version", r.version);
+  line(T_("version"), r.version);
   out << "\n";
   for (const Setting& s : kSettings) {
     const std::optional<int>& value = r.values.*s.value;
-    line(s.label, value);
+    line(T_(s.label), value);
     // The interface's own value, though no field of the dialog could hold it.
     if (value && (*value < s.low || *value > s.high))
-      out << " (outside " << s.Range() << ")";
+      out << T_(" (outside ") << s.Range() << ")";
     out << "\n";
   }
 }

@@ -129,7 +129,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
     const int id = t.id;
     QWidget* widget = nullptr;
     if (kind == "Button") {
-      auto* button = new QPushButton(t.text, this);
+      auto* button = new QPushButton(T_(t.text), this);
       connect(button, &QPushButton::clicked, this, [this, id] { Command(id, VALDRIX_BN_CLICKED); });
       buttons->addWidget(button);
       widget = button;
@@ -147,7 +147,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
       connect(edit, &QLineEdit::textEdited, this, [this, id] { Command(id, VALDRIX_EN_CHANGE); });
       widget = edit;
     } else {
-      auto* label = new QLabel(t.text, this);
+      auto* label = new QLabel(T_(t.text), this);
       if (t.styles & TemplateControl::Sunken)
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       labels[t.y] = label;
@@ -171,7 +171,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
   }
   // A port the listing cannot find (a pseudo-terminal, a port on another machine) is typed in.
   auto* ports = static_cast<QComboBox*>(Control(IDC_PORT));
-  ports->addItem(QString::fromUtf8(OTHER_PORT));
+  ports->addItem(QString::fromUtf8(T_(OTHER_PORT)));
   ports->setCurrentIndex(-1);
 
   auto* layout = new QVBoxLayout(this);
@@ -269,9 +269,9 @@ bool QtDialog::AskForPort() {
   QString name;
   for (;;) {
     bool ok = false;
-    name = QInputDialog::getText(this, QString::fromUtf8(OTHER_PORT),
-                                 "A serial device such as /dev/ttyUSB0, or a port on another "
-                                 "machine as rfc2217://HOST:PORT:",
+    name = QInputDialog::getText(this, QString::fromUtf8(T_(OTHER_PORT)),
+                                 T_("A serial device such as /dev/ttyUSB0, or a port on another "
+                                    "machine as rfc2217://HOST:PORT:"),
                                  QLineEdit::Normal, name, &ok)
                .trimmed();
     if (!ok || name.isEmpty()) {
@@ -281,7 +281,8 @@ bool QtDialog::AskForPort() {
     const std::string refused = RefusedPortName(name.toStdString());
     if (refused.empty())
       break;
-    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, ToQt(refused), QMessageBox::Ok, this).exec();
+    QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), ToQt(refused), QMessageBox::Ok, this)
+        .exec();
   }
   if (ports->findData(name) < 0)
     AddEntry(IDC_PORT, name.toStdString());
@@ -439,13 +440,14 @@ void QtDialog::ClearSelection(int id) {
 void QtDialog::ErrorBox(const std::string& text) {
   const QString shown = ToQt(serial_->Explain(text));
   if (QThread::currentThread() == thread()) {
-    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this).exec();
+    QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), shown, QMessageBox::Ok, this).exec();
     return;
   }
   // Modal for the conversation, which waits; the GUI thread goes on with its own loop.
   QSemaphore dismissed;
   OnGui([&] {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), shown, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(
         box, &QMessageBox::finished, box, [&dismissed] { dismissed.release(); },

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "dialog/dialog.h"
 
 namespace valdrix {
@@ -26,5 +28,11 @@ class Win32Dialog final : public Dialog {
  private:
   HWND window_ = nullptr;
 };
+
+// Texts in UTF-8, as the portable layers hold them, to and from the UTF-16 of the W functions.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+// The string tables of the user's UI language, when there are some (ui/translate_win32.cpp).
+void UseStringTables();
 
 }  // namespace valdrix
