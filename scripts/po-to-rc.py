@@ -3,8 +3,9 @@
 a copy of the English dialog with its texts translated (same controls, places and styles: only
 the quoted texts change) and a string table, each tagged with the language's LANGUAGE so that
 Windows picks them by the user's UI language; and for the program, the sorted English texts whose
-place in that list is a string's id (ui/translate_win32.cpp).
-Usage: po-to-rc.py <valdrixconfig.rc.in> <out.rc> <out.inc> <po dir> <lang>..."""
+place in that list is a string's id (ui/translate_win32.cpp). The string tables hold only the
+texts the program's sources have, to keep it small.
+Usage: po-to-rc.py <valdrixconfig.rc.in> <out.rc> <out.inc> <po dir> <lang;lang...> <source>..."""
 import os
 import re
 import sys
@@ -16,12 +17,15 @@ import po_catalogue  # noqa: E402
 LANGUAGES = {"de": "LANG_GERMAN", "nl": "LANG_DUTCH", "fr": "LANG_FRENCH"}
 FIRST_ID = 1
 
-template, out_rc, out_inc, po_dir, *languages = sys.argv[1:]
+template, out_rc, out_inc, po_dir, languages, *sources = sys.argv[1:]
+languages = languages.split(";")
+code = "".join(open(source, encoding="utf-8").read() for source in sources)
 lines = open(template, encoding="utf-8").read().splitlines()
 start = next(i for i, line in enumerate(lines) if " DIALOGEX " in line)
 end = lines.index("END", start)
 dialog = lines[start:end + 1]
-english = sorted({e["msgid"] for e in po_catalogue.read(os.path.join(po_dir, "valdrix.pot"))},
+english = sorted((e["msgid"] for e in po_catalogue.read(os.path.join(po_dir, "valdrix.pot"))
+                  if '"' + e["msgid"].replace("\\", "\\\\").replace('"', '\\"') + '"' in code),
                  key=lambda text: text.encode())
 
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <iterator>
 #include <string>
 
 #include "base/translate.h"
@@ -17,34 +17,29 @@ namespace {
 LANGID language = 0;
 
 // A string table block holds 16 strings, each its length in UTF-16 units and then its text.
-std::wstring TableString(unsigned id) {
+std::string TableString(unsigned id, const char* english) {
   const HRSRC found = FindResourceExA(nullptr, RT_STRING, MAKEINTRESOURCEA(id / 16 + 1), language);
   const HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
   const auto* at = loaded ? static_cast<const WCHAR*>(LockResource(loaded)) : nullptr;
   if (at == nullptr)
-    return {};
+    return english;
   for (unsigned i = 0; i < id % 16; ++i)
     at += 1 + *at;
-  return std::wstring(at + 1, *at);
+  return *at ? Utf8(at + 1, *at) : english;
 }
 
 const char* Lookup(const char* english) {
-  static std::map<std::string, std::string> texts;  // the window's one thread asks
-  const auto found = texts.find(english);
-  if (found != texts.end())
-    return found->second.c_str();
-  const auto end = std::end(ENGLISH_TEXTS);
-  const auto at =
-      std::lower_bound(std::begin(ENGLISH_TEXTS), end, english,
-                       [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
-  std::string text = english;
-  if (at != end && std::strcmp(*at, english) == 0) {
-    const std::wstring wide =
-        TableString(FIRST_STRING_ID + static_cast<unsigned>(at - std::begin(ENGLISH_TEXTS)));
-    if (!wide.empty())
-      text = Utf8(wide);
-  }
-  return texts.emplace(english, text).first->second.c_str();
+  // Each text is converted once; the window's one thread asks.
+  static std::string texts[std::size(ENGLISH_TEXTS)];
+  const auto begin = std::begin(ENGLISH_TEXTS), end = std::end(ENGLISH_TEXTS);
+  const auto at = std::lower_bound(
+      begin, end, english, [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
+  if (at == end || std::strcmp(*at, english) != 0)
+    return english;
+  const auto index = static_cast<unsigned>(at - begin);
+  if (texts[index].empty())
+    texts[index] = TableString(FIRST_STRING_ID + index, english);
+  return texts[index].c_str();
 }
 
 }  // namespace

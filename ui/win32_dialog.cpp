@@ -7,26 +7,24 @@ constexpr int TEXT_BUFFER = 256;
 
 }  // namespace
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                          static_cast<int>(wide.size()))));
+std::vector<wchar_t> Wide(const std::string& utf8) {
+  std::vector<wchar_t> wide(utf8.size() + 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                      static_cast<int>(utf8.size()));
   return wide;
 }
 
-std::string Utf8(const std::wstring& wide) {
-  std::string utf8(wide.size() * 3, '\0');
-  utf8.resize(static_cast<std::size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                          static_cast<int>(utf8.size()), nullptr, nullptr)));
+std::string Utf8(const wchar_t* wide, int length) {
+  std::string utf8(static_cast<std::size_t>(length) * 3, '\0');
+  utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(
+      CP_UTF8, 0, wide, length, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr)));
   return utf8;
 }
 
 void Win32Dialog::SetText(int id, const std::string& text) {
   // An edit raises EN_CHANGE from inside this call; the dialog logic expects that. The W form:
   // translated texts are UTF-8.
-  SetDlgItemTextW(window_, id, Wide(text).c_str());
+  SetDlgItemTextW(window_, id, Wide(text).data());
 }
 
 void Win32Dialog::Enable(int id, bool enable) {
@@ -73,7 +71,7 @@ void Win32Dialog::ClearSelection(int id) {
 }
 
 void Win32Dialog::ErrorBox(const std::string& text) {
-  MessageBoxW(window_, Wide(text).c_str(), Wide(T_(ERROR_CAPTION)).c_str(), MB_OK);
+  MessageBoxW(window_, Wide(text).data(), Wide(T_(ERROR_CAPTION)).data(), MB_OK);
 }
 
 void Win32Dialog::End(int result) {

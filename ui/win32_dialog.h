@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "dialog/dialog.h"
 
@@ -30,8 +31,9 @@ class Win32Dialog final : public Dialog {
 };
 
 // Texts in UTF-8, as the portable layers hold them, to and from the UTF-16 of the W functions.
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
+// Kept off std::wstring, which would add its own code to the program.
+std::vector<wchar_t> Wide(const std::string& utf8);  // ends with L'\0'
+std::string Utf8(const wchar_t* wide, int length);
 // The string tables of the user's UI language, when there are some (ui/translate_win32.cpp).
 void UseStringTables();
 
