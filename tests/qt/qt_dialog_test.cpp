@@ -265,7 +265,7 @@ class QtDialogTest : public QObject {
     german.Show();
     QCOMPARE(german.At<QPushButton>(IDOK)->text(), QString("Übernehmen"));
     QCOMPARE(german.At<QLabel>(IDC_STATUS)->text(), QString("Status: Werte eingeben, Übernehmen"));
-    for (const QString language : {"de", "nl", "fr"}) {
+    for (const QString& language : QString(VALDRIX_LANGUAGES).split(',')) {
       UseQtTranslations({language});
       QtRig w(kSequences[0]);
       for (const TemplateControl& t : TEMPLATE_CONTROLS) {

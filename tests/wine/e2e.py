@@ -164,9 +164,11 @@ def not_found_then_com12():
     sim12.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
 
 
+PO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "po")
+
+
 def catalogue(language):
-    po = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "po", language + ".po")
-    return {e["msgid"]: e["msgstr"] for e in po_catalogue.read(po)}
+    return {e["msgid"]: e["msgstr"] for e in po_catalogue.read(os.path.join(PO, language + ".po"))}
 
 
 def german_dialog_and_fit():
@@ -182,7 +184,7 @@ def german_dialog_and_fit():
     program.expect(FOUND_ENABLED, {**found("COM3", 19200, "1.02", 4, 40, 3, 1), **buttons,
                                    STATUS: de[ENTER_VALUES]})
     controls = json.load(open(TEMPLATE))["controls"]
-    for language in ("de", "nl", "fr"):
+    for language in open(os.path.join(PO, "LINGUAS")).read().split():
         texts = catalogue(language)
         shown = [(c["id"], texts[c["text"]]) for c in controls if c["text"]]
         shown += [(STATUS, texts[t]) for t in texts if t.startswith("Status: ")]
