@@ -1,9 +1,11 @@
 // valdrix-config: list ports, show and set a Valdrix interface's settings from the command line.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/translate.h"
 #include "cli/cli.h"
 #include "cli/interrupted.h"
 #include "cli/platform.h"
@@ -13,6 +15,10 @@
 int main(int argc, char** argv) {
   using namespace valdrix::cli;
   const std::vector<std::string> args(argv + 1, argv + argc);
+  // Messages, hints and --help in the user's language; --json output is for programs, so with it
+  // everything stays English.
+  if (std::find(args.begin(), args.end(), "--json") == args.end())
+    valdrix::UseMessageCatalogue();
   const Parsed parsed = ParseArguments(args, std::cout, std::cerr);
   if (!parsed.options)
     return parsed.exitStatus;

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "base/translate.h"
 #include "cli/cli.h"
 #include "cli/failure.h"
 #include "cli/json.h"
@@ -45,8 +46,9 @@ struct CommandLine {
   CommandLine();
   std::vector<CLI::App*> Commands() const { return {list, show, set, find}; }
 
-  CLI::App app{"Finds a Valdrix interface on a serial port, shows its settings and changes them.",
-               "valdrix-config"};
+  CLI::App app{
+      T_("Finds a Valdrix interface on a serial port, shows its settings and changes them."),
+      "valdrix-config"};
   Options options;
   std::string rate, port, from;
   // Taken as text and checked here, so that every refusal names its option the same way.
@@ -62,38 +64,41 @@ CommandLine::CommandLine() {
   app.require_subcommand(1);
   app.fallthrough();
   app.add_flag("--trace", options.trace,
-               "print every frame sent and every reply received on stderr");
-  app.add_flag("--json", options.json, "print the results as JSON");
-  rateOption = app.add_option("--rate", rate,
-                              "show, set, find: try only this line rate, one of " + LineRatesText())
-                   ->type_name("N");
+               T_("print every frame sent and every reply received on stderr"));
+  app.add_flag("--json", options.json, T_("print the results as JSON"));
+  rateOption =
+      app.add_option("--rate", rate,
+                     T_("show, set, find: try only this line rate, one of ") + LineRatesText())
+          ->type_name("N");
 
-  list = app.add_subcommand("list", "print the free serial ports, one a line");
+  list = app.add_subcommand("list", T_("print the free serial ports, one a line"));
   list->add_flag("-l,--long", options.longList,
-                 "every serial device with its USB details, link and state (free, in use, "
-                 "permission denied)");
-  show = app.add_subcommand("show", "search the interface on PORT and print its values");
-  show->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+                 T_("every serial device with its USB details, link and state (free, in use, "
+                    "permission denied)"));
+  show = app.add_subcommand("show", T_("search the interface on PORT and print its values"));
+  show->add_option("PORT", port, T_("serial port (COM3, /dev/ttyUSB0, ...)"))->required();
   set = app.add_subcommand(
-      "set", "search the interface on PORT, write the given values, read them back and print them");
-  set->add_option("PORT", port, "serial port (COM3, /dev/ttyUSB0, ...)")->required();
+      "set",
+      T_("search the interface on PORT, write the given values, read them back and print them"));
+  set->add_option("PORT", port, T_("serial port (COM3, /dev/ttyUSB0, ...)"))->required();
   find = app.add_subcommand(
-      "find", "search every PORT given, or every free port, all at once, and report each");
-  find->add_option("PORT", options.ports, "serial ports (default: every free port)");
+      "find", T_("search every PORT given, or every free port, all at once, and report each"));
+  find->add_option("PORT", options.ports, T_("serial ports (default: every free port)"));
   // After the commands: a command takes its parent's footer when it is made.
   app.footer(kFooter);
   for (std::size_t i = 0; i < std::size(kSettings); ++i) {
     settingOptions[i] =
         set->add_option(kSettings[i].Option(), texts[i],
-                        std::string(kSettings[i].help) + ", " + kSettings[i].Range())
+                        std::string(T_(kSettings[i].help)) + ", " + kSettings[i].Range())
             ->type_name("N");
   }
-  fromOption = set->add_option("--from", from,
-                               "the values in FILE, as valdrix-config --json show printed them (- "
-                               "reads standard input); the options above win over it")
-                   ->type_name("FILE");
-  set->footer("2 x modules16 + modules8 must stay below " + std::to_string(MAX_MODULE_COUNT + 1) +
-              ".");
+  fromOption =
+      set->add_option("--from", from,
+                      T_("the values in FILE, as valdrix-config --json show printed them (- "
+                         "reads standard input); the options above win over it"))
+          ->type_name("FILE");
+  set->footer(T_("2 x modules16 + modules8 must stay below ") +
+              std::to_string(MAX_MODULE_COUNT + 1) + ".");
 }
 
 // The command that was given, or null.

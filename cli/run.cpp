@@ -82,7 +82,7 @@ bool Enter(MemoryDialog& dialog, const Setting& setting, const std::optional<int
     return true;
   result.status = EXIT_CANNOT_WRITE;
   result.failure = UsageFailure(
-      setting.Option() + ": the interface did not report this value, so it cannot be set",
+      setting.Option() + T_(": the interface did not report this value, so it cannot be set"),
       Reason::NotReported);
   return false;
 }
@@ -98,8 +98,8 @@ void CheckKept(const Options& options, const std::string& port, const Report& be
   for (const std::string& line : check.lines)
     what += (what.empty() ? "" : "; ") + line;
   result.status = EXIT_NOT_KEPT;
-  result.failure =
-      UsageFailure("The interface on " + port + " did not keep a value: " + what, Reason::Mismatch);
+  result.failure = UsageFailure(
+      T_("The interface on ") + port + T_(" did not keep a value: ") + what, Reason::Mismatch);
   result.failure.asked = check.asked;
   result.failure.read = check.read;
 }
@@ -140,7 +140,7 @@ bool Write(const Settings& asked, ProgressDialog& dialog, const Report& before,
                      Reason::Usage);
     return false;
   }
-  dialog.Say("writing the values");
+  dialog.Say(T_("writing the values"));
   dialog.Press(IDOK);
   return true;
 }
@@ -156,11 +156,11 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   Configurator cfg(dialog, interruptible);
   cfg.onlyRate = options.rate;
   cfg.tryingRate = [&dialog](std::uint32_t rate) {
-    dialog.Say("trying " + DecimalText(static_cast<long>(rate)));
+    dialog.Say(T_("trying ") + DecimalText(static_cast<long>(rate)));
   };
   cfg.foundAt = [&dialog](std::uint32_t rate) {
-    dialog.Say("found at " + DecimalText(static_cast<long>(rate)));
-    dialog.Say("reading the values");
+    dialog.Say(T_("found at ") + DecimalText(static_cast<long>(rate)));
+    dialog.Say(T_("reading the values"));
   };
   std::vector<std::uint8_t> sent;
   cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
@@ -210,7 +210,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   // too; only a second one cuts the close short.
   const interrupt::CloseStage closing;
   if (cfg.interfaceOpen)
-    dialog.Say("closing the interface");
+    dialog.Say(T_("closing the interface"));
   const Outcome closed = OnClose(cfg);
   ended(closed);
   if (cfg.interfaceOpen && closed.Failed()) {
@@ -298,18 +298,18 @@ void PrintReport(const Report& r, bool json, std::ostream& out) {
     else
       out << "-";
   };
-  line("port", r.port.empty() ? std::nullopt : std::optional(r.port));
+  line(T_("port"), r.port.empty() ? std::nullopt : std::optional(r.port));
   out << "\n";
-  line("rate", r.rate);
+  line(T_("rate"), r.rate);
   out << "\n";
-  line("version", r.version);
+  line(T_("version"), r.version);
   out << "\n";
   for (const Setting& s : kSettings) {
     const std::optional<int>& value = r.values.*s.value;
-    line(s.label, value);
+    line(T_(s.label), value);
     // The interface's own value, though no field of the dialog could hold it.
     if (value && (*value < s.low || *value > s.high))
-      out << " (outside " << s.Range() << ")";
+      out << T_(" (outside ") << s.Range() << ")";
     // Each count within its range, the byte they make not (255 read back as 127 and 1).
     const Settings& v = r.values;
     if (s.value == &Settings::modules8 && v.modules16 && v.modules8 &&

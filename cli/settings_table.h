@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/translate.h"
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "protocol/frames.h"
@@ -17,7 +18,7 @@ namespace valdrix::cli {
 struct Setting {
   std::optional<int> Settings::*value;
   const char* key;
-  const char* label;
+  const char* label;  // N_: translated where shown
   const char* help;
   int low, high;
   int control;
@@ -28,13 +29,13 @@ struct Setting {
 };
 
 inline constexpr Setting kSettings[] = {
-    {&Settings::address, "address", "XpressNet address", "XpressNet address", MIN_XN_ADDRESS,
-     MAX_XN_ADDRESS, IDC_XN_ADDRESS, SUB_XN_ADDRESS},
-    {&Settings::base, "base", "module base address", "s88 module base address", 0, MAX_BASE_ADDRESS,
-     IDC_BASE_ADDRESS, SUB_BASE_ADDRESS},
-    {&Settings::modules16, "modules16", "16-bit modules", "number of 16-bit s88 modules", 0,
+    {&Settings::address, "address", N_("XpressNet address"), N_("XpressNet address"),
+     MIN_XN_ADDRESS, MAX_XN_ADDRESS, IDC_XN_ADDRESS, SUB_XN_ADDRESS},
+    {&Settings::base, "base", N_("module base address"), N_("s88 module base address"), 0,
+     MAX_BASE_ADDRESS, IDC_BASE_ADDRESS, SUB_BASE_ADDRESS},
+    {&Settings::modules16, "modules16", N_("16-bit modules"), N_("number of 16-bit s88 modules"), 0,
      MAX_MODULE_COUNT / 2, IDC_MODULES16, SUB_MODULE_COUNT},
-    {&Settings::modules8, "modules8", "8-bit modules", "number of 8-bit s88 modules", 0,
+    {&Settings::modules8, "modules8", N_("8-bit modules"), N_("number of 8-bit s88 modules"), 0,
      MAX_MODULE_COUNT, IDC_MODULES8, SUB_MODULE_COUNT},
 };
 

@@ -51,6 +51,11 @@ if(WIN32)
   configure_file(${valdrix_packaging}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  # valdrix-config.exe reads its catalogues from beside itself.
+  foreach(language IN LISTS VALDRIX_LANGUAGES)
+    install(FILES ${VALDRIX_LOCALE_BUILD_DIR}/${language}/LC_MESSAGES/valdrix.mo
+            DESTINATION locale/${language}/LC_MESSAGES)
+  endforeach()
   return()
 endif()
 
@@ -62,8 +67,21 @@ set(valdrix_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
 if(TARGET valdrix-configurator)
   set(gui COMPONENT valdrix-configurator)
   install(TARGETS valdrix-configurator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${gui})
-  install(FILES ${valdrix_packaging}/valdrix-configurator.desktop
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications ${gui})
+  # The launcher and the metainfo with their translations (Name[de]=, xml:lang="de") from the
+  # catalogues.
+  set(launcher ${CMAKE_CURRENT_BINARY_DIR}/valdrix-configurator.desktop)
+  set(metainfo org.example.valdrix.configurator.metainfo.xml)
+  set(metainfo_out ${CMAKE_CURRENT_BINARY_DIR}/${metainfo})
+  add_custom_command(OUTPUT ${launcher} ${metainfo_out}
+                     COMMAND ${VALDRIX_MSGFMT} --desktop -d ${VALDRIX_PO_DIR}
+                             --template ${valdrix_packaging}/valdrix-configurator.desktop -o ${launcher}
+                     COMMAND ${VALDRIX_MSGFMT} --xml -d ${VALDRIX_PO_DIR} --template ${metainfo_out}.in
+                             -o ${metainfo_out}
+                     DEPENDS ${valdrix_packaging}/valdrix-configurator.desktop ${metainfo_out}.in
+                             ${VALDRIX_PO_DIR}/LINGUAS ${VALDRIX_PO_FILES}
+                     VERBATIM)
+  add_custom_target(valdrix_launcher ALL DEPENDS ${launcher} ${metainfo_out})
+  install(FILES ${launcher} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications ${gui})
   install(FILES ${valdrix_packaging}/valdrix-configurator.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps ${gui})
   # The release in the metainfo is the project's version, dated as the changelog's entry.
@@ -78,12 +96,15 @@ if(TARGET valdrix-configurator)
     set(month 0${month})
   endif()
   set(VALDRIX_RELEASE_DATE ${year}-${month}-${day})
-  set(metainfo org.example.valdrix.configurator.metainfo.xml)
-  configure_file(${valdrix_packaging}/valdrix-configurator.metainfo.xml.in ${metainfo} @ONLY)
+  configure_file(${valdrix_packaging}/valdrix-configurator.metainfo.xml.in ${metainfo}.in @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${metainfo}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo ${gui})
 endif()
 install(TARGETS valdrix-config valdrix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(language IN LISTS VALDRIX_LANGUAGES)
+  install(FILES ${VALDRIX_LOCALE_BUILD_DIR}/${language}/LC_MESSAGES/valdrix.mo
+          DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/${language}/LC_MESSAGES)
+endforeach()
 install(FILES ${valdrix_packaging}/valdrix-config.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME valdrix-config)
 

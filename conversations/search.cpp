@@ -143,14 +143,14 @@ std::string LineRatesText() {
   std::string text;
   for (const std::uint32_t rate : LINE_RATES) {
     if (!text.empty())
-      text += rate == LINE_RATES[std::size(LINE_RATES) - 1] ? " or " : ", ";
+      text += rate == LINE_RATES[std::size(LINE_RATES) - 1] ? T_(" or ") : ", ";
     text += DecimalText(static_cast<long>(rate));
   }
   return text;
 }
 
 std::string NothingAnsweredHint(const std::string& ratesTried) {
-  return "Check that the interface has power and that its cable is plugged in; no answer at " +
+  return T_("Check that the interface has power and that its cable is plugged in; no answer at ") +
          ratesTried + ".";
 }
 

@@ -5,13 +5,13 @@
 namespace valdrix {
 
 void SetStatus(Dialog& dialog, const char* text) {
-  dialog.SetText(IDC_STATUS, text);
+  dialog.SetText(IDC_STATUS, T_(text));
   dialog.Repaint(IDC_STATUS);
 }
 
 std::string ErrorText(const char* pattern, const std::string& port) {
   // Substituted by hand: the port name is user-visible data, never a format string.
-  std::string text = pattern;
+  std::string text = T_(pattern);
   const std::size_t at = text.find("%s");
   if (at != std::string::npos)
     text.replace(at, 2, port);

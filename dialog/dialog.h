@@ -4,20 +4,23 @@
 
 #include <string>
 
+#include "base/translate.h"
+
 namespace valdrix {
 
-constexpr char STATUS_SELECT_PORT[] = "Status: Please select a COM port";
-constexpr char STATUS_SEARCHING[] = "Status: Searching...";
-constexpr char STATUS_READING[] = "Status: Reading...";
-constexpr char STATUS_OPENING[] = "Status: Opening Valdrix...";
-constexpr char STATUS_ENTER_VALUES[] = "Status: Enter values and press Apply";
-constexpr char STATUS_WRITING[] = "Status: Writing...";
-constexpr char STATUS_CLOSING[] = "Status: Closing Valdrix...";
+// Shown through SetStatus, ErrorText and the error boxes, which translate them.
+constexpr char STATUS_SELECT_PORT[] = N_("Status: Please select a COM port");
+constexpr char STATUS_SEARCHING[] = N_("Status: Searching...");
+constexpr char STATUS_READING[] = N_("Status: Reading...");
+constexpr char STATUS_OPENING[] = N_("Status: Opening Valdrix...");
+constexpr char STATUS_ENTER_VALUES[] = N_("Status: Enter values and press Apply");
+constexpr char STATUS_WRITING[] = N_("Status: Writing...");
+constexpr char STATUS_CLOSING[] = N_("Status: Closing Valdrix...");
 
-constexpr char ERROR_CAPTION[] = "Error";
-constexpr char PATTERN_OPEN[] = "Could not open %s";
-constexpr char PATTERN_WRITE[] = "Could not write to %s";
-constexpr char PATTERN_NOT_FOUND[] = "No Valdrix found on %s";
+constexpr char ERROR_CAPTION[] = N_("Error");
+constexpr char PATTERN_OPEN[] = N_("Could not open %s");
+constexpr char PATTERN_WRITE[] = N_("Could not write to %s");
+constexpr char PATTERN_NOT_FOUND[] = N_("No Valdrix found on %s");
 
 // Texts read from an edit are cut to this many characters (a 256-byte buffer read with a limit
 // of 255 including the terminator).

@@ -1,5 +1,7 @@
 #include "ports/port_advice.h"
 
+#include "base/translate.h"
+
 namespace valdrix {
 
 std::string HolderText(const PortError& state) {
@@ -63,29 +65,33 @@ std::string Hint(const PortError& e) {
   switch (e.problem) {
     case PortProblem::Permission:
       if (e.group.empty())
-        return "Ask for read and write access to the port.";
+        return T_("Ask for read and write access to the port.");
       if (e.groupMayOpen)
         return "Add your user to the group " + e.group + ": sudo usermod -aG " + e.group +
                " $USER, then log out and in again.";
       return OwnerOnly(e);
     case PortProblem::Busy:
       if (!e.server.empty())
-        return "Close that client, or set kickolduser: true in the port's options on the server "
-               "(ser2net.yaml), so that a new client takes the port over.";
+        return T_(
+            "Close that client, or set kickolduser: true in the port's options on the server "
+            "(ser2net.yaml), so that a new client takes the port over.");
       if (e.exclusiveLeft)
-        return "Unplug the adapter and plug it in again; for a pseudo-terminal, restart the "
-               "program at its other end.";
-      return "Close the program that uses the port, or choose another port.";
+        return T_(
+            "Unplug the adapter and plug it in again; for a pseudo-terminal, restart the "
+            "program at its other end.");
+      return T_("Close the program that uses the port, or choose another port.");
     case PortProblem::Console:
-      return "The kernel writes its messages here and may offer a login on it. Disable the serial "
-             "console, for example with raspi-config \u2192 Interface Options \u2192 Serial Port "
-             "\u2192 no login shell, then reboot.";
+      return T_(
+          "The kernel writes its messages here and may offer a login on it. Disable the serial "
+          "console, for example with raspi-config \u2192 Interface Options \u2192 Serial Port "
+          "\u2192 no login shell, then reboot.");
     case PortProblem::Missing:
     case PortProblem::NotAPort:
-      return "Give a serial port: valdrix-config list -l shows them.";
+      return T_("Give a serial port: valdrix-config list -l shows them.");
     case PortProblem::Unreachable:
-      return "Check that ser2net runs on that machine with a telnet(rfc2217) accepter on that "
-             "port, and that no firewall is in the way.";
+      return T_(
+          "Check that ser2net runs on that machine with a telnet(rfc2217) accepter on that "
+          "port, and that no firewall is in the way.");
     default:
       return {};
   }

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   for (const std::string& message : heldMessages)
     std::cerr << message << "\n";
   app.setQuitOnLastWindowClosed(false);
+  valdrix::UseQtTranslations();
   // The launcher's name and icon, so that the desktop pairs the window with them.
   app.setDesktopFileName("valdrix-configurator");
   app.setWindowIcon(QIcon::fromTheme("valdrix-configurator"));

@@ -139,7 +139,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
     const int id = t.id;
     QWidget* widget = nullptr;
     if (kind == "Button") {
-      auto* button = new QPushButton(t.text, this);
+      auto* button = new QPushButton(T_(t.text), this);
       connect(button, &QPushButton::clicked, this, [this, id] { Command(id, VALDRIX_BN_CLICKED); });
       buttons->addWidget(button);
       widget = button;
@@ -157,7 +157,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
       connect(edit, &QLineEdit::textEdited, this, [this, id] { Command(id, VALDRIX_EN_CHANGE); });
       widget = edit;
     } else {
-      auto* label = new QLabel(t.text, this);
+      auto* label = new QLabel(T_(t.text), this);
       if (t.styles & TemplateControl::Sunken)
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       labels[t.y] = label;
@@ -181,7 +181,7 @@ QtDialog::QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>
   }
   // A port the listing cannot find (a pseudo-terminal, a port on another machine) is typed in.
   auto* ports = static_cast<QComboBox*>(Control(IDC_PORT));
-  ports->addItem(QString::fromUtf8(OTHER_PORT));
+  ports->addItem(QString::fromUtf8(T_(OTHER_PORT)));
   ports->setCurrentIndex(-1);
 
   auto* layout = new QVBoxLayout(this);
@@ -280,9 +280,9 @@ bool QtDialog::AskForPort() {
   for (;;) {
     bool ok = false;
     if (!closing_) {
-      name = QInputDialog::getText(this, QString::fromUtf8(OTHER_PORT),
-                                   "A serial device such as /dev/ttyUSB0, or a port on another "
-                                   "machine as rfc2217://HOST:PORT:",
+      name = QInputDialog::getText(this, QString::fromUtf8(T_(OTHER_PORT)),
+                                   T_("A serial device such as /dev/ttyUSB0, or a port on another "
+                                      "machine as rfc2217://HOST:PORT:"),
                                    QLineEdit::Normal, name, &ok)
                  .trimmed();
     }
@@ -293,7 +293,8 @@ bool QtDialog::AskForPort() {
     const std::string refused = RefusedPortName(name.toStdString());
     if (refused.empty())
       break;
-    QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, ToQt(refused), QMessageBox::Ok, this).exec();
+    QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), ToQt(refused), QMessageBox::Ok, this)
+        .exec();
   }
   if (ports->findData(name) < 0)
     AddEntry(IDC_PORT, name.toStdString());
@@ -459,7 +460,7 @@ void QtDialog::ErrorBox(const std::string& text) {
   const QString shown = ToQt(serial_->Explain(text));
   if (QThread::currentThread() == thread()) {
     if (!closing_)
-      QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this).exec();
+      QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), shown, QMessageBox::Ok, this).exec();
     return;
   }
   // Modal for the conversation, which waits; the GUI thread goes on with its own loop.
@@ -469,7 +470,8 @@ void QtDialog::ErrorBox(const std::string& text) {
       dismissed.release();
       return;
     }
-    auto* box = new QMessageBox(QMessageBox::NoIcon, ERROR_CAPTION, shown, QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::NoIcon, T_(ERROR_CAPTION), shown, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(
         box, &QMessageBox::finished, box, [&dismissed] { dismissed.release(); },

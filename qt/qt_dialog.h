@@ -26,7 +26,7 @@ class QtDialog final : public QDialog, public Dialog {
 
  public:
   // The port list's last entry: it asks for a port the listing cannot find.
-  static constexpr char OTHER_PORT[] = "Other port\u2026";
+  static constexpr char OTHER_PORT[] = N_("Other port\u2026");  // translated where shown
 
   // describe: the serial devices with what identifies them, for the port list's entries.
   QtDialog(SerialBackend& serial, std::function<std::vector<PortDetails>()> describe);
@@ -98,5 +98,12 @@ class QtDialog final : public QDialog, public Dialog {
   int result_ = 0;
   std::deque<std::function<void()>> held_;
 };
+
+// The user's languages, first choice first (LANGUAGE, LC_ALL, LC_MESSAGES, LANG); none under the C
+// locale, so that LC_ALL=C gives English as on the command line.
+QStringList UserLanguages();
+// The window's texts in the first of the languages ("de", "fr", ...) that has a
+// catalogue, English when none has (qt/translations.cpp).
+void UseQtTranslations(const QStringList& languages = UserLanguages());
 
 }  // namespace valdrix

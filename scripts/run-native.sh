@@ -84,7 +84,7 @@ print(f"found at {rate}: version {v('VERSION') // 100}.{v('VERSION') % 100:02d},
 EOF
 fi
 # The error box, if any, is dismissed first; Escape then closes the window (and the interface).
-for box in $(xdotool search --name '^Error$' 2>/dev/null); do
+for box in $(xdotool search --name '^(Error|Fehler|Fout|Erreur)$' 2>/dev/null); do
   xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
 done
 xdotool windowfocus --sync "$window" key Escape

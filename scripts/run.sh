@@ -24,6 +24,8 @@ Usage: bash scripts/run.sh [options] [-- valdrix-sim options]
   --screenshot FILE  where the screenshot goes without a display (default build/run/dialog.png,
                      --native: build/run/window.png)
   --headless         run on a private X server even when $DISPLAY is set
+  --language LANG    de, nl or fr: the program in that language (LANG=de_DE.UTF-8; Wine's UI
+                     language follows), e.g. for docs/dialog-de.png
   --at-start         without a display: the screenshot as the dialog opens, before any search
                      (how docs/dialog-start.png was made)
   --no-install       do not install missing packages
@@ -42,6 +44,7 @@ headless=0
 at_start=0
 install=1
 native=0
+language=
 sim_options=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -52,6 +55,8 @@ while [ $# -gt 0 ]; do
     --headless) headless=1; shift ;;
     --at-start) at_start=1; shift ;;
     --native) native=1; shift ;;
+    --language) language=${2:?--language needs de, nl or fr}; shift 2 ;;
+    --language=*) language=${1#--language=}; shift ;;
     --no-install) install=0; shift ;;
     --help | -h) usage; exit 0 ;;
     --) shift; sim_options=("$@"); break ;;
@@ -63,6 +68,14 @@ if [ -n "$device" ] && [ ! -e "$device" ]; then
   exit 2
 fi
 [ -n "${DISPLAY:-}" ] || headless=1
+# The language as the system gives it; status lines are then matched in that language.
+if [ -n "$language" ]; then
+  case "$language" in
+    de) export LANG=de_DE.UTF-8 ;; nl) export LANG=nl_NL.UTF-8 ;; fr) export LANG=fr_FR.UTF-8 ;;
+    *) echo "run.sh: --language: $language is not one of de, nl, fr" >&2; exit 2 ;;
+  esac
+  unset LANGUAGE LC_ALL LC_MESSAGES
+fi
 [ -n "$screenshot" ] || screenshot=$repo/build/run/$([ "$native" = 1 ] && echo window || echo dialog).png
 
 cd "$repo"
@@ -161,6 +174,11 @@ drive choose "$(wine_control_id "$template" IDC_PORT)" COM3 >/dev/null || harnes
 found=1
 entered=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["status"]["ENTER_VALUES"])' \
   "$template")
+if [ -n "$language" ]; then
+  entered=$(PYTHONPATH=$repo/scripts python3 -c 'import sys, po_catalogue
+print({e["msgid"]: e["msgstr"] for e in po_catalogue.read(sys.argv[1])}[sys.argv[2]])' \
+    "$repo/po/$language.po" "$entered")
+fi
 if ! drive waitstatus 30000 "$entered" >/dev/null 2>&1; then
   found=0
   drive errorbox 10000 | tail -n1 >"$harness_work/error.txt" || true

@@ -7,9 +7,24 @@ constexpr int TEXT_BUFFER = 256;
 
 }  // namespace
 
+std::vector<wchar_t> Wide(const std::string& utf8) {
+  std::vector<wchar_t> wide(utf8.size() + 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                      static_cast<int>(utf8.size()));
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int length) {
+  std::string utf8(static_cast<std::size_t>(length) * 3, '\0');
+  utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(
+      CP_UTF8, 0, wide, length, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr)));
+  return utf8;
+}
+
 void Win32Dialog::SetText(int id, const std::string& text) {
-  // An edit raises EN_CHANGE from inside this call; the dialog logic expects that.
-  SetDlgItemTextA(window_, id, text.c_str());
+  // An edit raises EN_CHANGE from inside this call; the dialog logic expects that. The W form:
+  // translated texts are UTF-8.
+  SetDlgItemTextW(window_, id, Wide(text).data());
 }
 
 void Win32Dialog::Enable(int id, bool enable) {
@@ -56,7 +71,7 @@ void Win32Dialog::ClearSelection(int id) {
 }
 
 void Win32Dialog::ErrorBox(const std::string& text) {
-  MessageBoxA(window_, text.c_str(), ERROR_CAPTION, MB_OK);
+  MessageBoxW(window_, Wide(text).data(), Wide(T_(ERROR_CAPTION)).data(), MB_OK);
 }
 
 void Win32Dialog::End(int result) {

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "dialog/dialog.h"
 
 namespace valdrix {
@@ -26,5 +29,12 @@ class Win32Dialog final : public Dialog {
  private:
   HWND window_ = nullptr;
 };
+
+// Texts in UTF-8, as the portable layers hold them, to and from the UTF-16 of the W functions.
+// Kept off std::wstring, which would add its own code to the program.
+std::vector<wchar_t> Wide(const std::string& utf8);  // ends with L'\0'
+std::string Utf8(const wchar_t* wide, int length);
+// The string tables of the user's UI language, when there are some (ui/translate_win32.cpp).
+void UseStringTables();
 
 }  // namespace valdrix

@@ -114,6 +114,11 @@ def case_show_json_trace():
     sent = ["%s @9600" % line.split("> ", 1)[1] for line in lines if "  > " in line]
     check(sent == rx(), "traced %s" % sent)
     check("< F2 F2 FE " in r.stderr and all(" 9600  " in line for line in lines), r.stderr)
+    # In German the labels are German and the JSON stays byte for byte what it was.
+    german = dict(os.environ, LANG="de_DE.UTF-8", LANGUAGE="", LC_ALL="", LC_MESSAGES="")
+    check(run("--json", "show", path, env=german).stdout == r.stdout, "German --json differs")
+    shown = run("show", path, env=german).stdout
+    check(shown.startswith("Port:") and "\nXpressNet-Adresse:   31\n" in shown, shown)
 
 
 def case_backup_restore():

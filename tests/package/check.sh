@@ -32,6 +32,9 @@ want="-rwxr-xr-x root/root ./usr/bin/valdrix-config
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/valdrix-config
 -rw-r--r-- root/root ./usr/share/doc/valdrix-config/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/valdrix-config/copyright
+-rw-r--r-- root/root ./usr/share/locale/de/LC_MESSAGES/valdrix.mo
+-rw-r--r-- root/root ./usr/share/locale/fr/LC_MESSAGES/valdrix.mo
+-rw-r--r-- root/root ./usr/share/locale/nl/LC_MESSAGES/valdrix.mo
 -rw-r--r-- root/root ./usr/share/man/man1/valdrix-config.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/valdrix-sim.1.gz"
 gui_files="bin/valdrix-configurator share/applications/valdrix-configurator.desktop share/doc/valdrix-configurator/changelog.gz share/doc/valdrix-configurator/copyright share/icons/hicolor/scalable/apps/valdrix-configurator.svg share/man/man1/valdrix-configurator.1.gz share/metainfo/org.example.valdrix.configurator.metainfo.xml "
@@ -94,7 +97,7 @@ offers() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _valdrix_config; echo "${C
 [ "$(offers valdrix-config list --)" = "--help --json --long" ] || fail "completion after list: $(offers valdrix-config list --)"
 [ -z "$(offers valdrix-config set P -- | tr ' ' '\n' | sort | uniq -d)" ] || fail "completion offers twice: $(offers valdrix-config set P --)"
 
-[ "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE README.txt valdrix-config.exe valdrixconfig.exe " ] ||
+[ "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE README.txt locale valdrix-config.exe valdrixconfig.exe " ] ||
   fail "the zip holds: $(ls "$work/zip")"
 cmp "$work/zip/valdrixconfig.exe" "$win32/ui/valdrixconfig.exe" || fail "valdrixconfig.exe is not the tested one"
 cmp "$work/zip/valdrix-config.exe" "$win32/cli/valdrix-config.exe" || fail "valdrix-config.exe is not the tested one"

@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -248,6 +249,40 @@ class QtDialogTest : public QObject {
         QCOMPARE(relations[0].first->object(), w.At(label.id));
       }
     }
+  }
+
+  // The language from the system's locale (as on the command line), German labels and status
+  // lines; in each language every label and button fits its text, and every status line fits the
+  // status line the window was laid out with (the window never grows under the user).
+  void InTheUsersLanguage() {
+    qputenv("LANG", "de_DE.UTF-8");
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+      qunsetenv(name);
+    UseQtTranslations();
+    QtRig german(kSequences[0]);
+    german.Show();
+    german.Do("port");
+    german.Show();
+    QCOMPARE(german.At<QPushButton>(IDOK)->text(), QString("Übernehmen"));
+    QCOMPARE(german.At<QLabel>(IDC_STATUS)->text(), QString("Status: Werte eingeben, Übernehmen"));
+    for (const QString& language : QString(VALDRIX_LANGUAGES).split(',')) {
+      UseQtTranslations({language});
+      QtRig w(kSequences[0]);
+      for (const TemplateControl& t : TEMPLATE_CONTROLS) {
+        QWidget* c = w.At(t.id);
+        const QString text = c->property("text").toString();
+        QVERIFY2(text.isEmpty() || c->sizeHint().width() <= c->width(), qPrintable(text));
+      }
+      QLabel* status = w.At<QLabel>(IDC_STATUS);
+      for (const char* line : {STATUS_SELECT_PORT, STATUS_SEARCHING, STATUS_READING, STATUS_OPENING,
+                               STATUS_ENTER_VALUES, STATUS_WRITING, STATUS_CLOSING}) {
+        const QString shown = QString::fromUtf8(Translate(line));
+        QVERIFY2(shown != line, qPrintable(language + ": " + line));
+        QVERIFY2(status->fontMetrics().horizontalAdvance(shown) <= status->contentsRect().width(),
+                 qPrintable(language + ": " + shown));
+      }
+    }
+    UseQtTranslations({});
   }
 };
 

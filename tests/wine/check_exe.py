@@ -21,7 +21,8 @@ def check(condition, message):
 
 
 def resources(data):
-    """{type: bytes of its resource 1}, from the .rsrc section."""
+    """{type: bytes of its resource 1 in English (US), else in its first language}, from the .rsrc
+    section."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     count, optional = struct.unpack_from("<6xH12xH", data, pe)
     for i in range(count):
@@ -37,7 +38,7 @@ def resources(data):
     found = {}
     for rtype, by_id in entries(0).items():
         langs = entries(entries(by_id & 0x7FFFFFFF)[1] & 0x7FFFFFFF)
-        leaf_rva, size = struct.unpack_from("<II", data, raw + next(iter(langs.values())))
+        leaf_rva, size = struct.unpack_from("<II", data, raw + langs.get(0x409, next(iter(langs.values()))))
         found[rtype] = data[raw + leaf_rva - rva:raw + leaf_rva - rva + size]
     return found
 

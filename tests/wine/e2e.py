@@ -13,6 +13,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from launchers import start_ser2net, start_sim  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import po_catalogue  # noqa: E402
 
 EXE, CONSOLE, DRIVER, SIM, TEMPLATE, WORK = sys.argv[1:7]
 ID = {c["name"]: c["id"] for c in json.load(open(TEMPLATE))["controls"]}
@@ -58,8 +60,8 @@ class Sim:
 
 
 class Program:
-    def __init__(self):
-        self.process = subprocess.Popen(["wine", EXE], stderr=subprocess.DEVNULL)
+    def __init__(self, env=None):
+        self.process = subprocess.Popen(["wine", EXE], stderr=subprocess.DEVNULL, env=env)
         self.driver = subprocess.Popen(["wine", DRIVER, "serve"], stdin=subprocess.PIPE,
                                        stdout=subprocess.PIPE, text=True, bufsize=1)
         running.extend((self.process, self.driver))
@@ -161,6 +163,38 @@ def not_found_then_com12():
     sim12.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
 
 
+PO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "po")
+
+
+def catalogue(language):
+    return {e["msgid"]: e["msgstr"] for e in po_catalogue.read(os.path.join(PO, language + ".po"))}
+
+
+def german_dialog_and_fit():
+    # Under a German UI language the German dialog finds the interface. Then every label, button
+    # and status line of each language is measured in its control at the dialog's font.
+    sim = Sim("com3", "--rate", "19200", "--address", "4", "--base", "40", "--count", "7")
+    program = Program(dict(os.environ, LANG="de_DE.UTF-8", LC_ALL="", LANGUAGE=""))
+    de = catalogue("de")
+    buttons = {APPLY: de["Apply"], CLOSE: de["Close"]}
+    program.expect({CLOSE, PORT, STATUS}, {**buttons, STATUS: de[SELECT_PORT]})
+    program.do(f"choose {PORT} COM3")
+    program.do(f"waitstatus 30000 {de[ENTER_VALUES]}")
+    program.expect(FOUND_ENABLED, {**found("COM3", 19200, "1.02", 4, 40, 3, 1), **buttons,
+                                   STATUS: de[ENTER_VALUES]})
+    controls = json.load(open(TEMPLATE))["controls"]
+    for language in open(os.path.join(PO, "LINGUAS")).read().split():
+        texts = catalogue(language)
+        shown = [(c["id"], texts[c["text"]]) for c in controls if c["text"]]
+        shown += [(STATUS, texts[t]) for t in texts if t.startswith("Status: ")]
+        for id_, text in shown:
+            width, room = map(int, program.do(f"measure {id_} {text}")[0].split())
+            check(width <= room, f"{language}: {text!r} is {width} pixels wide, {room} fit")
+    program.do(f"press {CLOSE}")
+    program.expect_exit()
+    sim.expect(search_frames(19200) + [("F2 FF 00 0D", 19200)])
+
+
 def console(*args):
     return subprocess.run(["wine", CONSOLE, *args], capture_output=True, text=True, timeout=60)
 
@@ -217,6 +251,7 @@ def console_ctrl_c_over_network():
 
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
+                     german_dialog_and_fit,
                      console_find_and_a_file, console_over_ser2net,
                      console_ctrl_c_over_network):
         started = time.monotonic()

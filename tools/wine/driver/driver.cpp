@@ -8,6 +8,8 @@
 //   driver entries <id>         print a list's entries, one a line
 //   driver current <id>         print the text of the list's current entry (nothing if none)
 //   driver rect <id>            print the control's screen rectangle: left top right bottom
+//   driver measure <id> <text>  print the width of text in the control's font and the width the
+//                               control has for it, in pixels (a translation must fit)
 //   driver dropped <id>         print 1 when the list's drop-down part is open, else 0
 //   driver dump                 every control's text and enabled state, and the lists' entries
 //                               and current entries, as one JSON object
@@ -25,6 +27,7 @@
 //   driver serve                read commands from stdin, one a line, and answer each with one
 //                               line: {"code":N,"lines":[...]} (one Wine start for a whole test)
 //
+// Texts are UTF-8 in both directions: arguments, serve's lines and what is printed.
 // Exit code 0 on success, 1 when the dialog, control or box is missing or a wait ran out, 2 on
 // bad usage, 3 when the dialog did not answer in time. Nothing here sends a message that could
 // block on a busy dialog: the dialog runs its conversations inside the dialog procedure, so
@@ -32,6 +35,8 @@
 // messages: the A form of CB_GETLBTEXT across processes returns only the first character under
 // Wine.
 #include <windows.h>
+// <shellapi.h> needs <windows.h> before it.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,14 +75,14 @@ HWND FindDialog() {
 
 std::string Narrow(const wchar_t* text) {
   char buffer[1024] = {};
-  WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, static_cast<int>(sizeof(buffer) - 1), nullptr,
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(sizeof(buffer) - 1), nullptr,
                       nullptr);
   return buffer;
 }
 
 std::wstring Widen(const std::string& text) {
   wchar_t buffer[1024] = {};
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer, 1023);
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, buffer, 1023);
   return buffer;
 }
 
@@ -200,12 +205,13 @@ BOOL CALLBACK FindStaticText(HWND window, LPARAM param) {
 }
 
 Result Usage() {
-  return Fail(2,
-              "usage: driver wait|gone|idle [ms] |\n"
-              "       text|enabled|entries|current|rect|dropped|press <id> |\n"
-              "       dump | settext <id> <text> | choose <id> <entry> |\n"
-              "       command <id> [code] | close | waitstatus <ms> <text> | errorbox [ms] |\n"
-              "       dismiss | serve");
+  return Fail(
+      2,
+      "usage: driver wait|gone|idle [ms] |\n"
+      "       text|enabled|entries|current|rect|dropped|press <id> | measure <id> <text> |\n"
+      "       dump | settext <id> <text> | choose <id> <entry> |\n"
+      "       command <id> [code] | close | waitstatus <ms> <text> | errorbox [ms] |\n"
+      "       dismiss | serve");
 }
 
 // Splits a command line into words; the last argument of settext, choose and waitstatus is the
@@ -215,8 +221,9 @@ std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   std::size_t at = 0;
   while (at < line.size()) {
-    const bool restIsText = words.size() == 2 && (words[0] == "settext" || words[0] == "choose" ||
-                                                  words[0] == "waitstatus");
+    const bool restIsText =
+        words.size() == 2 && (words[0] == "settext" || words[0] == "choose" ||
+                              words[0] == "waitstatus" || words[0] == "measure");
     if (restIsText) {
       words.push_back(line.substr(at + 1));  // at is the space that ended the second word
       break;
@@ -445,6 +452,33 @@ Result SetText(const Call& call) {
              : Fail(3, "dialog busy");
 }
 
+// The width of a text in the control's font, and the width the control has for it, in pixels.
+Result Measure(const Call& call) {
+  LRESULT font = 0;
+  RECT room{};
+  if (!Ask(call.control, WM_GETFONT, 0, 0, font) || !GetClientRect(call.control, &room))
+    return Fail(3, "dialog busy");
+  // The dialog's font is another process's; the same font made here where that cannot be used.
+  const HDC dc = GetDC(call.control);
+  HFONT made = nullptr;
+  if (!font || !SelectObject(dc, reinterpret_cast<HFONT>(font))) {
+    made = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                       DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
+    SelectObject(dc, made);
+  }
+  const std::wstring text = Widen(call.args[2]);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  ReleaseDC(call.control, dc);
+  if (made)
+    DeleteObject(made);
+  // A button's text stays inside its edges and focus rectangle.
+  char kind[16] = {};
+  GetClassNameA(call.control, kind, sizeof kind);
+  const LONG margins = lstrcmpiA(kind, "Button") == 0 ? 8 : 0;
+  return Ok({std::to_string(size.cx) + " " + std::to_string(room.right - margins)});
+}
+
 // What a command needs found before it runs: nothing, the dialog, the dialog and an id (the
 // control may be missing), or the dialog and its control.
 enum class Needs { Nothing, Dialog, Id, Control };
@@ -466,6 +500,7 @@ constexpr CommandEntry COMMANDS[] = {
     {"dropped", Needs::Control, 2, Dropped}, {"rect", Needs::Control, 2, Rect},
     {"entries", Needs::Control, 2, Entries}, {"current", Needs::Control, 2, Current},
     {"choose", Needs::Control, 3, Choose},   {"settext", Needs::Control, 3, SetText},
+    {"measure", Needs::Control, 3, Measure},
 };
 
 Result Run(const std::vector<std::string>& args) {
@@ -511,7 +546,13 @@ int Serve() {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "serve")
     return Serve();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // The arguments as UTF-8, whatever the code page.
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i)
+    args.push_back(Narrow(wide[i]));
+  LocalFree(wide);
   const Result result = Run(args);
   std::FILE* out = result.code == 0 ? stdout : stderr;
   for (const std::string& line : result.lines)
