@@ -96,16 +96,19 @@ def grab(path, stop):
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
             stop.wait()
         except OSError:
-            os.close(fd)
+            pass
+        os.close(fd)
 
 
 def case_show_json_trace():
     # Held from the search to the close: a poller never gets the port in between.
     path, rx = sim(9600, "--address", "31", "--base", "254", "--count", "254")
     stop = threading.Event()
-    threading.Thread(target=grab, args=(path, stop), daemon=True).start()
+    poller = threading.Thread(target=grab, args=(path, stop), daemon=True)
+    poller.start()
     r = run("--json", "show", path, "--trace")
     stop.set()
+    poller.join()
     check(rx() == conversation(9600), "frames %s" % rx())
     want = {"port": path, "rate": 9600, "version": "1.02", "address": 31, "base": 254,
             "modules16": 127, "modules8": 0}
