@@ -18,10 +18,10 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
-#include "protocol/frames.h"
-#include "serial/serial_posix.h"
-#include "serial/serial_port.h"
 #include "harness/sim_process.h"
+#include "protocol/frames.h"
+#include "serial/serial_port.h"
+#include "serial/serial_posix.h"
 
 namespace {
 

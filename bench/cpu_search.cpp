@@ -10,8 +10,8 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
-#include "serial/serial_posix.h"
 #include "harness/sim_process.h"
+#include "serial/serial_posix.h"
 
 namespace {
 

@@ -27,6 +27,9 @@ bash scripts/replay-faults.sh --check
 
 bash scripts/install-deps.sh --wine --arm64 --armhf
 
+echo "== Formatting: every C++ file as .clang-format says"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Windows build (win32 preset)"

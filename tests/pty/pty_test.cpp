@@ -26,10 +26,10 @@
 #include "conversations/configurator.h"
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
+#include "harness/sim_process.h"
 #include "ports/port_advice.h"
 #include "ports/port_details.h"
 #include "serial/serial_posix.h"
-#include "harness/sim_process.h"
 
 namespace valdrix {
 namespace {

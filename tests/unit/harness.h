@@ -12,8 +12,8 @@
 #include "dialog/controls.h"
 #include "dialog/memory_dialog.h"
 #include "protocol/frames.h"
-#include "tests/fakes/fake_port.h"
 #include "sim/interface_model.h"
+#include "tests/fakes/fake_port.h"
 
 namespace valdrix {
 
