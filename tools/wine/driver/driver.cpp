@@ -452,31 +452,27 @@ Result SetText(const Call& call) {
              : Fail(3, "dialog busy");
 }
 
-// The width of a text in the control's font, and the width the control has for it, in pixels.
+// The width of a text in the dialog's font, and the width the control has for it, in pixels. A
+// font handle is the dialog process's own, so the same font is made here.
 Result Measure(const Call& call) {
-  LRESULT font = 0;
   RECT room{};
-  if (!Ask(call.control, WM_GETFONT, 0, 0, font) || !GetClientRect(call.control, &room))
-    return Fail(3, "dialog busy");
-  // The dialog's font is another process's; the same font made here where that cannot be used.
+  GetWindowRect(call.control, &room);  // the client rectangle is not told to other processes
   const HDC dc = GetDC(call.control);
-  HFONT made = nullptr;
-  if (!font || !SelectObject(dc, reinterpret_cast<HFONT>(font))) {
-    made = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
-                       DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg");
-    SelectObject(dc, made);
-  }
+  const HFONT font = CreateFontW(
+      -MulDiv(valdrix::TEMPLATE_FONT_POINTS, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
+      0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, Widen(valdrix::TEMPLATE_FONT_NAME).c_str());
+  const HGDIOBJ before = SelectObject(dc, font);
   const std::wstring text = Widen(call.args[2]);
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, before);
+  DeleteObject(font);
   ReleaseDC(call.control, dc);
-  if (made)
-    DeleteObject(made);
   // A button's text stays inside its edges and focus rectangle.
   char kind[16] = {};
   GetClassNameA(call.control, kind, sizeof kind);
   const LONG margins = lstrcmpiA(kind, "Button") == 0 ? 8 : 0;
-  return Ok({std::to_string(size.cx) + " " + std::to_string(room.right - margins)});
+  return Ok({std::to_string(size.cx) + " " + std::to_string(room.right - room.left - margins)});
 }
 
 // What a command needs found before it runs: nothing, the dialog, the dialog and an id (the
