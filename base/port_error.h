@@ -27,6 +27,9 @@ struct PortError {
   bool exclusiveLeft = false;
   // Busy, a network port: the server (HOST:PORT) another client of which has the port.
   std::string server;
+  // Unreachable, a network port: the server could not open its own serial device and said so
+  // ("Device open failure: ..."); detail then holds its words.
+  bool serverDeviceFailed = false;
 };
 
 }  // namespace valdrix

@@ -84,8 +84,9 @@ Failure Explain(const std::string& port, const Outcome& outcome, std::uint32_t o
     default: {
       const std::string rate = DecimalText(static_cast<long>(onlyRate));
       return Make(ErrorText(PATTERN_NOT_FOUND, port),
-                  onlyRate ? NothingAnsweredHint(rate + T_(" (without --rate every rate is tried)"))
-                           : NothingAnsweredHint(),
+                  onlyRate ? NothingAnsweredHint(rate + T_(" (without --rate every rate is tried)"),
+                                                 outcome.ratesNotSet)
+                           : NothingAnsweredHint(LineRatesText(), outcome.ratesNotSet),
                   Reason::NotFound, onlyRate ? "no answer at " + rate : "no answer at any rate");
     }
   }

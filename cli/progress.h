@@ -9,9 +9,8 @@
 namespace valdrix::cli {
 
 // The in-memory dialog, with a line of progress in the command line's own words for a watcher (the
-// window's status texts tell a user of the window what to do there). Several run at once in find,
-// each line written whole with one insertion: the standard streams keep such a line together when
-// threads write at once.
+// window's status texts tell a user of the window what to do there). Several run at once in find;
+// each line is written whole, under one lock for all of them.
 class ProgressDialog : public MemoryDialog {
  public:
   ProgressDialog(std::ostream* progress, std::string prefix)

@@ -51,8 +51,8 @@ std::optional<nlohmann::json> ParseObject(const std::string& where, const std::s
   };
   try {
     json = nlohmann::json::parse(text, once);
-  } catch (const nlohmann::json::parse_error& e) {
-    // The library's words after its own "[json.exception.parse_error.N] " prefix.
+  } catch (const nlohmann::json::exception& e) {  // a parse error, or a number too large (1e999)
+    // The library's words after its own "[json.exception.KIND.N] " prefix.
     std::string why = e.what();
     why.erase(0, why.find("] ") == std::string::npos ? 0 : why.find("] ") + 2);
     refusal = where + "not JSON: " + why;

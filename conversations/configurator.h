@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dialog/dialog.h"
 #include "serial/serial_port.h"
@@ -62,14 +63,18 @@ struct Outcome {
   // Found: what the search read; version is empty when its query could not be sent.
   std::string version;
   Settings values;
+  // The search: each rate the port did not take, and why ("38400: tcsetattr: ..."); never tried.
+  std::vector<std::string> ratesNotSet;
 
   bool Failed() const { return kind != Kind::Done && kind != Kind::Found; }
 };
 
 // LINE_RATES in words, for messages: the numbers with commas between and "or" before the last.
 std::string LineRatesText();
-// What to check when no answer came at any of the rates tried.
-std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText());
+// What to check when no answer came at any of the rates tried; then each rate the port did not
+// take, and why.
+std::string NothingAnsweredHint(const std::string& ratesTried = LineRatesText(),
+                                const std::vector<std::string>& ratesNotSet = {});
 
 // Finds the interface on the chosen port, reads its values, shows them in the dialog and opens it.
 Outcome SearchInterface(Configurator& cfg);

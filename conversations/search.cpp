@@ -83,12 +83,18 @@ Outcome SearchInterface(Configurator& cfg) {
   }
 
   Outcome outcome{Outcome::Kind::NothingAnswered};
+  std::vector<std::string> notSet;
   FrameBuffer frame{};
   for (const std::uint32_t rate : LINE_RATES) {
     if (cfg.onlyRate && rate != cfg.onlyRate)
       continue;
     cfg.interfaceOpen = false;
-    port->SetPortRate(rate);
+    // A rate the port does not take is never tried: the line would still be at the one before.
+    PortError refused;
+    if (!port->SetPortRate(rate, &refused)) {
+      notSet.push_back(DecimalText(static_cast<long>(rate)) + ": " + refused.detail);
+      continue;
+    }
     dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
     if (cfg.tryingRate)
       cfg.tryingRate(rate);
@@ -123,6 +129,8 @@ Outcome SearchInterface(Configurator& cfg) {
     break;
   }
   port.reset();
+  if (outcome.kind == Outcome::Kind::NothingAnswered)
+    outcome.ratesNotSet = std::move(notSet);
 
   switch (outcome.kind) {
     case Outcome::Kind::Found:
@@ -149,9 +157,14 @@ std::string LineRatesText() {
   return text;
 }
 
-std::string NothingAnsweredHint(const std::string& ratesTried) {
-  return T_("Check that the interface has power and that its cable is plugged in; no answer at ") +
-         ratesTried + ".";
+std::string NothingAnsweredHint(const std::string& ratesTried,
+                                const std::vector<std::string>& ratesNotSet) {
+  std::string hint =
+      T_("Check that the interface has power and that its cable is plugged in; no answer at ") +
+      ratesTried + ".";
+  for (const std::string& rate : ratesNotSet)
+    hint += "\nThe port could not be set to " + rate;
+  return hint;
 }
 
 }  // namespace valdrix

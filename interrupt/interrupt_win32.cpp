@@ -76,8 +76,10 @@ int WakeFd() {
 // registered but not yet blocked; the call then ends by its own time-out.
 BlockingCall::BlockingCall() {
   HANDLE thread = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS);
+  // Without a handle of its own the thread cannot be woken: the call then ends by its time-out.
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return;
   AcquireSRWLockExclusive(&g_lock);
   g_blocked.push_back({thread, StopsAt()});
   ReleaseSRWLockExclusive(&g_lock);

@@ -39,8 +39,10 @@ NetWait WaitFd(int fd, bool write, std::uint64_t deadline) {
     const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, ms);
     if (ready < 0 && errno != EINTR)
       return NetWait::Failed;
-    if (ready > 0 && (p[0].revents & POLLNVAL))
+    if (ready > 0 && (p[0].revents & POLLNVAL)) {
+      errno = EBADF;  // poll succeeded: its errno is stale, and the reason is the descriptor
       return NetWait::Failed;
+    }
     if (ready > 0)
       return p[1].revents ? NetWait::Interrupted : NetWait::Ready;
   }

@@ -35,6 +35,8 @@ constexpr char KICKED_DETAIL[] = "another client of the server took the port";
 // answer on a link that jitters does not shorten them, and a link that slows lengthens them at
 // its next answer.
 constexpr std::size_t NET_RTT_SAMPLES = 4;
+// What it sends, before it closes, when it cannot open its serial device.
+constexpr char SERVER_SAYS_NO_DEVICE[] = "Device open failure";
 
 class NetworkPort : public SerialPort {
  public:
@@ -82,6 +84,12 @@ class NetworkPort : public SerialPort {
     if (said_.find(SERVER_SAYS_IN_USE) != std::string::npos)
       error.problem = PortProblem::Busy;
     error.detail = "the server closed the connection";
+    const std::size_t at = said_.find(SERVER_SAYS_NO_DEVICE);
+    if (at != std::string::npos) {
+      error.serverDeviceFailed = true;
+      error.detail = "the server said \"" + said_.substr(at, said_.find_first_of("\r\n", at) - at) +
+                     "\" and closed the connection";
+    }
     return false;
   }
 

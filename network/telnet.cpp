@@ -52,7 +52,6 @@ Event Decoder::Feed(std::uint8_t byte) {
     case State::SbOption:
       option_ = byte;
       length_ = 0;
-      cut_ = false;
       state_ = State::Sb;
       return {};
     case State::Sb:
@@ -79,10 +78,8 @@ Event Decoder::Feed(std::uint8_t byte) {
 }
 
 void Decoder::Store(std::uint8_t byte) {
-  if (length_ < SUBNEGOTIATION_MAX)
+  if (length_ < SUBNEGOTIATION_MAX)  // the rest of a longer one is dropped
     payload_[length_++] = byte;
-  else
-    cut_ = true;
 }
 
 void AppendData(std::vector<std::uint8_t>& out, const std::uint8_t* data, std::size_t length) {

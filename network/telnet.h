@@ -31,7 +31,6 @@ class Decoder {
   // The bytes after the option of the last Subnegotiation event, IAC IAC undoubled.
   const std::uint8_t* Payload() const { return payload_; }
   std::size_t PayloadLength() const { return length_; }
-  bool PayloadCut() const { return cut_; }
 
  private:
   void Store(std::uint8_t byte);
@@ -41,7 +40,6 @@ class Decoder {
   std::uint8_t option_ = 0;
   std::uint8_t payload_[SUBNEGOTIATION_MAX] = {};
   std::size_t length_ = 0;
-  bool cut_ = false;
 };
 
 // Appends data for the wire: 0xFF doubled.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>

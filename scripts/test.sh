@@ -67,4 +67,4 @@ run_ctest arm64,unit build/arm64/ctest-unit.log --preset arm64 -L unit -j"$jobs"
 run_ctest arm64,pty build/arm64/ctest-pty.log --preset arm64 -L pty
 run_ctest armhf,unit build/armhf/ctest.log --preset armhf -L unit -j"$jobs"
 
-run_ctest unit,pty,qt,wine,package,fuzz,chaos build/native/ctest.log --preset native --output-on-failure
+run_ctest unit,pty,qt,wine,package,fuzz,chaos,tsan build/native/ctest.log --preset native --output-on-failure

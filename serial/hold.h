@@ -42,13 +42,20 @@ struct ExclusiveFd {
 ExclusiveFd OpenExclusive(const std::string& path, PortError* error);
 void ReleaseExclusive(ExclusiveFd& port);
 
+// An ioctl the driver (or an emulator) does not have, as against one it refused.
+bool Unsupported(int err);
+// What the kernel said when call failed: its name, then the system's text.
+PortError CallFailed(const char* call, int err);
+
 // Our own UUCP lock files for the device, so that the programs that go by lock files leave the
 // port alone while we talk: LCK..<base name> in /run/lock (or /var/lock), as cu looks for it,
 // and for a device in a folder below /dev the path form too (LCK..pts_3), as minicom does. Each
 // holds this process's PID as ten characters and a newline, made atomically; a stale one (its
 // PID dead) is replaced. Returns the lock files taken: none when the directory is not ours to
-// write (silently), or when a live lock of another process stands in the way (*otherPid: it).
-std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid);
+// write (silently), or when a live lock of another process stands in the way (*otherPid: it), or
+// when the system refused a step (*failed: the call, the file and why).
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid,
+                                       std::string* failed);
 // Removes the lock files TakeUucpLocks made that are still this process's.
 void DropUucpLocks(const std::vector<std::string>& lockFiles);
 

@@ -107,6 +107,17 @@ std::string LockDir() {
 
 }  // namespace
 
+bool Unsupported(int err) {
+  return err == ENOTTY || err == EINVAL || err == ENOSYS;
+}
+
+PortError CallFailed(const char* call, int err) {
+  PortError e;
+  e.problem = PortProblem::Other;
+  e.detail = std::string(call) + ": " + std::strerror(err);
+  return e;
+}
+
 ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   PortError local;
   PortError& e = error ? *error : local;
@@ -141,8 +152,12 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   struct stat opened {};
   termios tio{};
   if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || tcgetattr(fd, &tio) != 0) {
+    const int err = errno;
     close(fd);
-    return {};  // /dev/null, /dev/zero and the like
+    // /dev/null, /dev/zero and the like say ENOTTY; a terminal's driver failing says otherwise.
+    if (S_ISCHR(opened.st_mode) && !Unsupported(err))
+      e = CallFailed("tcgetattr", err);
+    return {};
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
@@ -152,21 +167,34 @@ ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
   }
   // Root opens past another program's TIOCEXCL; it must not take the port all the same.
   int taken = 0;
-  if (ioctl(fd, TIOCGEXCL, &taken) == 0 && taken) {
+  const int asked = ioctl(fd, TIOCGEXCL, &taken) == 0 ? 0 : errno;
+  if (taken || (asked && !Unsupported(asked))) {
     close(fd);
-    e = Busy(path, opened);
+    e = taken ? Busy(path, opened) : CallFailed("ioctl TIOCGEXCL", asked);
     return {};
   }
-  const bool exclusiveSet = ioctl(fd, TIOCEXCL) == 0;
+  const int marked = ioctl(fd, TIOCEXCL) == 0 ? 0 : errno;
+  if (marked && !Unsupported(marked)) {
+    close(fd);
+    e = CallFailed("ioctl TIOCEXCL", marked);
+    return {};
+  }
+  const bool exclusiveSet = marked == 0;
   // For the programs that go by UUCP lock files (they open past flock() and, as root, past
   // TIOCEXCL). A live lock taken since InUse() looked means another program won the race.
   long lockHolder = 0;
-  std::vector<std::string> lockFiles = TakeUucpLocks(path, &lockHolder);
-  if (lockHolder) {
+  std::string lockFailed;
+  std::vector<std::string> lockFiles = TakeUucpLocks(path, &lockHolder, &lockFailed);
+  if (lockHolder || !lockFailed.empty()) {
     if (exclusiveSet)
       ioctl(fd, TIOCNXCL);
     close(fd);
-    e = Busy(path, opened);
+    if (lockHolder) {
+      e = Busy(path, opened);
+    } else {
+      e.problem = PortProblem::Other;
+      e.detail = lockFailed;
+    }
     return {};
   }
   e = PortError{};
@@ -183,7 +211,8 @@ void ReleaseExclusive(ExclusiveFd& port) {
   port = ExclusiveFd{};
 }
 
-std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid) {
+std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid,
+                                       std::string* failed) {
   *otherPid = 0;
   const std::string dir = LockDir();
   std::error_code ignored;
@@ -196,29 +225,48 @@ std::vector<std::string> TakeUucpLocks(const std::string& path, long* otherPid) 
   const int fd = mkstemp(temp.data());
   if (fd < 0)
     return {};
+  const auto fail = [failed](const char* call, const std::string& file) {
+    *failed = std::string(call) + " " + file + ": " + std::strerror(errno);
+  };
   char pid[16];
   const int length = std::snprintf(pid, sizeof pid, "%10ld\n", static_cast<long>(getpid()));
-  const bool written = fchmod(fd, 0644) == 0 && write(fd, pid, length) == length;
+  if (fchmod(fd, 0644) != 0 || write(fd, pid, length) != length)
+    fail("write", temp);
   close(fd);
   std::vector<std::string> taken;
+  const std::string aside = temp + ".stale";
   for (const std::string& name : LockNames(device, "")) {
     const std::string lock = dir + "/LCK.." + name;
-    for (int attempt = 0; written && attempt < 2 && !*otherPid; ++attempt) {
+    for (int attempt = 0; failed->empty() && attempt < 2 && !*otherPid; ++attempt) {
       if (link(temp.c_str(), lock.c_str()) == 0) {
         taken.push_back(lock);
         break;
       }
-      if (errno != EEXIST)
+      if (errno != EEXIST) {
+        fail("link", lock);
         break;
-      const long holder = LockFilePid(lock);
-      if (Alive("", holder) && holder != static_cast<long>(getpid()))
+      }
+      if (const long holder = LockFilePid(lock); Alive("", holder) && holder != getpid()) {
         *otherPid = holder;
-      else
-        unlink(lock.c_str());  // stale: its process has ended
+        break;
+      }
+      // Stale. Another program may replace it with its own between the look and the removal:
+      // moved aside in one step and looked at again there, only a stale lock is removed.
+      if (rename(lock.c_str(), aside.c_str()) != 0) {
+        if (errno != ENOENT)
+          fail("rename", lock);
+        continue;
+      }
+      if (const long holder = LockFilePid(aside); Alive("", holder) && holder != getpid()) {
+        *otherPid = holder;
+        if (link(aside.c_str(), lock.c_str()) != 0 && errno != EEXIST)
+          fail("link", lock);
+      }
+      unlink(aside.c_str());
     }
   }
   unlink(temp.c_str());
-  if (*otherPid) {
+  if (*otherPid || !failed->empty()) {
     DropUucpLocks(taken);
     taken.clear();
   }

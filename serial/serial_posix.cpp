@@ -38,41 +38,66 @@ int PollPort(int fd, short events, int timeoutMs, short& revents) {
   return ready;
 }
 
-void ApplyRate(termios& tio, std::uint32_t rate) {
+// The line settings with the rate in them; false for a rate termios has no speed for.
+bool ApplyRate(termios& tio, std::uint32_t rate) {
   const speed_t speed = SpeedForRate(rate);
-  if (speed == B0)
-    return;  // an unknown rate leaves the line as it is
-  cfsetispeed(&tio, speed);
-  cfsetospeed(&tio, speed);
+  return speed != B0 && cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0;
 }
 
 class PosixPort : public SerialPort {
  public:
-  PosixPort(posix::ExclusiveFd held, std::uint32_t rate) : held_(held), fd_(held.fd) {
-    haveSettings_ = tcgetattr(fd_, &settings_) == 0;
-    if (haveSettings_) {
-      cfmakeraw(&settings_);
-      settings_.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
-      settings_.c_cflag |= CS8 | CLOCAL | CREAD | CRTSCTS;
-      settings_.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-      // Reads never block in the driver: poll() does the waiting against our own deadline.
-      settings_.c_cc[VMIN] = 0;
-      settings_.c_cc[VTIME] = 0;
-      ApplyRate(settings_, rate);
-      // A pseudo-terminal refuses some of this; the port is used with whatever it accepted.
-      tcsetattr(fd_, TCSANOW, &settings_);
-    }
-    int dtr = TIOCM_DTR;
-    ioctl(fd_, TIOCMBIS, &dtr);  // fails on pseudo-terminals, which have no modem lines
-  }
+  explicit PosixPort(posix::ExclusiveFd held) : held_(held), fd_(held.fd) {}
 
   ~PosixPort() override { posix::ReleaseExclusive(held_); }
 
-  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
-    if (!haveSettings_)
-      return true;
-    ApplyRate(settings_, rate);
-    tcsetattr(fd_, TCSANOW, &settings_);  // TCSANOW: no flush, no waiting for output
+  // A port whose driver refuses these settings is not used: its reads and writes would run on
+  // settings nobody chose (a canonical line discipline, no handshake, another rate).
+  bool Configure(std::uint32_t rate, PortError& error) {
+    if (tcgetattr(fd_, &settings_) != 0) {
+      error = posix::CallFailed("tcgetattr", errno);
+      return false;
+    }
+    cfmakeraw(&settings_);
+    settings_.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    settings_.c_cflag |= CS8 | CLOCAL | CREAD | CRTSCTS;
+    settings_.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    // Reads never block in the driver: poll() does the waiting against our own deadline.
+    settings_.c_cc[VMIN] = 0;
+    settings_.c_cc[VTIME] = 0;
+    if (!ApplyRate(settings_, rate)) {
+      error = posix::CallFailed("cfsetspeed", EINVAL);
+      return false;
+    }
+    if (tcsetattr(fd_, TCSANOW, &settings_) != 0) {
+      error = posix::CallFailed("tcsetattr", errno);
+      return false;
+    }
+    int dtr = TIOCM_DTR;
+    // Pseudo-terminals have no modem lines (ENOTTY, EINVAL); any other refusal counts.
+    if (ioctl(fd_, TIOCMBIS, &dtr) != 0 && !posix::Unsupported(errno)) {
+      error = posix::CallFailed("ioctl TIOCMBIS", errno);
+      return false;
+    }
+    return true;
+  }
+
+  // A refused rate leaves the line, and the settings kept for the next change, as they were.
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    termios next = settings_;
+    PortError local;
+    PortError& e = error ? *error : local;
+    if (!ApplyRate(next, rate)) {
+      e = posix::CallFailed("cfsetspeed", EINVAL);
+      return false;
+    }
+    if (tcsetattr(fd_, TCSANOW, &next) != 0) {  // TCSANOW: no flush, no waiting for output
+      // A device that went away is no refused rate: the write that follows fails and says so.
+      if (errno == EIO || errno == ENXIO || errno == ENODEV)
+        return true;
+      e = posix::CallFailed("tcsetattr", errno);
+      return false;
+    }
+    settings_ = next;
     return true;
   }
 
@@ -159,7 +184,6 @@ class PosixPort : public SerialPort {
 
   posix::ExclusiveFd held_;
   int fd_;
-  bool haveSettings_ = false;
   termios settings_{};
 };
 
@@ -195,7 +219,11 @@ std::unique_ptr<SerialPort> PosixSerial::OpenPort(const std::string& name, std::
   const posix::ExclusiveFd held = posix::OpenExclusive(name, error);
   if (held.fd < 0)
     return nullptr;
-  return std::make_unique<PosixPort>(held, rate);
+  PortError local;
+  auto port = std::make_unique<PosixPort>(held);
+  if (!port->Configure(rate, error ? *error : local))
+    return nullptr;  // and closed, its locks dropped
+  return port;
 }
 
 std::unique_ptr<SerialBackend> MakePosixSerial() {

@@ -5,21 +5,34 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/system_message.h"
 #include "serial/hold.h"
 
 namespace valdrix {
 namespace {
+
+// What the driver said when call refused the port: the call's name, then the system's text.
+PortError Refused(const char* call) {
+  PortError e;
+  e.problem = PortProblem::Other;
+  e.detail = std::string(call) + ": " + SystemMessage(GetLastError());
+  return e;
+}
 
 class Win32Port final : public SerialPort {
  public:
   explicit Win32Port(HANDLE handle) : handle_(handle) {}
   ~Win32Port() override { CloseHandle(handle_); }
 
-  // A port that refuses these settings is used with whatever it has, so results go unchecked.
-  void Configure(std::uint32_t rate) {
+  // A port whose driver refuses these settings is not used: ReadFile would run on the driver's
+  // own time-outs and might never return.
+  bool Configure(std::uint32_t rate, PortError& error) {
     dcb_ = DCB{};
     dcb_.DCBlength = sizeof(dcb_);
-    GetCommState(handle_, &dcb_);
+    if (!GetCommState(handle_, &dcb_)) {
+      error = Refused("GetCommState");
+      return false;
+    }
     dcb_.BaudRate = rate;
     dcb_.ByteSize = 8;
     dcb_.Parity = NOPARITY;
@@ -32,27 +45,50 @@ class Win32Port final : public SerialPort {
     dcb_.fRtsControl = RTS_CONTROL_HANDSHAKE;
     dcb_.fOutX = 0;
     dcb_.fInX = 0;
-    SetCommState(handle_, &dcb_);
-
+    if (!SetCommState(handle_, &dcb_)) {
+      error = Refused("SetCommState");
+      return false;
+    }
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = READ_INTERVAL_MS;
     timeouts.ReadTotalTimeoutMultiplier = TIMEOUT_PER_BYTE_MS;
     timeouts.ReadTotalTimeoutConstant = TIMEOUT_CONSTANT_MS;
     timeouts.WriteTotalTimeoutMultiplier = TIMEOUT_PER_BYTE_MS;
     timeouts.WriteTotalTimeoutConstant = TIMEOUT_CONSTANT_MS;
-    SetCommTimeouts(handle_, &timeouts);
-  }
-
-  // Only the rate changes; everything else stays as Configure applied it.
-  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
-    dcb_.BaudRate = rate;
-    SetCommState(handle_, &dcb_);
+    if (!SetCommTimeouts(handle_, &timeouts)) {
+      error = Refused("SetCommTimeouts");
+      return false;
+    }
     return true;
   }
 
+  // Only the rate changes; everything else stays as Configure applied it. A refused rate
+  // leaves the line at the one before.
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    const DWORD before = dcb_.BaudRate;
+    dcb_.BaudRate = rate;
+    if (SetCommState(handle_, &dcb_))
+      return true;
+    if (error)
+      *error = Refused("SetCommState");
+    dcb_.BaudRate = before;
+    return false;
+  }
+
+  // A write the time-outs cut short is given up, as the handshake gives it up; one that took
+  // part of the frame without a time-out goes on with the rest.
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    DWORD written = 0;
-    return WriteFile(handle_, bytes, static_cast<DWORD>(length), &written, nullptr) != FALSE;
+    const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
+    std::size_t sent = 0;
+    while (sent < length) {
+      DWORD written = 0;
+      if (!WriteFile(handle_, bytes + sent, static_cast<DWORD>(length - sent), &written, nullptr))
+        return false;
+      sent += written;
+      if (written == 0 || MonotonicMs() >= deadline)
+        return true;
+    }
+    return true;
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
@@ -87,8 +123,10 @@ class Win32Serial final : public SerialBackend {
     const HANDLE handle = OpenComPort(name, FILE_SHARE_READ, error);
     if (handle == INVALID_HANDLE_VALUE)
       return nullptr;
+    PortError local;
     auto port = std::make_unique<Win32Port>(handle);
-    port->Configure(rate);
+    if (!port->Configure(rate, error ? *error : local))
+      return nullptr;
     return port;
   }
 };

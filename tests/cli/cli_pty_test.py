@@ -485,6 +485,66 @@ def case_net_faults():
         r = run("show", bad, status=2)
         check("rfc2217://HOST:PORT" in r.stderr, r.stderr)
 
+def case_refused_calls():
+    # Each call the program makes, refused by the system in turn (tests/refuse/refuse.c): the run
+    # ends with a status and a message naming the cause, sends nothing after the failure but the
+    # close frame (Apply still tries each value, and searches again to read them back), and
+    # leaves no lock behind; the port then opens again. Rows: call, which call fails, how many,
+    # errno, command, exit status, text, the spans of the normal run's frames received (show:
+    # 0-5 the search, 6 the close; set: 6-8 the values, 9-14 the read-back, 15 the close).
+    E, UNREACH, PERM, INVAL = 5, 101, 1, 22  # EIO, ENETUNREACH, EPERM, EINVAL
+    lock = "/run/lock" if os.path.isdir("/run/lock") else "/var/lock"
+    opened = "{p}: Input/output error"
+    rows = [
+        ("open", 1, 1, E, "show", 3, opened, ()),
+        ("open", 2, 1, E, "set", 3, opened, ((0, 6), (9, 16))),  # Apply's open
+        ("tcgetattr", 1, 1, E, "show", 3, "{p}: tcgetattr: Input/output error", ()),
+        ("tcgetattr", 2, 1, E, "show", 3, "{p}: tcgetattr: Input/output error", ()),
+        ("tcsetattr", 1, 1, E, "show", 3, "{p}: tcsetattr: Input/output error", ()),
+        ("tcsetattr", 2, 5, INVAL, "show", 5, "set to 115200: tcsetattr: Invalid argument", ()),
+        ("tcsetattr", 3, 1, E, "set", 3, "{p}: tcsetattr: Input/output error", ((0, 6), (9, 16))),
+        ("ioctl", 1, 1, E, "show", 3, "{p}: ioctl TIOCGEXCL: Input/output error", ()),
+        ("ioctl", 2, 1, E, "show", 3, "{p}: ioctl TIOCEXCL: Input/output error", ()),
+        ("ioctl", 3, 1, E, "show", 3, "{p}: ioctl TIOCMBIS: Input/output error", ()),
+        ("write", 1, 1, E, "show", 3, ": write %s/LTMP." % lock, ()),
+        ("write", 2, 1, E, "show", 4, "Could not write to {p}", ()),
+        ("write", 9, 1, E, "set", 4, "Could not write to {p}", ((0, 6), (7, 16))),  # address
+        # /proc unreadable: the simulator is not seen to be the terminal's device end.
+        ("read", 1, 9999, E, "show", 3, "{p}: in use by", ()),
+        ("poll", 1, 9999, E, "show", 5, "No Valdrix found on {p}", None),
+        ("link", 1, 1, PERM, "show", 3, ": link %s/LCK.." % lock, ()),
+        ("rename", 1, 1, E, "show", 3, ": rename %s/LCK.." % lock, ()),
+        ("connect", 1, 1, UNREACH, "show", 3, "{p}: Network is unreachable", ()),
+        ("getaddrinfo", 1, 1, E, "show", 3, "{p}: looking up localhost: Input/output error", ()),
+    ]
+    for call, nth, count, errno, command, status, text, spans in rows:
+        row = "%s #%d" % (call, nth)
+        network = call in ("connect", "getaddrinfo")
+        path, rx = ("rfc2217://localhost:%d" % free_port(), list) if network else sim(9600)
+        names = [os.path.join(lock, "LCK.." + n) for n in (path[5:].replace("/", "_"),
+                 os.path.basename(path))]
+        if call == "rename":  # a stale lock, of a process that has ended
+            ended = subprocess.Popen(["true"])
+            write(names[0], "%10d\n" % (ended.wait() or ended.pid))
+        env = dict(os.environ, LD_PRELOAD=os.environ["VALDRIX_REFUSE"], VALDRIX_FAIL_CALL=call,
+                   VALDRIX_FAIL_NTH=str(nth), VALDRIX_FAIL_COUNT=str(count),
+                   VALDRIX_FAIL_ERRNO=str(errno))
+        r = run(command, path, *(("--base", "20") if command == "set" else ()), status=status,
+                env=env)
+        check(text.format(p=path) in r.stderr, "%s: printed %r" % (row, r.stderr))
+        if network:
+            continue
+        normal = conversation(9600, *((0xF2, 1, 1), (0xF2, 0xF1, 20), (0xF2, 0xF2, 0))[
+            :3 if command == "set" else 0])
+        # Refused polls end each read at once: the pty hands the simulator the queries late, at
+        # a later rate, or drops them as the program closes it.
+        got = "".join(f.split(" @")[0] for f in rx()).replace(" ", "")
+        check(("F0" * 10).startswith(got) if spans is None else
+              rx() == sum((normal[a:b] for a, b in spans), []), "%s: frames %s" % (row, rx()))
+        check(call == "rename" or not any(map(os.path.exists, names)), "%s: lock left" % row)
+        run("show", path)
+        check(not any(map(os.path.exists, names)), "%s: lock left after" % row)
+
 
 try:
     globals()["case_" + CASE]()

@@ -12,6 +12,17 @@ std::uint64_t ByteTimeUs(std::uint32_t rate) {
 
 }  // namespace
 
+namespace {
+
+PortError RefusedRate() {
+  PortError e;
+  e.problem = PortProblem::Other;
+  e.detail = "refused by the driver";
+  return e;
+}
+
+}  // namespace
+
 class FakeSerial::Port : public SerialPort {
  public:
   Port(FakeSerial& owner, std::string name, std::uint32_t rate)
@@ -25,10 +36,14 @@ class FakeSerial::Port : public SerialPort {
     --owner_.openPorts_;
   }
 
-  bool SetPortRate(std::uint32_t rate, PortError* /*error*/) override {
-    rate_ = rate;
-    owner_.log_.push_back({WireEvent::Kind::Rate, name_, rate_, {}, true, owner_.NowMs()});
-    return true;
+  bool SetPortRate(std::uint32_t rate, PortError* error) override {
+    const bool ok = !owner_.refusedRates.count(rate);
+    if (ok)
+      rate_ = rate;
+    else if (error)
+      *error = RefusedRate();
+    owner_.log_.push_back({WireEvent::Kind::Rate, name_, rate, {}, ok, owner_.NowMs()});
+    return ok;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {

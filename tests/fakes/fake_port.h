@@ -44,12 +44,13 @@ class FakeSerial : public SerialBackend {
   // Ports held by another program (not listed, not opened) or gone.
   std::set<std::string> busy;
   // Faults by the 0-based index among all writes (or reads) since the start.
-  std::set<std::size_t> failOpens;      // by index among all opens: the port does not open
-  std::set<std::size_t> failWrites;     // WriteFile fails: a port error
-  std::set<std::size_t> blockedWrites;  // the handshake holds: nothing goes out, success after
-                                        // the write time-out
-  std::set<std::size_t> failReads;      // ReadFile fails
-  std::set<std::size_t> shortReads;     // the last byte wanted never comes
+  std::set<std::size_t> failOpens;       // by index among all opens: the port does not open
+  std::set<std::size_t> failWrites;      // WriteFile fails: a port error
+  std::set<std::size_t> blockedWrites;   // the handshake holds: nothing goes out, success after
+                                         // the write time-out
+  std::set<std::size_t> failReads;       // ReadFile fails
+  std::set<std::size_t> shortReads;      // the last byte wanted never comes
+  std::set<std::uint32_t> refusedRates;  // the driver does not take these line rates
   // The interface's answer starts this long after the request (then one byte a byte-time).
   std::uint64_t replyLatencyUs = 2000;
   // An endless stream sends one byte this often.

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds a fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of its seed corpus.
-# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet]. The fuzzers and the libraries they
+# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet|network|settings|options]. The fuzzers and the libraries they
 # test are built by CMake with clang (VALDRIX_FUZZ) in FUZZ_BUILD_DIR (default build/fuzz).
 # A failing input is left there as crash-*: once fixed, add it to the target's corpus
-# (tests/fuzz/corpus/ for the session fuzzer, tests/fuzz/telnet-corpus/ for the Telnet one) so
-# every run replays it.
+# (tests/fuzz/corpus/ for the session fuzzer, tests/fuzz/TARGET-corpus/ for the others) so every
+# run replays it.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"

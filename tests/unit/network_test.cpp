@@ -183,6 +183,8 @@ TEST(NetworkPort, ServersThatWillNotServe) {
       {"\xFF\xFE,", false, PortProblem::Unreachable, "the server refuses RFC 2217 (COM-PORT)"},
       {"\xFF\xFD,", true, PortProblem::Unreachable, closed},
       {inUse, true, PortProblem::Busy, closed},
+      {"Device open failure: Permission denied\r\n", true, PortProblem::Unreachable,
+       "the server said \"Device open failure: Permission denied\" and closed the connection"},
       {inUse, false, PortProblem::None, ""},  // never closes: taken at its yes
       {"", false, PortProblem::Unreachable, "the server did not negotiate RFC 2217 within 3 s"},
   };
