@@ -209,7 +209,8 @@ def console_find_and_a_file():
     check((r.returncode, r.stdout.replace("\r", "")) == (0, (
         "port:                \\\\.\\COM3\nrate:                9600\nversion:             1.03\n"
         "XpressNet address:   12\nmodule base address: 40\n16-bit modules:      3\n"
-        "8-bit modules:       1\nCOM4: no answer at any rate\n")), f"find: {r}")
+        "8-bit modules:       1\nCOM4: no answer at any rate\ncom3: the same port as \\\\.\\COM3\n")),
+          f"find: {r}")
     sim3.expect(search_frames(9600) + [("F2 FF 00 0D", 9600)])
     sim4.expect([("F0 F0", rate) for rate in RATES])
     notes = f"{os.environ['WINEPREFIX']}/drive_c/valdrix notes.txt"
