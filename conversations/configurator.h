@@ -59,7 +59,7 @@ struct Outcome {
 
   Kind kind;
   std::uint32_t rate;   // Found: the rate that answered
-  PortError openError;  // CouldNotOpen: why
+  PortError openError;  // CouldNotOpen: why; CouldNotWrite: why, when the port said
   // Found: what the search read; version is empty when its query could not be sent.
   std::string version;
   Settings values;

@@ -92,6 +92,14 @@ Outcome SearchInterface(Configurator& cfg) {
     // A rate the port does not take is never tried: the line would still be at the one before.
     PortError refused;
     if (!port->SetPortRate(rate, &refused)) {
+      // A port that is gone (the link dropped, another client took it, a stop) refused no rate:
+      // it fails as a write to it would.
+      if (refused.problem != PortProblem::Other) {
+        OfferPortsAgain(dialog);
+        ShowError(dialog, PATTERN_WRITE, name);
+        outcome = {Outcome::Kind::CouldNotWrite, 0, refused};
+        break;
+      }
       notSet.push_back(DecimalText(static_cast<long>(rate)) + ": " + refused.detail);
       continue;
     }

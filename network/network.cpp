@@ -144,7 +144,7 @@ class NetworkPort : public SerialPort {
   // Why a call failed: stopped, another client took the port, or the connection dropped.
   bool Failed(PortError* error) const {
     if (error && !stopped_) {
-      error->problem = Kicked() ? PortProblem::Other : PortProblem::Unreachable;
+      error->problem = Kicked() ? PortProblem::Busy : PortProblem::Unreachable;
       error->detail = Kicked() ? KICKED_DETAIL : "the server closed the connection";
     }
     return false;
