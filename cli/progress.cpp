@@ -1,5 +1,5 @@
-#include "base/lock.h"
 #include "cli/progress.h"
+#include "base/lock.h"
 
 namespace valdrix::cli {
 namespace {
