@@ -63,6 +63,33 @@ void OfferPortsAgain(Dialog& dialog) {
   dialog.Repaint(IDC_PORT);
 }
 
+// A write to the port failed (or the port is gone): the box comes while the port is still open,
+// as the search's steps have it.
+Outcome WriteFailed(Dialog& dialog, const std::string& name, const PortError& why = {}) {
+  OfferPortsAgain(dialog);
+  ShowError(dialog, PATTERN_WRITE, name);
+  return {Outcome::Kind::CouldNotWrite, 0, why};
+}
+
+// The interface answered at rate: its values are read and shown, and it is opened.
+void TakeFound(Configurator& cfg, SerialPort& port, std::uint32_t rate, Outcome& outcome) {
+  Dialog& dialog = cfg.dialog;
+  outcome = {Outcome::Kind::Found, rate};
+  if (cfg.foundAt)
+    cfg.foundAt(rate);
+  SetStatus(dialog, STATUS_READING);
+  dialog.Enable(IDC_PORT, false);
+  dialog.Repaint(IDC_PORT);
+  dialog.Repaint(IDC_RATE);
+  ReadValues(cfg, port, outcome);
+  // Setting the edit texts raised change notifications that enabled Apply: nothing has been
+  // edited yet.
+  dialog.Enable(IDOK, false);
+
+  SetStatus(dialog, STATUS_OPENING);
+  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1);
+}
+
 }  // namespace
 
 Outcome SearchInterface(Configurator& cfg) {
@@ -95,9 +122,7 @@ Outcome SearchInterface(Configurator& cfg) {
       // A port that is gone (the link dropped, another client took it, a stop) refused no rate:
       // it fails as a write to it would.
       if (refused.problem != PortProblem::Other) {
-        OfferPortsAgain(dialog);
-        ShowError(dialog, PATTERN_WRITE, name);
-        outcome = {Outcome::Kind::CouldNotWrite, 0, refused};
+        outcome = WriteFailed(dialog, name, refused);
         break;
       }
       notSet.push_back(DecimalText(static_cast<long>(rate)) + ": " + refused.detail);
@@ -110,30 +135,13 @@ Outcome SearchInterface(Configurator& cfg) {
 
     BuildInterfaceQuery(frame);
     if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH)) {
-      // The box comes while the port is still open, as the search's steps have it.
-      OfferPortsAgain(dialog);
-      ShowError(dialog, PATTERN_WRITE, name);
-      outcome = {Outcome::Kind::CouldNotWrite};
+      outcome = WriteFailed(dialog, name);
       break;
     }
     const ReadResult reply = port->ReadFrame(frame, FRAME_LENGTH);
     if (!IsInterfaceReply(frame, reply.ok))
       continue;
-
-    outcome = {Outcome::Kind::Found, rate};
-    if (cfg.foundAt)
-      cfg.foundAt(rate);
-    SetStatus(dialog, STATUS_READING);
-    dialog.Enable(IDC_PORT, false);
-    dialog.Repaint(IDC_PORT);
-    dialog.Repaint(IDC_RATE);
-    ReadValues(cfg, *port, outcome);
-    // Setting the edit texts raised change notifications that enabled Apply: nothing has been
-    // edited yet.
-    dialog.Enable(IDOK, false);
-
-    SetStatus(dialog, STATUS_OPENING);
-    cfg.interfaceOpen = SendAndDrain(dialog, *port, SUB_OPEN, 1);
+    TakeFound(cfg, *port, rate, outcome);
     break;
   }
   port.reset();

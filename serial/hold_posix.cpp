@@ -118,29 +118,34 @@ PortError CallFailed(const char* call, int err) {
   return e;
 }
 
-ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
-  PortError local;
-  PortError& e = error ? *error : local;
+// What is refused from stat() and the system's tables alone, before anything is opened: true,
+// and why in e, when path is no port to open.
+bool RefusedUnopened(const std::string& path, struct stat& node, PortError& e) {
   e = PortError{};
   e.problem = PortProblem::NotAPort;
-
-  struct stat node {};
   if (stat(path.c_str(), &node) != 0) {
     e = FromErrno(errno, path, nullptr);
-    return {};
+    return true;
   }
   // A regular file, a directory, a FIFO (opening one wakes its reader), a socket, or a device
   // that is no terminal: never opened.
   if (!S_ISCHR(node.st_mode) || DriverOf(node.st_rdev) == DriverKind::NotAPort)
-    return {};
+    return true;
   // The kernel's console: whatever we sent would go to its login prompt or be mixed with its
   // messages.
   if (IsConsole(node, "")) {
     e.problem = PortProblem::Console;
-    return {};
+    return true;
   }
   // Another program using it, though it took no lock: not opened at all.
-  if (InUse(path, node, "", &e))
+  return InUse(path, node, "", &e);
+}
+
+ExclusiveFd OpenExclusive(const std::string& path, PortError* error) {
+  PortError local;
+  PortError& e = error ? *error : local;
+  struct stat node {};
+  if (RefusedUnopened(path, node, e))
     return {};
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
