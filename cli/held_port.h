@@ -28,6 +28,9 @@ class HeldBackend : public SerialBackend {
   // Whether the last version query had a reply: the search shows "1.00" either way, as the dialog
   // does, but the command line reports only what the interface said.
   bool VersionAnswered() const { return versionAnswered_; }
+  // Whether a read or write of the port failed since it was last opened: a close frame written
+  // into a link that then failed may never have reached the interface.
+  bool Failed() const { return failed_; }
 
  private:
   class Lent;

@@ -211,9 +211,10 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   const interrupt::CloseStage closing;
   if (cfg.interfaceOpen)
     dialog.Say(T_("closing the interface"));
+  const bool wasOpen = cfg.interfaceOpen;
   const Outcome closed = OnClose(cfg);
   ended(closed);
-  if (cfg.interfaceOpen && closed.Failed()) {
+  if (wasOpen && (closed.Failed() || held.Failed())) {
     result.leftOpen = true;
     SayLeftOpen(result.failure, port);
   }

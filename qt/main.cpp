@@ -1,5 +1,7 @@
 // valdrix-configurator: the configurator dialog as a native window on Linux.
 
+#include <signal.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
@@ -65,6 +67,15 @@ std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
                                     valdrix::NetworkPolicy::PerConversation);
 }
 
+// The first signal asks the window to close; a second one while the close goes out does not cut
+// it short, as it would on the command line, which can say so: the window has nobody to tell.
+void OnSignal(int sig) {
+  const int saved = errno;
+  if (valdrix::interrupt::Signal() == 0)
+    valdrix::interrupt::Raise(sig);
+  errno = saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +122,12 @@ int main(int argc, char** argv) {
   // SIGINT (Ctrl-C in the terminal that started it), SIGTERM and SIGHUP close the window as Close
   // does: the request to stop cuts the running conversation's waits short and wakes this thread.
   valdrix::interrupt::Install();
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(sig, &action, nullptr);
   QSocketNotifier signalled(valdrix::interrupt::WakeFd(), QSocketNotifier::Read);
   const std::unique_ptr<valdrix::SerialBackend> serial = MakeSerialBackend();
   valdrix::QtDialog dialog(*serial, [] { return valdrix::DescribePorts(); });
