@@ -214,7 +214,9 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   const bool wasOpen = cfg.interfaceOpen;
   const Outcome closed = OnClose(cfg);
   ended(closed);
-  if (wasOpen && (closed.Failed() || held.Failed())) {
+  // A close frame written into a link that then failed (not a stop's cut read) may never have
+  // reached the interface.
+  if (wasOpen && (closed.Failed() || (held.Failed() && interrupt::Signal() == 0))) {
     result.leftOpen = true;
     SayLeftOpen(result.failure, port);
   }
