@@ -1,21 +1,8 @@
 #!/usr/bin/env python3
 # valdrix-config against valdrix-sim on pseudo-terminals, and against what is no port.
 # Usage: cli_pty_test.py <valdrix-config> <valdrix-sim> <case>
-import fcntl
-import grp
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import struct
-import subprocess
-import sys
-import tempfile
-import termios
-import threading
-import time
+import fcntl, grp, json, os, re, shutil, signal, socket, struct  # noqa: E401
+import subprocess, sys, tempfile, termios, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from launchers import free_port, start_ser2net, start_sim  # noqa: E402
