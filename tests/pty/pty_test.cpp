@@ -285,8 +285,8 @@ TEST(Unplug, TheConversationEndsAtOnceAndClosesThePort) {
       const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(10);
       while (ReceivedFrames(sim.Log()) < before + c.killAfter && Clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // another process's file
-      unlink(
-          sim.Link().c_str());  // first: no later open may reach a terminal that reuses the number
+      // First: no later open may reach a terminal that reuses the number.
+      unlink(sim.Link().c_str());
       sim.Kill();
       killedAt = Clock::now();
     });

@@ -5,7 +5,6 @@
 //   VALDRIX_FAIL_COUNT  how many calls fail from there on (default 1)
 //   VALDRIX_FAIL_ERRNO  the errno they fail with, a number (default EIO); getaddrinfo fails with
 //                       EAI_SYSTEM and this errno
-//   VALDRIX_SLOW_GETADDRINFO_MS  every getaddrinfo first sleeps this long
 //   VALDRIX_FAIL_TRACE  set: each call of the chosen function is told on stderr with its number
 // Only calls through the dynamic linker are seen: glibc's own internal calls (stdio's writes,
 // tcgetattr inside isatty) are not.
@@ -20,7 +19,6 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <termios.h>
-#include <time.h>
 
 static long Env(const char* name, long otherwise) {
   const char* value = getenv(name);
@@ -78,9 +76,5 @@ int ioctl(int fd, unsigned long request, ...) {
 
 int getaddrinfo(const char* host, const char* service, const struct addrinfo* hints,
                 struct addrinfo** found) {
-  const long ms = Env("VALDRIX_SLOW_GETADDRINFO_MS", 0);
-  const struct timespec pause = {ms / 1000, ms % 1000 * 1000000};
-  if (ms > 0)
-    nanosleep(&pause, NULL);
   return Refused("getaddrinfo") ? EAI_SYSTEM : NEXT(getaddrinfo)(host, service, hints, found);
 }

@@ -1,4 +1,5 @@
-// Apply: the field texts -> the frames written, each drained before the next; then the read-back.
+// Apply: the field texts -> the frames written, then the read-back. That each frame is drained
+// before the next goes out shows in the fault matrix, where every read has its place.
 #include "tests/unit/harness.h"
 
 namespace valdrix {
@@ -42,7 +43,6 @@ TEST(Apply, FieldTextsToFrames) {
     rig.dialog.SetText(IDC_MODULES16, c.m16);
     rig.dialog.SetText(IDC_MODULES8, c.m8);
     const std::size_t first = rig.serial.Writes().size();
-    const std::size_t firstEvent = rig.serial.Log().size();
     ASSERT_TRUE(rig.dialog.Press(IDOK));
 
     Wire expected;
@@ -51,19 +51,6 @@ TEST(Apply, FieldTextsToFrames) {
     const Wire readBack = SearchWire(57600);
     expected.insert(expected.end(), readBack.begin(), readBack.end());
     EXPECT_WIRE(rig.WritesFrom(first), expected);
-    // Each set frame is drained (reads until one gets nothing) before the next goes out.
-    const auto& log = rig.serial.Log();
-    // Bounded by the log: fewer writes than expected fail above, not by reading past its end.
-    for (std::size_t i = firstEvent, writes = 0; writes < c.frames.size() && i < log.size(); ++i) {
-      if (log[i].kind != WireEvent::Kind::Write)
-        continue;
-      ++writes;
-      std::size_t j = i + 1;
-      while (j < log.size() && log[j].kind == WireEvent::Kind::Read && !log[j].bytes.empty())
-        ++j;
-      ASSERT_LT(j, log.size()) << "write " << writes << " not drained";
-      EXPECT_EQ(log[j].kind, WireEvent::Kind::Read) << "write " << writes << " not drained";
-    }
     EXPECT_EQ(rig.last.kind, Outcome::Kind::Found);
     EXPECT_FALSE(rig.dialog.Enabled(IDOK));
   }

@@ -24,16 +24,14 @@ TEST(Telnet, CommandsLeaveTheDataInAnyChunks) {
     Bytes stream, data, replies;
     bool accepted, rateAcked;
   } cases[] = {
+      // clang-format off
       {{0xF2, IAC, IAC, 0x00}, {0xF2, 0xFF, 0x00}, {}, false, false},
-      {{1, IAC, WILL, 1, 2, IAC, DO, 24, 3},
-       {1, 2, 3},
-       {IAC, DONT, 1, IAC, WONT, 24},
-       false,
-       false},
+      {{1, IAC, WILL, 1, 2, IAC, DO, 24, 3}, {1, 2, 3}, {IAC, DONT, 1, IAC, WONT, 24}, false, false},
       {{1, IAC, DO, OPT_COM_PORT, IAC, WILL, OPT_BINARY, IAC, 241, 2}, {1, 2}, {}, true, false},
       // The rate's confirmation: what came before it is stale.
       {{1, IAC, SB, OPT_COM_PORT, 101, 0, 0, IAC, IAC, IAC, SE, 2}, {2}, {}, false, true},
       {longSb, {7}, {}, false, false},
+      // clang-format on
   };
   for (const auto& c : cases) {
     for (std::size_t split = 0; split <= c.stream.size(); ++split) {
@@ -85,12 +83,8 @@ class ScriptedServer : public NetSocket {
         continue;
       const long ack = acks_[std::min(rates_++, acks_.size() - 1)];
       Bytes confirmed = {IAC, SB, OPT_COM_PORT, 101, 0, 0, 0, 0, IAC, SE};
-      std::uint32_t rate = 0;
-      for (std::size_t b = 4; b < 8; ++b)
-        rate = rate << 8 | bytes[i + b];
-      rate = kept ? kept : rate;
-      for (std::size_t b = 4; b < 8; ++b)
-        confirmed[b] = static_cast<std::uint8_t>(rate >> (8 * (7 - b)));
+      for (std::size_t b = 4; b < 8; ++b)  // the rate asked for, or the one kept
+        confirmed[b] = kept ? static_cast<std::uint8_t>(kept >> (8 * (7 - b))) : bytes[i + b];
       if (ack >= 0)
         Deliver(now_ + static_cast<std::uint64_t>(ack), confirmed);
     }
