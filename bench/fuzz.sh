@@ -3,4 +3,4 @@
 # final stats (executions, cov: edges).
 # Usage: bench/fuzz.sh session|telnet|network|settings|options [MINUTES, default 10]
 set -euo pipefail
-exec bash "$(dirname "$0")/../tests/fuzz/run.sh" "$(( ${2:-10} * 60 ))" "${1:?name a fuzz target}"
+exec bash "$(dirname "$0")/../harness/fuzz.sh" "$(( ${2:-10} * 60 ))" "${1:?name a fuzz target}"

@@ -26,7 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launchers import start_ser2net, start_sim  # noqa: E402
+from launchers import released, start_ser2net, start_sim  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RATES = (9600, 19200, 38400, 57600, 115200)
@@ -494,16 +494,6 @@ def locks_of(path):
     return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
 
 
-def released(path):
-    # The next run's open: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    try:
-        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        return struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0] == 0
-    except OSError:
-        return False
-    finally:
-        os.close(fd)
 
 
 def connected(tcp):

@@ -1,9 +1,24 @@
 """valdrix-sim and ser2net started for the tests and the benchmarks. Each start returns the
-process, which the caller ends, and what to reach it by; a start that fails raises."""
+process, which the caller ends, and what to reach it by; a start that fails raises. And whether
+a terminal a run used is free again."""
+import fcntl
 import os
 import socket
+import struct
 import subprocess
 import time
+
+
+def released(path):
+    # What the next run's open asks: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0] == 0
+    except OSError:
+        return False
+    finally:
+        os.close(fd)
 
 
 def start_sim(sim, *options):

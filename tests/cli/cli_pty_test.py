@@ -5,7 +5,7 @@ import fcntl, grp, json, os, re, shutil, signal, socket, struct  # noqa: E401
 import subprocess, sys, tempfile, termios, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
-from launchers import free_port, start_ser2net, start_sim  # noqa: E402
+from launchers import free_port, released, start_ser2net, start_sim  # noqa: E402
 
 CONFIG, SIM, CASE = sys.argv[1:4]
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -251,16 +251,6 @@ def case_docs():
     check(rule(set_help) == rule(txt) == rule(settings.replace("\n", " ")), "the count rule")
 
 
-def released(path):
-    # What the next run's open asks: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
-    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    try:
-        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        return struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0] == 0
-    except OSError:
-        return False
-    finally:
-        os.close(fd)
 
 
 def locks_of(path):

@@ -110,7 +110,7 @@ sleep 1.5  # the drain after the open frame
 python3 -c 'import socket, sys; c = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
 __import__("time").sleep(0.5); said = c.recv(256); sys.exit(not said or b"in use" in said)' \
   "${url##*:}" ||
-  wine_fail "a second client is refused while the window waits"
+  harness_fail "a second client is refused while the window waits"
 # From Close, Tab reaches the address list, then each value edit, which it selects.
 xdotool windowactivate --sync "$window" key Tab
 shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection clipboard; echo; done | tr '\n' ' ')

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds a fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of its seed corpus.
-# Usage: tests/fuzz/run.sh [seconds|build] [session|telnet|network|settings|options]. The fuzzers and the libraries they
-# test are built by CMake with clang (VALDRIX_FUZZ) in FUZZ_BUILD_DIR (default build/fuzz).
+# Builds a fuzzer (libFuzzer, ASan, UBSan) and runs it on a scratch copy of its seed corpus; the
+# fuzz tests and bench/fuzz.sh both start it.
+# Usage: harness/fuzz.sh [seconds|build] [session|telnet|network|settings|options]. The fuzzers and
+# the libraries they test are built by CMake with clang (VALDRIX_FUZZ) in FUZZ_BUILD_DIR (default
+# build/fuzz).
 # A failing input is left there as crash-*: once fixed, add it to the target's corpus
 # (tests/fuzz/corpus/ for the session fuzzer, tests/fuzz/TARGET-corpus/ for the others) so every
 # run replays it.
 set -euo pipefail
-repo="$(cd "$(dirname "$0")/../.." && pwd)"
+repo="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 target="${2:-session}"
 out="${FUZZ_BUILD_DIR:-$repo/build/fuzz}"
