@@ -26,7 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launchers import released, start_ser2net, start_sim  # noqa: E402
+from launchers import locks_of, released, start_ser2net, start_sim  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RATES = (9600, 19200, 38400, 57600, 115200)
@@ -489,9 +489,6 @@ def parse_text(out):
     return entries
 
 
-def locks_of(path):
-    real = os.path.realpath(path)
-    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
 
 
 

@@ -9,6 +9,12 @@ import subprocess
 import time
 
 
+def locks_of(path):
+    # Our UUCP lock files for a pseudo-terminal: by its base name (cu's) and its path (minicom's).
+    real = os.path.realpath(path)
+    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
+
+
 def released(path):
     # What the next run's open asks: no flock on the node, TIOCEXCL (TIOCGEXCL: 0x80045440) clear.
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)

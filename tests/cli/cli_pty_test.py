@@ -5,7 +5,7 @@ import fcntl, grp, json, os, re, shutil, signal, socket, struct  # noqa: E401
 import subprocess, sys, tempfile, termios, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
-from launchers import free_port, released, start_ser2net, start_sim  # noqa: E402
+from launchers import free_port, locks_of, released, start_ser2net, start_sim  # noqa: E402
 
 CONFIG, SIM, CASE = sys.argv[1:4]
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -253,10 +253,6 @@ def case_docs():
 
 
 
-def locks_of(path):
-    # Our UUCP lock files for a pseudo-terminal: by its base name (cu's) and its path (minicom's).
-    real = os.path.realpath(path)
-    return ["/run/lock/LCK.." + n for n in (os.path.basename(real), real[5:].replace("/", "_"))]
 
 
 def case_interrupt():
@@ -486,8 +482,7 @@ def case_refused_calls():
         row = "%s #%d" % (call, nth)
         network = call in ("connect", "getaddrinfo")
         path, rx = ("rfc2217://localhost:%d" % free_port(), list) if network else sim(9600)
-        names = [os.path.join(lock, "LCK.." + n) for n in (path[5:].replace("/", "_"),
-                 os.path.basename(path))]
+        names = [] if network else locks_of(path)
         if call == "rename":  # a stale lock, of a process that has ended
             ended = subprocess.Popen(["true"])
             write(names[0], "%10d\n" % (ended.wait() or ended.pid))
