@@ -371,7 +371,7 @@ class Run:
             return  # the window's word on an unplugged interface is in a box, not read here
         said = self.err + self.out  # with --json the message is the document's error
         told = re.search(r"still.{0,60}open", said, re.I | re.S) and "show" in said
-        if rc == 0 or rc >= 128 or not told:
+        if rc == 0 or not told:  # a stop or a lost link may leave it open, if it says so
             self.fail("I2", "%s: opened, never closed; exit %d, %r" % (port["name"], rc,
                                                                         self.err.strip()[-300:]))
 
