@@ -262,8 +262,10 @@ class NetworkPort : public SerialPort {
       said_.erase(0, said_.size() - telnet::SUBNEGOTIATION_MAX);
   }
 
+  // A confirmation later than the longest wait for one measures no round trip the waits could
+  // use: it counts as that longest wait, so that one stall does not stretch every later read.
   void Measured(std::uint64_t sample) {
-    samples_[sampled_++ % NET_RTT_SAMPLES] = sample;
+    samples_[sampled_++ % NET_RTT_SAMPLES] = std::min(sample, NET_RATE_ACK_MAX_MS);
     roundTrip_ = *std::max_element(std::begin(samples_), std::end(samples_));
   }
 

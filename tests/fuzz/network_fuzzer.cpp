@@ -80,10 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port->WriteFrame(query, sizeof query);
     std::uint8_t reply[4];
     const ReadResult got = port->ReadFrame(reply, sizeof reply);
-    // The rate's confirmation wait, the write's and the read's time-outs, the round trip
-    // (measured while negotiating: at most the open time-out), and a pause each wait may end in.
+    // The rate's confirmation wait, the write's and the read's time-outs, the round trip (at
+    // most the longest confirmation wait), and a pause each wait may end in.
     const std::uint64_t bound = NET_RATE_ACK_MAX_MS + TotalTimeoutMs(sizeof query) +
-                                TotalTimeoutMs(sizeof reply) + NET_OPEN_TIMEOUT_MS + 4 * 2550;
+                                TotalTimeoutMs(sizeof reply) + NET_RATE_ACK_MAX_MS + 4 * 2550;
     if (got.count > sizeof reply || server.NowMs() - start > bound)
       std::abort();
   }
