@@ -217,6 +217,10 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   // A close frame written into a link that then failed (not a stop's cut read) may never have
   // reached the interface.
   if (wasOpen && (closed.Failed() || (held.Failed() && interrupt::Signal() == 0))) {
+    // The values were read, but a run that may leave the interface open is not done.
+    Outcome lost(Outcome::Kind::CouldNotWrite);
+    lost.openError.detail = "the port failed after the close frame was written";
+    ended(lost);
     result.leftOpen = true;
     SayLeftOpen(result.failure, port);
   }
@@ -247,10 +251,13 @@ int Find(const Options& options, System& system, Streams streams) {
   });
 
   int status = EXIT_NOT_FOUND;
+  int leftOpen = EXIT_OK;  // an interface that may still be open outweighs one found elsewhere
   const char* sep = "";
   Json all = Json::array();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const PortResult& r = results[i];
+    if (r.leftOpen && leftOpen == EXIT_OK)
+      leftOpen = r.status;
     if (r.status == EXIT_OK)
       status = EXIT_OK;
     else if (r.searched && status == EXIT_NOT_FOUND)
@@ -281,7 +288,7 @@ int Find(const Options& options, System& system, Streams streams) {
   }
   if (ports.empty())
     streams.err << SELF << "find: no serial port can be opened (see valdrix-config list)\n";
-  return status;
+  return leftOpen != EXIT_OK ? leftOpen : status;
 }
 
 }  // namespace
