@@ -26,10 +26,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launchers import locks_of, released, start_ser2net, start_sim  # noqa: E402
+from launchers import LINE_RATES as RATES, locks_of, released, start_ser2net, start_sim  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-RATES = (9600, 19200, 38400, 57600, 115200)
 STATUSES = {int(n) for n in re.findall(r"^VALDRIX_EXIT\(\w+, (\d+),", open(
     HERE + "/../cli/exit_statuses.def").read(), re.M)} | {129, 130, 141, 143}
 SUBS = {"address": 0x01, "base": 0xF1, "count": 0xF2}

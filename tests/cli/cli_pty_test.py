@@ -5,12 +5,12 @@ import fcntl, grp, json, os, re, shutil, signal, socket, struct  # noqa: E401
 import subprocess, sys, tempfile, termios, threading, time  # noqa: E401
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
-from launchers import free_port, locks_of, released, start_ser2net, start_sim  # noqa: E402
+from launchers import LINE_RATES as RATES, free_port, locks_of, released, start_ser2net, start_sim  # noqa: E402
+
 
 CONFIG, SIM, CASE = sys.argv[1:4]
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 TMP = tempfile.mkdtemp(prefix="valdrix-cli-")
-RATES = (9600, 19200, 38400, 57600, 115200)
 ME = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
 running, clients = [], []
 TROUBLESHOOTING = {}  # situation: [exit status, the lines quoted], from the user's text
