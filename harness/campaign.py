@@ -284,6 +284,9 @@ class Run:
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     p.wait(1.5)
             return
+        after = s["signal"]["after"]
+        if after and not seen(port["log"], after, 15, p):
+            s["signal"]["after"] = None  # the frame never came: the user ends the waiting window
         if not s["signal"]["after"]:
             s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
 
