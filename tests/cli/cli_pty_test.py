@@ -315,15 +315,17 @@ def case_interrupt():
             if local:  # ser2net holds the remote one, with a lock of its own
                 check(released(path), "%s: %s still held" % (name, path))
                 check(not any(map(os.path.exists, locks_of(path))), "%s: %s left" % (name, path))
-    # Standard output that cannot be written: the run, close included, ends as SIGPIPE would end
-    # it, and says why.
-    path, rx = sim(9600)
-    with open("/dev/full", "w") as full:
-        r = subprocess.run([CONFIG, "show", path], stdout=full, stderr=subprocess.PIPE, text=True)
-    check((r.returncode, r.stderr) == (141, "valdrix-config: standard output could not be written "
-                                       "(No space left on device); stopped\n"),
-          "full stdout: exit %d, %r" % (r.returncode, r.stderr))
-    check(rx() == conversation(9600), "full stdout: %s" % rx())
+    # Standard output that cannot be written (full, or a pipe whose reader has gone, as with
+    # `| head -1`): the run, close included, ends as SIGPIPE would end it, and says why.
+    reader, writer = os.pipe()
+    os.close(reader)
+    for out, why in ((open("/dev/full", "w"), "No space left on device"), (writer, "Broken pipe")):
+        path, rx = sim(9600)
+        r = subprocess.run([CONFIG, "show", path], stdout=out, stderr=subprocess.PIPE, text=True)
+        check((r.returncode, r.stderr) == (141, "valdrix-config: standard output could not be "
+                                           "written (%s); stopped\n" % why),
+              "%s: exit %d, %r" % (why, r.returncode, r.stderr))
+        check(rx() == conversation(9600), "%s: %s" % (why, rx()))
 
 
 def ser2net(*ptys, host="127.0.0.1"):
