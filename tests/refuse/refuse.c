@@ -6,6 +6,7 @@
 //   VALDRIX_FAIL_ERRNO  the errno they fail with, a number (default EIO); getaddrinfo fails with
 //                       EAI_SYSTEM and this errno
 //   VALDRIX_FAIL_TRACE  set: each call of the chosen function is told on stderr with its number
+//   VALDRIX_FAIL_TTY    set: read counts only reads of a terminal (the port's, not /proc's)
 // Only calls through the dynamic linker are seen: glibc's own internal calls (stdio's writes,
 // tcgetattr inside isatty) are not.
 #define _GNU_SOURCE
@@ -19,6 +20,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 static long Env(const char* name, long otherwise) {
   const char* value = getenv(name);
@@ -48,11 +50,15 @@ static int Refused(const char* name) {
 PASS(int, tcgetattr, (int fd, struct termios* t), (fd, t))
 PASS(int, tcsetattr, (int fd, int when, const struct termios* t), (fd, when, t))
 PASS(ssize_t, write, (int fd, const void* b, size_t n), (fd, b, n))
-PASS(ssize_t, read, (int fd, void* b, size_t n), (fd, b, n))
 PASS(int, poll, (struct pollfd * p, nfds_t n, int ms), (p, n, ms))
 PASS(int, connect, (int fd, const struct sockaddr* a, socklen_t n), (fd, a, n))
 PASS(int, link, (const char* from, const char* to), (from, to))
 PASS(int, rename, (const char* from, const char* to), (from, to))
+
+ssize_t read(int fd, void* b, size_t n) {
+  const int counted = !getenv("VALDRIX_FAIL_TTY") || isatty(fd);  // isatty: not through read
+  return counted && Refused("read") ? -1 : NEXT(read)(fd, b, n);
+}
 
 // open's mode is read whether given or not, as libc itself does.
 #define OPEN(name)                                               \
