@@ -25,11 +25,11 @@ import tempfile
 import time
 
 from find import start_sim
-from launchers import start_ser2net  # find put harness/ on the path
+from launchers import LINE_RATES, start_ser2net  # find put harness/ on the path
 
 HARNESS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness")
 SLOW_MS = 300  # one way
-SLOW_TARGET = 1.2 * (len((9600, 19200, 38400, 57600, 115200)) + 6)  # round trips
+SLOW_TARGET = 1.2 * (len(LINE_RATES) + 6)  # round trips
 
 SHOW_READS = (4, 2)  # silent reads, drains
 FIND_READS = (5, 0)

@@ -52,7 +52,7 @@ if(VALDRIX_DEB_ARCH)
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The window's error boxes name valdrix-config list -l, which shows every port with its state.
-set(CPACK_DEBIAN_VALDRIX-CONFIGURATOR_PACKAGE_RECOMMENDS valdrix-config)
+set(CPACK_DEBIAN_VALDRIX-CONFIGURATOR_PACKAGE_RECOMMENDS "valdrix-config, qt6-translations-l10n")
 set(CPACK_DEBIAN_VALDRIX-CONFIG_DESCRIPTION
     "configure Valdrix s88 feedback interfaces from the command line
 valdrix-config finds a Valdrix interface (an XpressNet device serving a chain

@@ -187,7 +187,7 @@ std::string NothingAnsweredHint(const std::string& ratesTried,
       T_("Check that the interface has power and that its cable is plugged in; no answer at ") +
       ratesTried + ".";
   for (const std::string& rate : ratesNotSet)
-    hint += "\nThe port could not be set to " + rate;
+    hint += "\n" + std::string(T_("The port could not be set to ")) + rate;
   return hint;
 }
 

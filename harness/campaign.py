@@ -26,10 +26,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launchers import locks_of, released, start_ser2net, start_sim  # noqa: E402
+from launchers import LINE_RATES as RATES, locks_of, released, start_ser2net, start_sim  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-RATES = (9600, 19200, 38400, 57600, 115200)
 STATUSES = {int(n) for n in re.findall(r"^VALDRIX_EXIT\(\w+, (\d+),", open(
     HERE + "/../cli/exit_statuses.def").read(), re.M)} | {129, 130, 141, 143}
 SUBS = {"address": 0x01, "base": 0xF1, "count": 0xF2}
@@ -59,6 +58,11 @@ def draw(seed):
         s["signal"] = {"name": r.choice(SIGNALS), "after": after, "at": round(r.uniform(
             0, 1.5 if after else 7), 2), "twice": r.random() < 0.25, "gap": round(r.uniform(
                 0.05, 0.6), 2)}
+    # Drawn apart, so that the scenarios drawn before this choice came stay as they were: a name
+    # lookup that the resolver does not answer for a while (the remote ports named localhost).
+    slow = random.Random("lookup %d" % seed)
+    if front != "window" and any(p["kind"] != "local" for p in ports) and slow.random() < 0.08:
+        s["lookup_ms"] = slow.choice((400, 2500, 60000))
     return s
 
 
@@ -180,6 +184,8 @@ class Run:
                 str(link["jitter"]), *extra,
                 stdout=subprocess.PIPE, text=True)
             port["name"] = proxy.stdout.readline().strip()
+        if self.s.get("lookup_ms"):
+            port["name"] = port["name"].replace("127.0.0.1", "localhost")
         other, tcp = port.get("other"), int(url.rsplit(":", 1)[1])
         if other == "client":
             self.sockets.append(connected(tcp))
@@ -238,6 +244,12 @@ class Run:
         command = [self.build + "/qt/valdrix-configurator", s["ports"][0]["name"]] if window \
             else self.command()
         self.env = dict(os.environ, DISPLAY=self.xvfb(), QT_QPA_PLATFORM="xcb") if window else None
+        if s.get("lookup_ms"):  # the preload of the refused-calls test makes lookups slow
+            preload = self.build + "/tests/cli/libvaldrix_refuse.so"
+            if not os.path.exists(preload):
+                raise RuntimeError("no %s to make lookups slow with" % preload)
+            self.env = dict(os.environ, LD_PRELOAD=preload,
+                            VALDRIX_SLOW_LOOKUP_MS=str(s["lookup_ms"]))
         self.started = time.monotonic()
         p = subprocess.Popen(command, stdout=out, stderr=err, env=self.env, start_new_session=True)
         self.pid = p.pid
@@ -285,6 +297,9 @@ class Run:
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     p.wait(1.5)
             return
+        after = s["signal"]["after"]
+        if after and not seen(port["log"], after, 15, p):
+            s["signal"]["after"] = None  # the frame never came: the user ends the waiting window
         if not s["signal"]["after"]:
             s["signal"]["at"] = max(0, s["signal"]["at"] - (time.monotonic() - self.started))
 
@@ -561,6 +576,7 @@ def summary(s):
     text += " --rate %d" % s["only_rate"] if s["only_rate"] else ""
     text += " " + json.dumps(s["set"]) if "set" in s else ""
     text += " [%s]" % "; ".join(map(port, s["ports"]))
+    text += " lookups %d ms" % s["lookup_ms"] if s.get("lookup_ms") else ""
     return text + (" %s at %s+%ss%s" % (sig["name"], sig["after"] or "start", sig["at"],
                                         " twice" * sig["twice"]) if sig else "")
 

@@ -3,10 +3,16 @@ process, which the caller ends, and what to reach it by; a start that fails rais
 a terminal a run used is free again."""
 import fcntl
 import os
+import re
 import socket
 import struct
 import subprocess
 import time
+
+# The line rates in the order the search tries them, from the one list the programs are built from.
+LINE_RATES = tuple(int(r) for r in re.findall(r"X\((\d+)\)", re.search(
+    r"#define VALDRIX_LINE_RATES\(X\)(.*)", open(os.path.join(os.path.dirname(
+        os.path.abspath(__file__)), "..", "serial", "serial_port.h")).read()).group(1)))
 
 
 def locks_of(path):

@@ -90,9 +90,10 @@ std::string Hint(const PortError& e) {
       return T_("Give a serial port: valdrix-config list -l shows them.");
     case PortProblem::Unreachable:
       if (e.serverDeviceFailed)
-        return "The serial device on the server's side is missing, busy or not permitted: check "
-               "it on the server (the device its ser2net.yaml names, that it is plugged in, that "
-               "no other program there has it, and that ser2net may open it).";
+        return T_(
+            "The serial device on the server's side is missing, busy or not permitted: check "
+            "it on the server (the device its ser2net.yaml names, that it is plugged in, that "
+            "no other program there has it, and that ser2net may open it).");
       return T_(
           "Check that ser2net runs on that machine with a telnet(rfc2217) accepter on that "
           "port, and that no firewall is in the way.");

@@ -1,6 +1,7 @@
 // The window's texts through Qt's translator, from the .qm files made of po/<lang>.po at build
 // time and built into the program (qt/CMakeLists.txt).
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QTranslator>
 #include <map>
 #include <mutex>
@@ -13,6 +14,9 @@ namespace valdrix {
 namespace {
 
 QTranslator translator;
+// Qt's own texts in the same language (the buttons of the "Other port" dialog), where the system
+// has Qt's translations (qt6-translations-l10n).
+QTranslator qtOwn;
 QString current;  // the catalogue's language; empty: English
 
 const char* Lookup(const char* english) {
@@ -50,6 +54,7 @@ QStringList UserLanguages() {
 
 void UseQtTranslations(const QStringList& languages) {
   QCoreApplication::removeTranslator(&translator);
+  QCoreApplication::removeTranslator(&qtOwn);
   SetTranslator(nullptr);
   current.clear();
   for (const QString& language : languages) {
@@ -58,6 +63,8 @@ void UseQtTranslations(const QStringList& languages) {
           !translator.load(catalogue.data, catalogue.size))
         continue;
       QCoreApplication::installTranslator(&translator);
+      if (qtOwn.load("qtbase_" + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtOwn);
       current = catalogue.language;
       SetTranslator(Lookup);
       return;

@@ -14,7 +14,7 @@ set -euo pipefail
 want=(cmake g++ make libgtest-dev libgmock-dev libcli11-dev clang libclang-rt-dev clang-format
       g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 socat
       help2man gzip dpkg-dev nlohmann-json3-dev qt6-base-dev ser2net wixl msitools
-      gettext qt6-l10n-tools locales-all appstream)
+      gettext qt6-l10n-tools qt6-translations-l10n locales-all appstream)
 x11=(xvfb xdotool x11-utils imagemagick openbox xclip)
 declare -A triplet=([arm64]=aarch64-linux-gnu [armhf]=arm-linux-gnueabihf)
 for option in "$@"; do

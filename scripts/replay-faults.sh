@@ -71,6 +71,8 @@ missed=0
 started=$SECONDS
 built_win32=
 packaged=
+wine_run_dir=$(sed -n 's/^VALDRIX_WINE_RUN_DIR:PATH=//p' build/native/CMakeCache.txt 2>/dev/null)
+wine_run_dir=$(realpath -m --relative-to=. "${wine_run_dir:-build/win32}")
 
 # Builds one tree; a failure in a test source or a static_assert is the fault being caught.
 build() {
@@ -93,7 +95,10 @@ replay() {
   else
     local status=0
     if [[ " ${args[*]} " == *wine* ]]; then
+      # The Wine tests run the build the native tree was configured with (win64 where this
+      # machine cannot run 32-bit code): that one must carry the fault.
       build build/win32 && built_win32=1 || status=$?
+      [ "$status" != 0 ] || [ "$wine_run_dir" = build/win32 ] || build "$wine_run_dir" || status=$?
     else
       args+=(-LE wine) # a cli.* pattern would otherwise take the Windows console test too
     fi
@@ -137,7 +142,8 @@ each_row replay_wanted
 log=$logs/rebuild.log
 : >"$log"
 cmake --build build/native -j"${JOBS:-2}" >>"$log" 2>&1
-[ -n "$built_win32" ] && cmake --build build/win32 -j"${JOBS:-2}" >>"$log" 2>&1
+[ -n "$built_win32" ] && cmake --build build/win32 -j"${JOBS:-2}" >>"$log" 2>&1 &&
+  cmake --build "$wine_run_dir" -j"${JOBS:-2}" >>"$log" 2>&1
 [ -n "$packaged" ] && bash scripts/package.sh >>"$log" 2>&1
 
 echo "== results ($((SECONDS - started)) s)"

@@ -7,8 +7,9 @@
 #   then the close frame goes out at 115200 and the exit status is 0.
 # - The title bar's close button sends the close frame when an interface is open, and nothing
 #   otherwise; SIGTERM, SIGINT and SIGHUP close the interface as Close does. Exit status 0.
-# - An rfc2217:// port through ser2net: found, the values shown, another client served while the
-#   window waits, the close frame on Close.
+# - An rfc2217:// port through ser2net: found, the values shown, the close frame on Close.
+# (A signal under an error box, and the server's client slot while the window waits: the fault
+# campaign, tests/chaos.)
 #
 # Usage: desktop.sh <valdrix-configurator> <valdrix-sim>
 set -euo pipefail
@@ -53,8 +54,13 @@ closed() {  # NAME PID RATE: the window ended with 0; the interface opened, then
 }
 close_button() {
   xdotool windowactivate --sync "$window"
-  local top
-  top=$(xprop -id "$window" _NET_FRAME_EXTENTS | awk -F', ' '{ print $3 }')
+  local top=
+  # Once the window manager has framed the window: on a loaded machine that can come later.
+  for _ in $(seq 100); do
+    top=$(xprop -id "$window" _NET_FRAME_EXTENTS | awk -F', ' 'NF == 4 { print $3 }')
+    [ "${top:-0}" -gt 0 ] && break
+    sleep 0.05
+  done
   # shellcheck disable=SC2046
   xdotool mousemove --sync $(xwininfo -id "$window" | awk -v t="$top" '/Absolute upper-left X/ {
     x = $NF } /Absolute upper-left Y/ { y = $NF } /Width/ { print x + $NF - t / 2, y - t / 2 }') click 1
@@ -94,7 +100,10 @@ window=$button_window close_button
 for way in TERM INT HUP; do kill -s "$way" "${pids[$way]}"; done
 for way in button TERM INT HUP; do closed "$way" "${pids[$way]}" 9600; done
 start
-close_button
+for _ in 1 2 3; do  # a click the window manager took before it placed the window goes astray
+  close_button
+  timeout 3 tail --pid="$pid" -f /dev/null && break
+done
 ended "$pid" "close button with nothing open"
 
 # A port on another machine: ser2net on loopback in front of a terminal.
@@ -106,11 +115,6 @@ harness_pids+=("$ser2net")
 start "$url"
 seen net "F2 FF 01 0C"
 sleep 1.5  # the drain after the open frame
-# While the window waits for the user it holds no connection: another client is served.
-python3 -c 'import socket, sys; c = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
-__import__("time").sleep(0.5); said = c.recv(256); sys.exit(not said or b"in use" in said)' \
-  "${url##*:}" ||
-  harness_fail "a second client is refused while the window waits"
 # From Close, Tab reaches the address list, then each value edit, which it selects.
 xdotool windowactivate --sync "$window" key Tab
 shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection clipboard; echo; done | tr '\n' ' ')
@@ -118,13 +122,5 @@ shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection
 xdotool key Tab space  # past the version and Apply (both disabled) to Close
 closed net "$pid" 38400
 
-# A search that finds nothing leaves its error box up; SIGTERM ends the window all the same.
-interface box --silent
-start "$work/box"
-timeout 20 xdotool search --sync --all --pid "$pid" --name '^Error' >/dev/null || harness_fail "no error box"
-kill -s TERM "$pid"
-timeout 2 tail --pid="$pid" -f /dev/null || harness_fail "SIGTERM under the error box: still running"
-ended "$pid" "SIGTERM under the error box"
-
 echo "ok: no display; Escape mid-search ($ticks ticks of CPU in 2.9 s); the close button;" \
-  "SIGTERM, SIGINT, SIGHUP, SIGTERM under an error box; rfc2217:// through ser2net"
+  "SIGTERM, SIGINT, SIGHUP; rfc2217:// through ser2net"

@@ -265,6 +265,8 @@ class QtDialogTest : public QObject {
     german.Show();
     QCOMPARE(german.At<QPushButton>(IDOK)->text(), QString("Übernehmen"));
     QCOMPARE(german.At<QLabel>(IDC_STATUS)->text(), QString("Status: Werte eingeben, Übernehmen"));
+    // Qt's own buttons too (the "Other port" dialog's), from the system's Qt translations.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("Abbrechen"));
     for (const QString& language : QString(VALDRIX_LANGUAGES).split(',')) {
       UseQtTranslations({language});
       QtRig w(kSequences[0]);

@@ -7,6 +7,8 @@
 //                       EAI_SYSTEM and this errno
 //   VALDRIX_FAIL_TRACE  set: each call of the chosen function is told on stderr with its number
 //   VALDRIX_FAIL_TTY    set: read counts only reads of a terminal (the port's, not /proc's)
+//   VALDRIX_SLOW_LOOKUP_MS  every getaddrinfo first waits this long, as a resolver that does not
+//                       answer (for the fault campaign)
 // Only calls through the dynamic linker are seen: glibc's own internal calls (stdio's writes,
 // tcgetattr inside isatty) are not.
 #define _GNU_SOURCE
@@ -20,6 +22,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 static long Env(const char* name, long otherwise) {
@@ -82,5 +85,9 @@ int ioctl(int fd, unsigned long request, ...) {
 
 int getaddrinfo(const char* host, const char* service, const struct addrinfo* hints,
                 struct addrinfo** found) {
+  const long slow = Env("VALDRIX_SLOW_LOOKUP_MS", 0);
+  const struct timespec wait = {slow / 1000, slow % 1000 * 1000000};
+  if (slow > 0)
+    nanosleep(&wait, NULL);
   return Refused("getaddrinfo") ? EAI_SYSTEM : NEXT(getaddrinfo)(host, service, hints, found);
 }

@@ -12,7 +12,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
-from launchers import start_ser2net, start_sim  # noqa: E402
+from launchers import LINE_RATES as RATES, start_ser2net, start_sim  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import po_catalogue  # noqa: E402
 
@@ -23,7 +23,6 @@ APPLY, CLOSE, PORT, RATE, VERSION, ADDRESS, BASE, MODULES16, MODULES8, STATUS = 
                           "IDC_XN_ADDRESS", "IDC_BASE_ADDRESS", "IDC_MODULES16", "IDC_MODULES8",
                           "IDC_STATUS"))
 SELECT_PORT, ENTER_VALUES = (json.load(open(TEMPLATE))["status"][n] for n in ("SELECT_PORT", "ENTER_VALUES"))
-RATES = (9600, 19200, 38400, 57600, 115200)
 running = []  # processes to end when a scenario is over
 
 
