@@ -13,11 +13,12 @@ TEST(Frames, SetFramesCarryTheLowEightBitsAndTheXorOfTheFirstThree) {
     int value;
     Bytes bytes;
   } cases[] = {
-      {SUB_XN_ADDRESS, 31, {0xF2, 0x01, 0x1F, 0xEC}},
+      // clang-format off
+      {SUB_XN_ADDRESS, 31, {0xF2, 0x01, 0x1F, 0xEC}}, {SUB_OPEN, 0, kClose},
       {SUB_BASE_ADDRESS, 300, {0xF2, 0xF1, 0x2C, 0x2F}},  // 300 -> 44
-      {SUB_MODULE_COUNT, 255, {0xF2, 0xF2, 0xFF, 0xFF}},  // the count query's bytes
-      {SUB_MODULE_COUNT, -1, {0xF2, 0xF2, 0xFF, 0xFF}},
-      {SUB_OPEN, 0, kClose},
+      // the count query's bytes, from 255 and from -1
+      {SUB_MODULE_COUNT, 255, {0xF2, 0xF2, 0xFF, 0xFF}}, {SUB_MODULE_COUNT, -1, {0xF2, 0xF2, 0xFF, 0xFF}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     FrameBuffer frame{};
