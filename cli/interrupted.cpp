@@ -45,7 +45,7 @@ class InterruptiblePort : public SerialPort {
     if (interrupt::Requested())
       return {};
     if (drainEnds_ != 0 && inner_->NowMs() >= drainEnds_)
-      return {true, 0};
+      return {true, 0, {}};
     const interrupt::BlockingCall call;
     return inner_->ReadFrame(buffer, length);
   }

@@ -139,6 +139,14 @@ Outcome SearchInterface(Configurator& cfg) {
       break;
     }
     const ReadResult reply = port->ReadFrame(frame, FRAME_LENGTH);
+    // A read the port says failed is a broken port, not silence at this rate: it ends the search.
+    if (!reply.failed.empty()) {
+      PortError broken;
+      broken.problem = PortProblem::Other;
+      broken.detail = reply.failed;
+      outcome = WriteFailed(dialog, name, broken);
+      break;
+    }
     if (!IsInterfaceReply(frame, reply.ok))
       continue;
     TakeFound(cfg, *port, rate, outcome);

@@ -23,29 +23,37 @@ constexpr std::uint64_t kRequestCheckMs = 50;
 
 std::atomic<std::uint64_t> g_lookupPauseMs{0};
 
-// Every wait of the network port goes through here. A connection that fails shows as an
-// exception, not as writable; once connected, exceptions (urgent data) are no one's business.
-NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
+// Waits by steps of at most kRequestCheckMs until a step ends the wait (Ready, Failed), the
+// deadline passes or a stop is requested. step(ms) waits up to ms, and is TimedOut when nothing
+// came; ms is one more than the time left, so that no wait wakes before the deadline.
+template <typename Step>
+NetWait WaitInSteps(std::uint64_t deadline, Step step) {
   for (;;) {
     if (interrupt::Requested())
       return NetWait::Interrupted;
     const std::uint64_t now = MonotonicMs();
     if (now >= deadline)
       return NetWait::TimedOut;
+    const NetWait waited = step(std::min<std::uint64_t>(deadline - now + 1, kRequestCheckMs));
+    if (waited != NetWait::TimedOut)
+      return waited;
+  }
+}
+
+// Every wait of the network port goes through here. A connection that fails shows as an
+// exception, not as writable; once connected, exceptions (urgent data) are no one's business.
+NetWait WaitSocket(SOCKET s, bool write, std::uint64_t deadline, bool connecting = false) {
+  return WaitInSteps(deadline, [&](std::uint64_t ms) {
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
     FD_SET(s, &ready);
     FD_SET(s, &failed);
-    const std::uint64_t ms = std::min<std::uint64_t>(deadline - now + 1, kRequestCheckMs);
     timeval tv{0, static_cast<long>(ms) * 1000};
     const int n = select(0, write ? nullptr : &ready, write ? &ready : nullptr,
                          connecting ? &failed : nullptr, &tv);
-    if (n < 0)
-      return NetWait::Failed;
-    if (n > 0)
-      return NetWait::Ready;
-  }
+    return n < 0 ? NetWait::Failed : n > 0 ? NetWait::Ready : NetWait::TimedOut;
+  });
 }
 
 class WinsockSocket : public NetSocket {
@@ -144,20 +152,15 @@ DWORD WINAPI LookUpOnWorker(void* param) {
   return 0;
 }
 
-// Waits for the event until the deadline, looking at the request to stop as WaitSocket does.
+// Waits for the event until the deadline (none: the deadline alone), as WaitSocket does.
 NetWait WaitEvent(HANDLE event, std::uint64_t deadline) {
-  for (;;) {
-    if (interrupt::Requested())
-      return NetWait::Interrupted;
-    const std::uint64_t now = MonotonicMs();
-    if (now >= deadline)
-      return NetWait::TimedOut;
-    const std::uint64_t ms = std::min<std::uint64_t>(deadline - now, kRequestCheckMs);
-    if (event && WaitForSingleObject(event, static_cast<DWORD>(ms)) == WAIT_OBJECT_0)
-      return NetWait::Ready;
+  return WaitInSteps(deadline, [&](std::uint64_t ms) {
     if (!event)
       Sleep(static_cast<DWORD>(ms));
-  }
+    else if (WaitForSingleObject(event, static_cast<DWORD>(ms)) == WAIT_OBJECT_0)
+      return NetWait::Ready;
+    return NetWait::TimedOut;
+  });
 }
 
 // The addresses of host, or nullptr and why, by the deadline and never past a request to stop.

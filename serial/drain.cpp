@@ -14,4 +14,17 @@ void DrainPort(SerialPort& port) {
   }
 }
 
+bool WriteAll(const std::uint8_t* bytes, std::size_t length, std::uint64_t deadlineMs,
+              const WriteTry& write, const std::function<std::uint64_t()>& nowMs) {
+  for (std::size_t sent = 0; sent < length;) {
+    const long n = write(bytes + sent, length - sent);
+    if (n < 0)
+      return false;
+    sent += static_cast<std::size_t>(n);
+    if (n == 0 || nowMs() >= deadlineMs)
+      return true;
+  }
+  return true;
+}
+
 }  // namespace valdrix

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
 struct ReadResult {
   bool ok = false;
   std::size_t count = 0;
+  // A failed read: the call that failed and the system's text ("read: Input/output error"),
+  // where the backend knows; empty for a read a stop cut short.
+  std::string failed;
 };
 
 // An open port; destroying it closes it.
@@ -76,5 +80,14 @@ constexpr std::uint64_t DRAIN_MAX_MS = 5000;
 
 // Reads and discards one byte at a time until a read fails or times out, or a bound is reached.
 void DrainPort(SerialPort& port);
+
+// One try at sending bytes: how many went (0: none in the time the try may take), or -1 when the
+// port failed.
+using WriteTry = std::function<long(const std::uint8_t* bytes, std::size_t length)>;
+// Sends length bytes by tries until every byte went, a try sent none, or the deadline passed:
+// what the handshake still holds back then is given up, and the write counts as done. False only
+// when a try failed.
+bool WriteAll(const std::uint8_t* bytes, std::size_t length, std::uint64_t deadlineMs,
+              const WriteTry& write, const std::function<std::uint64_t()>& nowMs);
 
 }  // namespace valdrix

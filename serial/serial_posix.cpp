@@ -103,33 +103,10 @@ class PosixPort : public SerialPort {
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
     const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
-    std::size_t sent = 0;
-    while (sent < length) {
-      const ssize_t n = write(fd_, bytes + sent, length - sent);
-      if (n > 0) {
-        sent += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-        return false;  // EIO, EPIPE, ...
-      // The handshake holds the bytes back: wait for room until the deadline. What is still
-      // unsent then is given up, and the write counts as done, as on Windows.
-      const std::uint64_t now = MonotonicMs();
-      if (now >= deadline)
-        return true;
-      short revents = 0;
-      const int ready = PollPort(fd_, POLLOUT, PollTimeout(now, deadline), revents);
-      if (ready < 0) {
-        if (errno == EINTR)
-          continue;
-        return false;
-      }
-      if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return false;
-    }
-    return true;
+    const auto once = [&](const std::uint8_t* from, std::size_t n) {
+      return WriteOnce(from, n, deadline);
+    };
+    return WriteAll(bytes, length, deadline, once, MonotonicMs);
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
@@ -149,12 +126,12 @@ class PosixPort : public SerialPort {
       if (ready < 0) {
         if (errno == EINTR)
           continue;
-        return Failed(result);
+        return Failed(result, "poll", errno);  // ECANCELED: a stop, no failure
       }
       if (ready == 0)
         continue;  // the limit is checked at the top
       if (revents & (POLLERR | POLLNVAL))
-        return Failed(result);
+        return Failed(result, "poll", EIO);  // the driver reports an error on the line
       // On a hang-up, bytes still queued are read first; the read after them fails.
       const ssize_t n = read(fd_, buffer + result.count, length - result.count);
       if (n > 0) {
@@ -163,12 +140,13 @@ class PosixPort : public SerialPort {
         continue;
       }
       if (n == 0)
-        return Failed(result);  // end of file: the device went away
+        return Failed(result, "read", ENODEV);  // end of file: the device went away
       if (errno == EINTR)
         continue;
       if ((errno == EAGAIN || errno == EWOULDBLOCK) && !(revents & POLLHUP))
         continue;
-      return Failed(result);  // EIO and friends, or a hang-up with nothing left to read
+      // EIO and friends, or a hang-up with nothing left to read.
+      return Failed(result, "read", errno == EAGAIN || errno == EWOULDBLOCK ? ENODEV : errno);
     }
     result.ok = true;
     return result;
@@ -177,8 +155,34 @@ class PosixPort : public SerialPort {
   std::uint64_t NowMs() override { return MonotonicMs(); }
 
  private:
-  static ReadResult Failed(ReadResult result) {
+  // One write(), waiting for room until the deadline while the handshake holds the bytes back:
+  // how many went, 0 when none did by the deadline, -1 when the port failed.
+  long WriteOnce(const std::uint8_t* bytes, std::size_t length, std::uint64_t deadline) {
+    for (;;) {
+      const ssize_t n = write(fd_, bytes, length);
+      if (n > 0)
+        return static_cast<long>(n);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        return -1;  // EIO, EPIPE, ...
+      const std::uint64_t now = MonotonicMs();
+      if (now >= deadline)
+        return 0;
+      short revents = 0;
+      const int ready = PollPort(fd_, POLLOUT, PollTimeout(now, deadline), revents);
+      if (ready < 0 && errno != EINTR)
+        return -1;
+      if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return -1;
+    }
+  }
+
+  // A read that failed, saying which call failed and why; a stop's is no failure of the port.
+  static ReadResult Failed(ReadResult result, const char* call, int err) {
     result.ok = false;
+    if (err != ECANCELED)
+      result.failed = posix::CallFailed(call, err).detail;
     return result;
   }
 

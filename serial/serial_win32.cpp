@@ -75,20 +75,14 @@ class Win32Port final : public SerialPort {
     return false;
   }
 
-  // A write the time-outs cut short is given up, as the handshake gives it up; one that took
-  // part of the frame without a time-out goes on with the rest.
+  // The time-outs end a try that the handshake holds back: it then sends nothing.
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
-    std::size_t sent = 0;
-    while (sent < length) {
+    const auto once = [this](const std::uint8_t* from, std::size_t n) {
       DWORD written = 0;
-      if (!WriteFile(handle_, bytes + sent, static_cast<DWORD>(length - sent), &written, nullptr))
-        return false;
-      sent += written;
-      if (written == 0 || MonotonicMs() >= deadline)
-        return true;
-    }
-    return true;
+      const BOOL ok = WriteFile(handle_, from, static_cast<DWORD>(n), &written, nullptr);
+      return ok ? static_cast<long>(written) : -1L;
+    };
+    return WriteAll(bytes, length, MonotonicMs() + TotalTimeoutMs(length), once, MonotonicMs);
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {

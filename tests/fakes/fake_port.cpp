@@ -76,7 +76,7 @@ class FakeSerial::Port : public SerialPort {
     const std::uint64_t startMs = owner_.NowMs();
     if (owner_.failReads.count(index)) {
       owner_.log_.push_back({WireEvent::Kind::Read, name_, rate_, {}, false, startMs});
-      return {false, 0};
+      return {};
     }
     const bool shortRead = owner_.shortReads.count(index) != 0;
     const std::size_t wanted = shortRead ? length - 1 : length;
@@ -106,7 +106,7 @@ class FakeSerial::Port : public SerialPort {
     }
     owner_.log_.push_back(
         {WireEvent::Kind::Read, name_, rate_, {buffer, buffer + got}, true, startMs});
-    return {true, got};
+    return {true, got, {}};
   }
 
   std::uint64_t NowMs() override { return owner_.NowMs(); }

@@ -258,7 +258,7 @@ struct UnplugCase {
 
 TEST(Unplug, TheConversationEndsAtOnceAndClosesThePort) {
   const UnplugCase cases[] = {
-      // Killed during the read at 9600: the query at 19200 cannot be written.
+      // Killed during the read at 9600: the read fails, and the search with it.
       {"DuringASilentRate", 115200, 2, false, 1, SearchInterface, Outcome::Kind::CouldNotWrite},
       // Killed between the address query and its slow answer: found, the rest stays unread.
       {"BeforeAValuesAnswer", 9600, 400, false, 3, SearchInterface, Outcome::Kind::Found},

@@ -6,6 +6,7 @@
 //   VALDRIX_FAIL_ERRNO  the errno they fail with, a number (default EIO); getaddrinfo fails with
 //                       EAI_SYSTEM and this errno
 //   VALDRIX_FAIL_TRACE  set: each call of the chosen function is told on stderr with its number
+//   VALDRIX_FAIL_TTY    set: read counts only reads of a terminal (the port's, not /proc's)
 //   VALDRIX_SLOW_LOOKUP_MS  every getaddrinfo first waits this long, as a resolver that does not
 //                       answer (for the fault campaign)
 // Only calls through the dynamic linker are seen: glibc's own internal calls (stdio's writes,
@@ -22,6 +23,7 @@
 #include <sys/socket.h>
 #include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 static long Env(const char* name, long otherwise) {
   const char* value = getenv(name);
@@ -51,11 +53,14 @@ static int Refused(const char* name) {
 PASS(int, tcgetattr, (int fd, struct termios* t), (fd, t))
 PASS(int, tcsetattr, (int fd, int when, const struct termios* t), (fd, when, t))
 PASS(ssize_t, write, (int fd, const void* b, size_t n), (fd, b, n))
-PASS(ssize_t, read, (int fd, void* b, size_t n), (fd, b, n))
 PASS(int, poll, (struct pollfd * p, nfds_t n, int ms), (p, n, ms))
 PASS(int, connect, (int fd, const struct sockaddr* a, socklen_t n), (fd, a, n))
 PASS(int, link, (const char* from, const char* to), (from, to))
 PASS(int, rename, (const char* from, const char* to), (from, to))
+
+ssize_t read(int fd, void* b, size_t n) {  // isatty does not read
+  return (!getenv("VALDRIX_FAIL_TTY") || isatty(fd)) && Refused("read") ? -1 : NEXT(read)(fd, b, n);
+}
 
 // open's mode is read whether given or not, as libc itself does.
 #define OPEN(name)                                               \

@@ -126,8 +126,6 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
        "16-bit modules:      5\n8-bit modules:       1\n", "The interface stores one module count"},
       {"busy", busy, {"show", "COM3"}, EXIT_CANNOT_OPEN, "",
        "Could not open COM3: in use by another program\nClose the program"},
-      {"busy --json", busy, {"--json", "show", "COM3"}, EXIT_CANNOT_OPEN,
-       "{\"port\":\"COM3\",\"error\":\"Could not open COM3: in use by another program\",\"reason\":\"busy\",\"holder\":null}\n", ""},
       {"the read-back cannot write", failing({10}), {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE, "", "XpressNet address 3; not written: none.\n"},
       {"first failure decides", failing({9, 19}), {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE, "",
        "may still be open for configuration: run valdrix-config show COM3 to close it\nWritten to the interface before the failure: none; not written: XpressNet address 3.\n"},

@@ -13,11 +13,12 @@ TEST(Frames, SetFramesCarryTheLowEightBitsAndTheXorOfTheFirstThree) {
     int value;
     Bytes bytes;
   } cases[] = {
-      {SUB_XN_ADDRESS, 31, {0xF2, 0x01, 0x1F, 0xEC}},
+      // clang-format off
+      {SUB_XN_ADDRESS, 31, {0xF2, 0x01, 0x1F, 0xEC}}, {SUB_OPEN, 0, kClose},
       {SUB_BASE_ADDRESS, 300, {0xF2, 0xF1, 0x2C, 0x2F}},  // 300 -> 44
-      {SUB_MODULE_COUNT, 255, {0xF2, 0xF2, 0xFF, 0xFF}},  // the count query's bytes
-      {SUB_MODULE_COUNT, -1, {0xF2, 0xF2, 0xFF, 0xFF}},
-      {SUB_OPEN, 0, kClose},
+      // the count query's bytes, from 255 and from -1
+      {SUB_MODULE_COUNT, 255, {0xF2, 0xF2, 0xFF, 0xFF}}, {SUB_MODULE_COUNT, -1, {0xF2, 0xF2, 0xFF, 0xFF}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     FrameBuffer frame{};
@@ -48,6 +49,32 @@ TEST(Ports, ListedInNaturalOrder) {
   std::sort(names.begin(), names.end(), NaturalLess);
   EXPECT_EQ(names,
             (std::vector<std::string>{"/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0"}));
+}
+
+// The write loop of every backend: a try that took part of the frame is followed by one with the
+// rest, until the frame went, a try took nothing (held to the time-out), the deadline (1000 ms,
+// each try taking 400) passed, or a try failed.
+TEST(WriteAll, PartialWritesGoOnWithTheRest) {
+  // clang-format off
+  const struct {
+    std::vector<long> takes;  // what each try takes at most (-1: it fails)
+    bool done;
+    long sent;
+  } cases[] = {
+      {{4}, true, 4}, {{3, 9}, true, 4}, {{1, 1, 1}, true, 3}, {{2, 0}, true, 2}, {{1, -1}, false, 1}};
+  // clang-format on
+  for (const auto& c : cases) {
+    Bytes wire;
+    std::uint64_t now = 0;
+    const auto write = [&, i = std::size_t{0}](const std::uint8_t* bytes, std::size_t n) mutable {
+      const long took = std::min(c.takes.at(i++), static_cast<long>(n));
+      wire.insert(wire.end(), bytes, bytes + std::max(took, 0L));
+      now += 400;
+      return took;
+    };
+    EXPECT_EQ(WriteAll(kClose.data(), 4, 1000, write, [&] { return now; }), c.done);
+    EXPECT_EQ(wire, Bytes(kClose.begin(), kClose.begin() + c.sent));
+  }
 }
 
 }  // namespace

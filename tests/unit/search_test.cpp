@@ -15,13 +15,13 @@ InterfaceFaults NoReplyTo(std::uint8_t sub) {
   return f;
 }
 
+// A port that does not open: the fault matrix.
 TEST(Search, Outcomes) {
   using O = Outcomes;
   constexpr std::uint64_t R = TotalTimeoutMs(FRAME_LENGTH);  // a read that gets no answer
   InterfaceFaults ok, silent, stream;
   silent.silent = true;
   stream.streamAfterOpen = true;
-  const auto busy = [](FakeSerial& s) { s.busy = {"COM3"}; };
   const auto failSecondWrite = [](FakeSerial& s) { s.failWrites = {1}; };
   const auto slowStream = [](FakeSerial& s) { s.streamIntervalUs = 3000; };  // the time bound
   const struct {
@@ -53,8 +53,6 @@ TEST(Search, Outcomes) {
        "9600 1.02 10 44 2 1", "nyyyy", ""},
       {"nothing answers", At(57600), silent, {}, {O::NothingAnswered}, 4 * R, "- - - - - -",
        "ynnnn", "No Valdrix found on COM3"},
-      {"port taken", At(57600), ok, busy, {O::CouldNotOpen}, 0, "- - - - - -", "ynnnn",
-       "Could not open COM3"},
       {"query cannot be written", At(57600), ok, failSecondWrite, {O::CouldNotWrite}, R,
        "19200 - - - - -", "ynnnn", "Could not write to COM3"},
       // clang-format on
@@ -76,9 +74,8 @@ TEST(Search, Outcomes) {
     RecordingDialog& d = rig.dialog;
 
     const bool found = c.outcome.kind == O::Found;
-    const Wire wire = c.outcome.kind == O::CouldNotOpen    ? Wire{}
-                      : c.outcome.kind == O::CouldNotWrite ? SearchWire(19200, false)
-                                                           : SearchWire(c.outcome.rate, found);
+    const Wire wire = c.outcome.kind == O::CouldNotWrite ? SearchWire(19200, false)
+                                                         : SearchWire(c.outcome.rate, found);
     EXPECT_WIRE(rig.serial.Writes(), wire);
     EXPECT_EQ(rig.last.kind, c.outcome.kind);
     EXPECT_EQ(rig.last.rate, c.outcome.rate);

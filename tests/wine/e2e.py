@@ -216,9 +216,10 @@ def console_find_and_a_file():
     with open(notes, "w") as f:
         f.write("keep me\n")
     os.utime(notes, (981173106, 981173106))
-    r = console("show", "C:\\valdrix notes.txt")
-    check(r.returncode == 3 and open(notes).read() == "keep me\n"
-          and os.stat(notes).st_mtime == 981173106, f"a file as the port: {r}")
+    for name in ("C:\\valdrix notes.txt", "NUL"):  # NUL: a device whose GetCommState fails
+        r = console("show", name)
+        check(r.returncode == 3 and f"{name}: not a serial port" in r.stderr and open(notes).read()
+              == "keep me\n" and os.stat(notes).st_mtime == 981173106, f"{name} as the port: {r}")
     r = console("list")  # the free ports in natural order, found without SetupAPI under Wine
     check((r.returncode, r.stdout.replace("\r", "")) == (0, "COM3\nCOM4\n"), f"list: {r}")
 
