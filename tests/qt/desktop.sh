@@ -8,8 +8,8 @@
 # - The title bar's close button sends the close frame when an interface is open, and nothing
 #   otherwise; SIGTERM, SIGINT and SIGHUP close the interface as Close does. Exit status 0.
 # - An rfc2217:// port through ser2net: found, the values shown, the close frame on Close.
-# (A signal under an error box, and the server's client slot while the window waits: the fault
-# campaign, tests/chaos.)
+# - SIGTERM under the error box of a search that found nothing ends the window within 2 s.
+# (The server's client slot while the window waits: the fault campaign, tests/chaos.)
 #
 # Usage: desktop.sh <valdrix-configurator> <valdrix-sim>
 set -euo pipefail
@@ -122,5 +122,13 @@ shown=$(for _ in 1 2 3; do xdotool key Tab ctrl+c; timeout 5 xclip -o -selection
 xdotool key Tab space  # past the version and Apply (both disabled) to Close
 closed net "$pid" 38400
 
+# A search that finds nothing leaves its error box up; SIGTERM ends the window within 2 s.
+interface box --silent
+start "$work/box"
+timeout 20 xdotool search --sync --all --pid "$pid" --name '^Error' >/dev/null || harness_fail "no error box"
+kill -s TERM "$pid"
+timeout 2 tail --pid="$pid" -f /dev/null || harness_fail "SIGTERM under the error box: still running"
+ended "$pid" "SIGTERM under the error box"
+
 echo "ok: no display; Escape mid-search ($ticks ticks of CPU in 2.9 s); the close button;" \
-  "SIGTERM, SIGINT, SIGHUP; rfc2217:// through ser2net"
+  "SIGTERM, SIGINT, SIGHUP, SIGTERM under an error box; rfc2217:// through ser2net"
