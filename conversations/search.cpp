@@ -112,6 +112,9 @@ Outcome SearchInterface(Configurator& cfg) {
   Outcome outcome{Outcome::Kind::NothingAnswered};
   std::vector<std::string> notSet;
   FrameBuffer frame{};
+  const auto notTaken = [&notSet](std::uint32_t rate, const std::string& why) {
+    notSet.push_back(DecimalText(static_cast<long>(rate)) + ": " + why);
+  };
   for (const std::uint32_t rate : LINE_RATES) {
     if (cfg.onlyRate && rate != cfg.onlyRate)
       continue;
@@ -125,7 +128,7 @@ Outcome SearchInterface(Configurator& cfg) {
         outcome = WriteFailed(dialog, name, refused);
         break;
       }
-      notSet.push_back(DecimalText(static_cast<long>(rate)) + ": " + refused.detail);
+      notTaken(rate, refused.detail);
       continue;
     }
     dialog.SelectEntry(IDC_RATE, DecimalText(static_cast<long>(rate)));
@@ -147,6 +150,8 @@ Outcome SearchInterface(Configurator& cfg) {
       outcome = WriteFailed(dialog, name, broken);
       break;
     }
+    if (!reply.rateRefused.empty())
+      notTaken(rate, reply.rateRefused);
     if (!IsInterfaceReply(frame, reply.ok))
       continue;
     TakeFound(cfg, *port, rate, outcome);

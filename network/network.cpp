@@ -93,25 +93,23 @@ class NetworkPort : public SerialPort {
     return false;
   }
 
-  // Taken up again by another conversation: what came while nobody listened is taken in (the
-  // rate's confirmation will drop it), and the line goes to the rate asked for. When it is there
-  // already the confirmation is not awaited: it only separates. False when the server closed the
-  // connection meanwhile.
+  // Taken up again by another conversation: what came while nobody listened is taken in, and
+  // the rate asked for goes out, also when it is in force: its confirmation drops what came.
+  // False when the server closed the connection meanwhile.
   bool Resume(std::uint32_t rate) {
     TakeIn();
-    if (!broken_ && client_.ConfirmedRate() != rate) {
-      SetPortRate(rate, nullptr);
-    } else if (!broken_) {
+    if (!broken_)
       Send(AskRate(rate), NowMs() + TIMEOUT_CONSTANT_MS);
-    }
     return !broken_;
   }
   bool Kicked() const { return broken_ && said_.find(SERVER_SAYS_KICKED) != std::string::npos; }
   std::uint64_t RoundTrip() const { return roundTrip_; }
 
-  // The rate goes out and its confirmation is awaited: it tells the rate in force. Nothing the
-  // server sent before it answers anything sent after it. When it does not come in time the
-  // data goes out all the same; what follows a late confirmation of another rate is dropped.
+  // The rate goes out and the data after it follows at once, unawaited: the server sets the line
+  // before it passes on the bytes behind the request, and confirms it before it sends what the
+  // line answers to them. So the confirmation separates: nothing the server sent before it
+  // answers anything sent after it. It names the rate in force; a read tells when that is
+  // another.
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     stopped_ = false;
     // Nothing sent since the server confirmed this very rate: nothing can be stale.
@@ -119,26 +117,7 @@ class NetworkPort : public SerialPort {
       asked_ = rate;
       return true;
     }
-    const std::uint64_t deadline =
-        NowMs() +
-        std::clamp(NET_RATE_ACK_RTTS * roundTrip_, NET_RATE_ACK_TIMEOUT_MS, NET_RATE_ACK_MAX_MS);
-    if (!Send(AskRate(rate), deadline))
-      return Failed(error);
-    while (client_.RateAwaited()) {
-      const NetWait waited = Pump(deadline);
-      if (waited == NetWait::Failed || waited == NetWait::Interrupted)
-        return Failed(error);
-      if (waited == NetWait::TimedOut)
-        client_.StopAwaitingRate();
-    }
-    const std::uint32_t kept = client_.ConfirmedRate();
-    if (kept == 0 || kept == rate)
-      return true;
-    if (error) {
-      error->problem = PortProblem::Other;
-      error->detail = "the server keeps the line at " + std::to_string(kept) + " baud";
-    }
-    return false;
+    return Send(AskRate(rate), NowMs() + TIMEOUT_CONSTANT_MS) || Failed(error);
   }
 
   // Why a call failed: stopped, another client took the port, or the connection dropped.
@@ -161,16 +140,14 @@ class NetworkPort : public SerialPort {
     return sent;
   }
 
+  // A read after a rate the server did not take ends at its confirmation, with nothing read and
+  // the rate in force named.
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
     stopped_ = false;
     ReadResult result;
-    // The local time-out, and what remains of the time the link takes to bring an answer to the
-    // last frame written.
-    const std::uint64_t now = NowMs();
-    const std::uint64_t deadline = now + TotalTimeoutMs(length) +
-                                   (wroteAt_ + roundTrip_ > now ? wroteAt_ + roundTrip_ - now : 0);
+    const std::uint64_t start = NowMs();
     std::uint64_t lastByte = 0;
-    while (result.count < length) {
+    while (result.count < length && !RateKept()) {
       if (!pending_.empty()) {
         const std::size_t n = std::min(length - result.count, pending_.size());
         std::copy_n(pending_.begin(), n, buffer + result.count);
@@ -179,7 +156,11 @@ class NetworkPort : public SerialPort {
         lastByte = NowMs();
         continue;
       }
-      std::uint64_t limit = deadline;
+      // The local time-out, and what remains of the time the link takes to bring an answer to
+      // the last frame written, as measured up to now: a confirmation that comes during the read
+      // measures the link as it is.
+      std::uint64_t limit = start + TotalTimeoutMs(length) +
+                            (wroteAt_ + roundTrip_ > start ? wroteAt_ + roundTrip_ - start : 0);
       if (result.count > 0)
         limit = std::min(limit, lastByte + READ_INTERVAL_MS);
       if (broken_ || NowMs() >= limit)
@@ -191,6 +172,11 @@ class NetworkPort : public SerialPort {
       if (cuts_ != cuts)
         result.count = 0;  // a rate confirmed late: what this read had is from before it
     }
+    if (RateKept()) {
+      result.count = 0;
+      result.rateRefused =
+          "the server keeps the line at " + std::to_string(client_.ConfirmedRate()) + " baud";
+    }
     result.ok = !stopped_ && (!broken_ || result.count == length);
     return result;
   }
@@ -198,6 +184,10 @@ class NetworkPort : public SerialPort {
   std::uint64_t NowMs() override { return socket_->NowMs(); }
 
  private:
+  // The server confirmed another rate than the last one asked for: nothing that comes at it is
+  // an answer.
+  bool RateKept() const { return client_.ConfirmedRate() && client_.ConfirmedRate() != asked_; }
+
   // The bytes that ask for a rate, the time they go out noted for the round trip.
   std::vector<std::uint8_t> AskRate(std::uint32_t rate) {
     asked_ = rate;
@@ -244,7 +234,7 @@ class NetworkPort : public SerialPort {
       Said(data);
       // Before the rate asked for is confirmed, or at a rate the server did not take, nothing is
       // an answer.
-      if (client_.Unconfirmed() || (client_.ConfirmedRate() && client_.ConfirmedRate() != asked_))
+      if (client_.Unconfirmed() || RateKept())
         data.clear();
       // Held as a local driver holds bytes nobody reads: up to a bound, the rest lost, so that a
       // server streaming without end cannot fill the memory.
@@ -262,10 +252,8 @@ class NetworkPort : public SerialPort {
       said_.erase(0, said_.size() - telnet::SUBNEGOTIATION_MAX);
   }
 
-  // A confirmation later than the longest wait for one measures no round trip the waits could
-  // use: it counts as that longest wait, so that one stall does not stretch every later read.
   void Measured(std::uint64_t sample) {
-    samples_[sampled_++ % NET_RTT_SAMPLES] = std::min(sample, NET_RATE_ACK_MAX_MS);
+    samples_[sampled_++ % NET_RTT_SAMPLES] = std::min(sample, NET_ROUND_TRIP_MAX_MS);
     roundTrip_ = *std::max_element(std::begin(samples_), std::end(samples_));
   }
 

@@ -14,12 +14,10 @@ namespace valdrix {
 
 // Connecting and negotiating together; a server that has not agreed by then is unreachable.
 constexpr std::uint64_t NET_OPEN_TIMEOUT_MS = 3000;
-// How long data waits for the server to confirm a new line rate: NET_RATE_ACK_RTTS round trips
-// as measured while negotiating, at least NET_RATE_ACK_TIMEOUT_MS and at most
-// NET_RATE_ACK_MAX_MS. Each read's time-out is one round trip longer than a local port's.
-constexpr std::uint64_t NET_RATE_ACK_TIMEOUT_MS = 500;
-constexpr std::uint64_t NET_RATE_ACK_RTTS = 3;
-constexpr std::uint64_t NET_RATE_ACK_MAX_MS = 5000;
+// Each read's time-out is one round trip longer than a local port's, the round trip as the
+// server's rate confirmations measure it, at most NET_ROUND_TRIP_MAX_MS: a later confirmation
+// counts as that, so that one stall does not stretch every later read.
+constexpr std::uint64_t NET_ROUND_TRIP_MAX_MS = 5000;
 // After a connection of ours, how often the server is asked again while it says that the port
 // is in use: it lets the old connection go once it has seen it close. It is asked until
 // NET_OPEN_TIMEOUT_MS and the last round trip have passed.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/port_error.h"
@@ -34,11 +35,17 @@ constexpr std::uint64_t TotalTimeoutMs(std::size_t length) {
 }
 
 struct ReadResult {
+  ReadResult() = default;
+  ReadResult(bool succeeded, std::size_t got, std::string refused = {})
+      : ok(succeeded), count(got), rateRefused(std::move(refused)) {}
   bool ok = false;
   std::size_t count = 0;
   // A failed read: the call that failed and the system's text ("read: Input/output error"),
   // where the backend knows; empty for a read a stop cut short.
   std::string failed;
+  // Why the line is not at the rate last set, when a port learns that only at a read (a network
+  // server confirms a rate when the data sent behind it is on its way); nothing is read then.
+  std::string rateRefused;
 };
 
 // An open port; destroying it closes it.
@@ -49,8 +56,9 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Changes the line rate; false, and why in *error when given, when the driver or the server
-  // does not take it. The port is neither closed nor purged.
+  // Changes the line rate; false, and why in *error when given, when the driver does not take
+  // it (a network server's refusal comes with the next read). The port is neither closed nor
+  // purged.
   virtual bool SetPortRate(std::uint32_t rate, PortError* error = nullptr) = 0;
   // Sends all bytes, waiting at most TotalTimeoutMs(length) for the handshake. Only a port error
   // fails.

@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_port.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace valdrix {
 namespace {
@@ -27,6 +28,7 @@ class FakeSerial::Port : public SerialPort {
 
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     const bool ok = !owner_.refusedRates.count(rate);
+    kept_ = !ok && owner_.refusedAtRead;
     if (ok) {
       rate_ = rate;
     } else if (error) {
@@ -35,7 +37,7 @@ class FakeSerial::Port : public SerialPort {
       error->detail = "refused by the driver";
     }
     owner_.log_.push_back({WireEvent::Kind::Rate, name_, rate, {}, ok, owner_.NowMs()});
-    return ok;
+    return ok || kept_;
   }
 
   bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
@@ -78,6 +80,8 @@ class FakeSerial::Port : public SerialPort {
       owner_.log_.push_back({WireEvent::Kind::Read, name_, rate_, {}, false, startMs});
       return {};
     }
+    if (std::exchange(kept_, false))  // what comes at the rate kept is no answer
+      return {true, 0, "refused by the driver"};
     const bool shortRead = owner_.shortReads.count(index) != 0;
     const std::size_t wanted = shortRead ? length - 1 : length;
     const std::uint64_t deadline = owner_.nowUs_ + TotalTimeoutMs(length) * 1000;
@@ -127,6 +131,7 @@ class FakeSerial::Port : public SerialPort {
   FakeSerial& owner_;
   std::string name_;
   std::uint32_t rate_;
+  bool kept_ = false;
 };
 
 FakeSerial::FakeSerial(InterfaceModel* model, std::string interfacePort)

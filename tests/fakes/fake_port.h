@@ -51,6 +51,7 @@ class FakeSerial : public SerialBackend {
   std::set<std::size_t> failReads;       // ReadFile fails
   std::set<std::size_t> shortReads;      // the last byte wanted never comes
   std::set<std::uint32_t> refusedRates;  // the driver does not take these line rates
+  bool refusedAtRead = false;  // as a network server: the read after the rate tells, ok and empty
   // The interface's answer starts this long after the request (then one byte a byte-time).
   std::uint64_t replyLatencyUs = 2000;
   // An endless stream sends one byte this often.

@@ -1,7 +1,8 @@
 // The network port against a server played from the fuzzer's bytes, in virtual time: what it
 // sends and when (negotiation, rate confirmations, IAC escapes, data), a pause, a socket that
 // would block, a close in the middle. Each byte pair is a step: what, then how much. No crash, no
-// endless wait, no read returning more than asked, and every wait bounded by its time-outs.
+// endless wait, no read returning more than asked (nothing with a rate refused), and every wait
+// bounded by its time-outs.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -80,11 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port->WriteFrame(query, sizeof query);
     std::uint8_t reply[4];
     const ReadResult got = port->ReadFrame(reply, sizeof reply);
-    // The rate's confirmation wait, the write's and the read's time-outs, the round trip (at
-    // most the longest confirmation wait), and a pause each wait may end in.
-    const std::uint64_t bound = NET_RATE_ACK_MAX_MS + TotalTimeoutMs(sizeof query) +
-                                TotalTimeoutMs(sizeof reply) + NET_RATE_ACK_MAX_MS + 4 * 2550;
-    if (got.count > sizeof reply || server.NowMs() - start > bound)
+    // The sends of the rate and the frame, the read's time-out and the round trip (at most
+    // NET_ROUND_TRIP_MAX_MS), and a pause each wait may end in.
+    const std::uint64_t bound = TIMEOUT_CONSTANT_MS + TotalTimeoutMs(sizeof query) +
+                                TotalTimeoutMs(sizeof reply) + NET_ROUND_TRIP_MAX_MS + 4 * 2550;
+    if (got.count > (got.rateRefused.empty() ? sizeof reply : 0) || server.NowMs() - start > bound)
       std::abort();
   }
   return 0;
