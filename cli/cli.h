@@ -113,10 +113,10 @@ struct System {
 
 // What a run had done when it was interrupted, for the message that says so.
 struct Stopped {
-  std::string port;      // show and set: the port; empty for list and find
+  std::string port;      // show and set: the port; find: one left open; empty otherwise
   bool setting = false;  // set: written and notWritten say which values reached the interface
   Settings written, notWritten;
-  bool leftOpen = false;  // a second interrupt cut the close short
+  bool leftOpen = false;  // the close did not go out (a second interrupt, a link gone)
 };
 
 // Runs the command; returns the exit status. When the run is interrupted it prints nothing more

@@ -229,7 +229,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   return result;
 }
 
-int Find(const Options& options, System& system, Streams streams) {
+int Find(const Options& options, System& system, Streams streams, Stopped* stopped) {
   std::vector<std::string> ports;
   std::vector<std::string> devices;
   std::vector<std::pair<std::string, std::string>> again;  // a name, and the port it names again
@@ -256,8 +256,11 @@ int Find(const Options& options, System& system, Streams streams) {
   Json all = Json::array();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const PortResult& r = results[i];
-    if (r.leftOpen && leftOpen == EXIT_OK)
+    if (r.leftOpen && leftOpen == EXIT_OK) {
       leftOpen = r.status;
+      if (stopped)  // what an interrupted run says instead of the reports
+        *stopped = {ports[i], false, {}, {}, true};
+    }
     if (r.status == EXIT_OK)
       status = EXIT_OK;
     else if (r.searched && status == EXIT_NOT_FOUND)
@@ -334,7 +337,7 @@ int Run(const Options& options, System& system, Streams streams, Stopped* stoppe
     case Command::List:
       return List(options, system, streams);
     case Command::Find:
-      return Find(options, system, streams);
+      return Find(options, system, streams, stopped);
     default:
       break;
   }
