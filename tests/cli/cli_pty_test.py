@@ -36,11 +36,6 @@ def conversation(rate, *writes, only=False):
         0xF2, 0xFF, 0))
 
 
-def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
-
-
 def check(ok, message):
     if not ok:
         sys.exit("FAIL: " + message)
@@ -176,7 +171,7 @@ def case_tiocgexcl_left():
 def case_not_a_port():
     # Refused from what the path is, never opened: no byte reaches a file or a FIFO's reader.
     notes, fifo = os.path.join(TMP, "notes.txt"), os.path.join(TMP, "fifo")
-    write(notes, "keep\n")
+    open(notes, "w").write("keep\n")
     os.mkfifo(fifo)
     reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
     paths = (notes, fifo, "/dev/null")
@@ -282,7 +277,7 @@ def case_interrupt():
         dead = subprocess.Popen(["true"])
         dead.wait()
         if local:  # a stale lock, left by a process that has ended: to be replaced
-            write(locks_of(ports[0])[0], "%10d\n" % dead.pid)
+            open(locks_of(ports[0])[0], "w").write("%10d\n" % dead.pid)
         p = subprocess.Popen([CONFIG, "--trace", command[0], *ports, *command[1:]],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for second, after in enumerate(triggers):
@@ -348,7 +343,7 @@ def taken_ser2net():
 def proxy(url, *delays):
     # harness/delay_proxy.py in front of url: its URL, and the number of connections so far.
     log = os.path.join(TMP, "proxy%d.log" % len(running))
-    write(log, "")
+    open(log, "w").close()
     running.append(subprocess.Popen([sys.executable, os.path.dirname(os.path.abspath(__file__)) + "/../../harness/delay_proxy.py",
                                      url, log, *(delays or ["0"])], stdout=subprocess.PIPE, text=True))
     return running[-1].stdout.readline().strip(), lambda: len(open(log).readlines())
@@ -486,7 +481,7 @@ def case_refused_calls():
         names = [] if network else locks_of(path)
         if call == "rename":  # a stale lock, of a process that has ended
             ended = subprocess.Popen(["true"])
-            write(names[0], "%10d\n" % (ended.wait() or ended.pid))
+            open(names[0], "w").write("%10d\n" % (ended.wait() or ended.pid))
         env = dict(os.environ, LD_PRELOAD=os.environ["VALDRIX_REFUSE"], VALDRIX_FAIL_NTH=str(nth),
                    VALDRIX_FAIL_CALL=call.split()[0], VALDRIX_FAIL_COUNT=str(count),
                    VALDRIX_FAIL_ERRNO=str(errno), **({"VALDRIX_FAIL_TTY": "1"} if "tty" in call else {}))

@@ -87,12 +87,13 @@ class FakeSerial::Port : public SerialPort {
     const std::uint64_t deadline = owner_.nowUs_ + TotalTimeoutMs(length) * 1000;
     std::size_t got = 0;
     std::uint64_t lastByteUs = 0;
+    const auto limit = [&] {
+      return got ? std::min(deadline, lastByteUs + READ_INTERVAL_MS * 1000) : deadline;
+    };
     while (got < wanted) {
-      const std::uint64_t limit =
-          got ? std::min(deadline, lastByteUs + READ_INTERVAL_MS * 1000) : deadline;
       const std::uint64_t next = NextArrival();
-      if (next > limit) {
-        owner_.nowUs_ = std::max(owner_.nowUs_, limit);
+      if (next > limit()) {
+        owner_.nowUs_ = std::max(owner_.nowUs_, limit());
         break;
       }
       owner_.nowUs_ = std::max(owner_.nowUs_, next);
@@ -104,9 +105,7 @@ class FakeSerial::Port : public SerialPort {
       // The missing byte is lost on the line; the read waits out its time-out for it.
       if (!owner_.incoming_.empty())
         owner_.incoming_.pop_front();
-      const std::uint64_t end =
-          got ? std::min(deadline, lastByteUs + READ_INTERVAL_MS * 1000) : deadline;
-      owner_.nowUs_ = std::max(owner_.nowUs_, end);
+      owner_.nowUs_ = std::max(owner_.nowUs_, limit());
     }
     owner_.log_.push_back(
         {WireEvent::Kind::Read, name_, rate_, {buffer, buffer + got}, true, startMs});

@@ -34,20 +34,14 @@ TEST(Dialog, Commands) {
                  std::to_string(c.code));
     Rig rig;
     OnInitDialog(rig.cfg);
-    if (c.found)
-      rig.dialog.Choose(IDC_PORT, "COM3");
-    else
-      rig.dialog.SelectEntry(IDC_PORT, "COM3");  // chosen but not confirmed
+    // Not found: chosen but not confirmed.
+    c.found ? void(rig.dialog.Choose(IDC_PORT, "COM3")) : rig.dialog.SelectEntry(IDC_PORT, "COM3");
     const std::size_t first = rig.serial.Writes().size();
-    if (c.id == kWmClose)
-      OnClose(rig.cfg);
-    else
-      OnCommand(rig.cfg, c.id, c.code);
+    c.id == kWmClose ? OnClose(rig.cfg) : OnCommand(rig.cfg, c.id, c.code);
     const Wire written = rig.WritesFrom(first);
     EXPECT_EQ(written.empty() ? none : written.front().second, c.firstWrite);
-    if (c.firstWrite == kClose) {
-      EXPECT_EQ(written.front().first, 57600u);  // the rate the interface was found at
-    }
+    // A close at the rate the interface was found at.
+    EXPECT_TRUE(c.firstWrite != kClose || written.front().first == 57600u);
     EXPECT_EQ(rig.dialog.Enabled(IDOK), c.applyEnabled);
     EXPECT_EQ(rig.dialog.Ended(), c.ended);
     EXPECT_FALSE(rig.serial.AnyPortOpen());

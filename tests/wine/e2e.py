@@ -252,8 +252,7 @@ def console_ctrl_c_over_network():
 
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
-                     german_dialog_and_fit,
-                     console_find_and_a_file, console_over_ser2net,
+                     german_dialog_and_fit, console_find_and_a_file, console_over_ser2net,
                      console_ctrl_c_over_network):
         started = time.monotonic()
         try:
