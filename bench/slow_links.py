@@ -71,6 +71,8 @@ def rates(build, work, delay, jitter, rng):
                                    "12", "--count", "5")
         try:
             for command in (["show", url], ["set", url, "--base", "20"]):
+                # For the server to see the last run's connection close through the link.
+                time.sleep(2 * (delay + jitter) / 1000 + 0.5)
                 r = subprocess.run([build + "/cli/valdrix-config", "--json", *command],
                                    capture_output=True, text=True, timeout=120)
                 base = 20 if command[0] == "set" else 12
