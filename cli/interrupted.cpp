@@ -34,18 +34,12 @@ class InterruptiblePort : public SerialPort {
     if (interrupt::Requested())
       return false;
     const interrupt::BlockingCall call;
-    // After a stop the drain of the close ends with one read's time: an interface that streams
-    // without end would hold a stopped run for the drain's whole bound.
-    if (interrupt::Signal() != 0)
-      drainEnds_ = inner_->NowMs() + TotalTimeoutMs(length);
     return inner_->WriteFrame(bytes, length);
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
     if (interrupt::Requested())
       return {};
-    if (drainEnds_ != 0 && inner_->NowMs() >= drainEnds_)
-      return {true, 0, {}};
     const interrupt::BlockingCall call;
     return inner_->ReadFrame(buffer, length);
   }
@@ -54,7 +48,6 @@ class InterruptiblePort : public SerialPort {
 
  private:
   std::unique_ptr<SerialPort> inner_;
-  std::uint64_t drainEnds_ = 0;
 };
 
 }  // namespace

@@ -212,6 +212,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   if (cfg.interfaceOpen)
     dialog.Say(T_("closing the interface"));
   const bool wasOpen = cfg.interfaceOpen;
+  cfg.stopping = interrupt::Signal() != 0;
   const Outcome closed = OnClose(cfg);
   ended(closed);
   // A close frame written into a link that then failed (not a stop's cut read) may never have

@@ -13,7 +13,8 @@ Outcome CloseInterface(Configurator& cfg) {
   if (!port)
     return {Outcome::Kind::CouldNotOpen, 0, error};
   SetStatus(cfg.dialog, STATUS_CLOSING);
-  if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0))
+  if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0,
+                    cfg.stopping ? TotalTimeoutMs(1) : DRAIN_MAX_MS))
     return {Outcome::Kind::CouldNotWrite};
   return {Outcome::Kind::Done};
 }

@@ -33,6 +33,9 @@ struct Configurator {
   // 0: the search tries every line rate in turn. Otherwise only this one, for a caller that
   // already knows the interface's rate (the command line's --rate); the window never sets it.
   std::uint32_t onlyRate = 0;
+  // A signal asked the program to stop: the close's drain ends after one read's time, as an
+  // interface that streams without end would hold the program for the drain's whole bound.
+  bool stopping = false;
 };
 
 // The four values an interface keeps, as a search read them or as a user asks for them; empty: not

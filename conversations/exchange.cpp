@@ -6,13 +6,14 @@
 
 namespace valdrix {
 
-bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value) {
+bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value,
+                  std::uint64_t drainMs) {
   FrameBuffer frame{};
   BuildSetFrame(frame, sub, value);
   if (!port.WriteFrame(frame, FRAME_LENGTH))
     return false;
   SetStatus(dialog, STATUS_READING);
-  DrainPort(port);
+  DrainPort(port, drainMs);
   return true;
 }
 

@@ -309,6 +309,7 @@ void QtDialog::RequestClose() {
   // The running conversation's waits have ended (the request to stop); the close talks again.
   Post([](Configurator& cfg) {
     const interrupt::CloseStage closing;
+    cfg.stopping = true;
     OnCommand(cfg, IDCANCEL, VALDRIX_BN_CLICKED);
   });
 }

@@ -2,14 +2,14 @@
 
 namespace valdrix {
 
-void DrainPort(SerialPort& port) {
+void DrainPort(SerialPort& port, std::uint64_t maxMs) {
   const std::uint64_t start = port.NowMs();
   for (std::size_t drained = 0; drained < DRAIN_MAX_BYTES; ++drained) {
     std::uint8_t byte = 0;
     const ReadResult result = port.ReadFrame(&byte, 1);
     if (!result.ok || result.count != 1)
       return;
-    if (port.NowMs() - start >= DRAIN_MAX_MS)
+    if (port.NowMs() - start >= maxMs)
       return;
   }
 }

@@ -86,8 +86,9 @@ class SerialBackend {
 constexpr std::size_t DRAIN_MAX_BYTES = 4096;
 constexpr std::uint64_t DRAIN_MAX_MS = 5000;
 
-// Reads and discards one byte at a time until a read fails or times out, or a bound is reached.
-void DrainPort(SerialPort& port);
+// Reads and discards one byte at a time until a read fails or times out, or a bound is reached
+// (DRAIN_MAX_BYTES, and maxMs).
+void DrainPort(SerialPort& port, std::uint64_t maxMs = DRAIN_MAX_MS);
 
 // One try at sending bytes: how many went (0: none in the time the try may take), or -1 when the
 // port failed.
