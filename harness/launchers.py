@@ -49,17 +49,24 @@ def free_port(host="127.0.0.1"):
         return s.getsockname()[1]
 
 
-def listening(port):
-    # From the kernel's socket tables, so that no test connection takes ser2net's one client.
+def listening(port, pid):
+    # From the kernel's socket tables, so that no test connection takes ser2net's one client; and
+    # a listener of process pid's own, not another run's that drew the same free port.
     tables = [t for t in ("/proc/net/tcp", "/proc/net/tcp6") if os.path.exists(t)]
     rows = [line.split() for t in tables for line in open(t).readlines()[1:]]
-    return any(r[1].endswith(":%04X" % port) and r[3] == "0A" for r in rows)
+    inodes = {"socket:[%s]" % r[9] for r in rows if r[1].endswith(":%04X" % port) and r[3] == "0A"}
+    try:
+        return any(os.readlink("/proc/%d/fd/%s" % (pid, fd)) in inodes
+                   for fd in os.listdir("/proc/%d/fd" % pid))
+    except OSError:
+        return False
 
 
-def start_ser2net(work, ptys, host="127.0.0.1", ports=None, kick=False):
+def start_ser2net(work, ptys, host="127.0.0.1", ports=None, kick=False, tries=3):
     # The real ser2net listening on host, one RFC 2217 port for each terminal; and their URLs.
-    # ports: the TCP ports again (a restart); kick: a new client takes the port over.
-    ports = ports or [free_port(host) for _ in ptys]
+    # ports: the TCP ports again (a restart); kick: a new client takes the port over. Ports drawn
+    # here that another run took meanwhile are drawn again.
+    drawn, ports = not ports, ports or [free_port(host) for _ in ptys]
     conf = os.path.join(work, "ser2net-%d.yaml" % ports[0])
     with open(conf, "w") as f:
         f.write("".join("connection: &c%d\n  accepter: telnet(rfc2217),tcp,%s,%d\n"
@@ -68,10 +75,13 @@ def start_ser2net(work, ptys, host="127.0.0.1", ports=None, kick=False):
                         for i, (port, pty) in enumerate(zip(ports, ptys))))
     process = subprocess.Popen(["ser2net", "-n", "-d", "-c", conf], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not all(map(listening, ports)):
+    deadline = time.monotonic() + (2 if drawn and tries > 1 else 10)
+    while not all(listening(port, process.pid) for port in ports):
         if time.monotonic() > deadline or process.poll() is not None:
             process.kill()
+            process.wait()
+            if drawn and tries > 1:
+                return start_ser2net(work, ptys, host, None, kick, tries - 1)
             raise RuntimeError("ser2net did not start")
         time.sleep(0.05)
     name = "[%s]" % host if ":" in host else host
