@@ -145,6 +145,17 @@ bool Write(const Settings& asked, ProgressDialog& dialog, const Report& before,
   return true;
 }
 
+// The search's steps as progress lines.
+void SayProgress(Configurator& cfg, ProgressDialog& dialog) {
+  cfg.tryingRate = [&dialog](std::uint32_t rate) {
+    dialog.Say(T_("trying ") + DecimalText(static_cast<long>(rate)));
+  };
+  cfg.foundAt = [&dialog](std::uint32_t rate) {
+    dialog.Say(T_("found at ") + DecimalText(static_cast<long>(rate)));
+    dialog.Say(T_("reading the values"));
+  };
+}
+
 // show (and set): the search with its read-back, the writes, then the close, as the window's
 // user would do them, all on one port held from the search to the close.
 PortResult Converse(const Options& options, const std::string& port, SerialBackend& serial,
@@ -155,13 +166,7 @@ PortResult Converse(const Options& options, const std::string& port, SerialBacke
   ProgressDialog dialog(progress, prefix);
   Configurator cfg(dialog, interruptible);
   cfg.onlyRate = options.rate;
-  cfg.tryingRate = [&dialog](std::uint32_t rate) {
-    dialog.Say(T_("trying ") + DecimalText(static_cast<long>(rate)));
-  };
-  cfg.foundAt = [&dialog](std::uint32_t rate) {
-    dialog.Say(T_("found at ") + DecimalText(static_cast<long>(rate)));
-    dialog.Say(T_("reading the values"));
-  };
+  SayProgress(cfg, dialog);
   std::vector<std::uint8_t> sent;
   cfg.wrote = [&sent](std::uint8_t sub) { sent.push_back(sub); };
   PortResult result;

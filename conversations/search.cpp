@@ -90,6 +90,22 @@ void TakeFound(Configurator& cfg, SerialPort& port, std::uint32_t rate, Outcome&
   cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1);
 }
 
+// What the dialog shows once the search has ended (a write failure has said so already).
+void ShowEnd(Dialog& dialog, const Outcome& outcome, const std::string& name) {
+  switch (outcome.kind) {
+    case Outcome::Kind::Found:
+      SetStatus(dialog, STATUS_ENTER_VALUES);
+      break;
+    case Outcome::Kind::CouldNotWrite:
+      break;
+    default:
+      OfferPortsAgain(dialog);
+      dialog.ClearSelection(IDC_RATE);
+      ShowError(dialog, PATTERN_NOT_FOUND, name);
+      break;
+  }
+}
+
 }  // namespace
 
 Outcome SearchInterface(Configurator& cfg) {
@@ -160,19 +176,7 @@ Outcome SearchInterface(Configurator& cfg) {
   port.reset();
   if (outcome.kind == Outcome::Kind::NothingAnswered)
     outcome.ratesNotSet = std::move(notSet);
-
-  switch (outcome.kind) {
-    case Outcome::Kind::Found:
-      SetStatus(dialog, STATUS_ENTER_VALUES);
-      break;
-    case Outcome::Kind::CouldNotWrite:
-      break;
-    default:
-      OfferPortsAgain(dialog);
-      dialog.ClearSelection(IDC_RATE);
-      ShowError(dialog, PATTERN_NOT_FOUND, name);
-      break;
-  }
+  ShowEnd(dialog, outcome, name);
   return outcome;
 }
 
