@@ -18,10 +18,10 @@ class HeldBackend::Lent : public SerialPort {
     return set;
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
     owner_.versionQueried_ =
         length == FRAME_LENGTH && bytes[0] == HDR_CONFIG && bytes[1] == SUB_VERSION;
-    const bool sent = port_.WriteFrame(bytes, length);
+    const bool sent = port_.WriteFrame(bytes, length, error);
     owner_.failed_ |= !sent;
     return sent;
   }

@@ -30,11 +30,11 @@ class InterruptiblePort : public SerialPort {
     return interrupt::Requested() || inner_->SetPortRate(rate, error);
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
     if (interrupt::Requested())
       return false;
     const interrupt::BlockingCall call;
-    return inner_->WriteFrame(bytes, length);
+    return inner_->WriteFrame(bytes, length, error);
   }
 
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {

@@ -25,8 +25,8 @@ class TracePort : public SerialPort {
     return ok;
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    const bool ok = inner_->WriteFrame(bytes, length);
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
+    const bool ok = inner_->WriteFrame(bytes, length, error);
     trace_.Line(name_, rate_, "> " + HexBytes(bytes, length) + (ok ? "" : "  (write failed)"));
     return ok;
   }

@@ -9,11 +9,15 @@ namespace {
 
 constexpr int VALUE_CONTROLS[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES16, IDC_MODULES8};
 
-// One value's frame, told to the caller when it went out.
-bool Write(Configurator& cfg, SerialPort& port, std::uint8_t sub, int value) {
-  const bool sent = SendAndDrain(cfg.dialog, port, sub, value);
+// One value's frame, told to the caller when it went out; why the first write that failed did
+// is kept in failure.
+bool Write(Configurator& cfg, SerialPort& port, std::uint8_t sub, int value, PortError& failure) {
+  PortError why;
+  const bool sent = SendAndDrain(cfg.dialog, port, sub, value, why);
   if (sent && cfg.wrote)
     cfg.wrote(sub);
+  if (!sent && failure.detail.empty())
+    failure = why;
   return sent;
 }
 
@@ -37,12 +41,12 @@ Outcome WriteSettings(Configurator& cfg) {
   // no XpressNet device can hold.
   const std::string address = dialog.CurrentEntry(IDC_XN_ADDRESS);
   if (!address.empty())
-    allWritten &= Write(cfg, *port, SUB_XN_ADDRESS, ParseDecimal(address));
+    allWritten &= Write(cfg, *port, SUB_XN_ADDRESS, ParseDecimal(address), error);
 
   SetStatus(dialog, STATUS_WRITING);
   const std::string base = dialog.EditText(IDC_BASE_ADDRESS);
   if (!base.empty())
-    allWritten &= Write(cfg, *port, SUB_BASE_ADDRESS, ParseDecimal(base));
+    allWritten &= Write(cfg, *port, SUB_BASE_ADDRESS, ParseDecimal(base), error);
 
   SetStatus(dialog, STATUS_WRITING);
   // The count query's value byte is never a count, so it stands for "no count to write".
@@ -58,11 +62,13 @@ Outcome WriteSettings(Configurator& cfg) {
     count = (count + static_cast<std::uint32_t>(ParseDecimal(modules8))) & 0xFFu;
   }
   if (count != VALUE_QUERY)
-    allWritten &= Write(cfg, *port, SUB_MODULE_COUNT, static_cast<int>(count));
+    allWritten &= Write(cfg, *port, SUB_MODULE_COUNT, static_cast<int>(count), error);
 
   port.reset();
   SetStatus(dialog, STATUS_ENTER_VALUES);
-  return {allWritten ? Outcome::Kind::Done : Outcome::Kind::CouldNotWrite};
+  if (allWritten)
+    return {Outcome::Kind::Done};
+  return {Outcome::Kind::CouldNotWrite, 0, error};
 }
 
 }  // namespace valdrix

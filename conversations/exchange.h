@@ -10,8 +10,8 @@
 namespace valdrix {
 
 // Writes one set frame; when it went out, shows "Reading..." and swallows whatever the interface
-// answers. Returns whether the write went out.
-bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value,
+// answers. Returns whether the write went out; why in error when it did not.
+bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value, PortError& error,
                   std::uint64_t drainMs = DRAIN_MAX_MS);
 
 // Opens the port chosen in the port list at the rate shown in the rate list (where the last search

@@ -87,7 +87,8 @@ void TakeFound(Configurator& cfg, SerialPort& port, std::uint32_t rate, Outcome&
   dialog.Enable(IDOK, false);
 
   SetStatus(dialog, STATUS_OPENING);
-  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1);
+  PortError unused;  // a search that found the interface fails on no write after it
+  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1, unused);
 }
 
 // What the dialog shows once the search has ended (a write failure has said so already).
@@ -153,8 +154,9 @@ Outcome SearchInterface(Configurator& cfg) {
     dialog.Repaint(IDC_RATE);
 
     BuildInterfaceQuery(frame);
-    if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH)) {
-      outcome = WriteFailed(dialog, name);
+    PortError unsent;
+    if (!port->WriteFrame(frame, INTERFACE_QUERY_LENGTH, &unsent)) {
+      outcome = WriteFailed(dialog, name, unsent);
       break;
     }
     const ReadResult reply = port->ReadFrame(frame, FRAME_LENGTH);

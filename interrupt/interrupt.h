@@ -13,7 +13,7 @@ constexpr int BROKEN_OUTPUT = 13;
 // and the console window closing raise it (Windows). Call once, before any thread starts.
 void Install();
 
-// Raises the request as signal number sig does; safe in a signal handler.
+// Raises the request as signal number sig does; safe in a signal handler, whose errno it keeps.
 void Raise(int sig);
 
 // The number of the signal that raised the first request; 0 while there was none.

@@ -17,12 +17,6 @@ static_assert(BROKEN_OUTPUT == SIGPIPE);
 // second. Nobody reads them, so they stay readable for every thread that polls them.
 int g_pipes[2][2] = {{-1, -1}, {-1, -1}};
 
-void OnSignal(int sig) {
-  const int saved = errno;
-  Raise(sig);
-  errno = saved;
-}
-
 }  // namespace
 
 void Install() {
@@ -31,7 +25,7 @@ void Install() {
       fds[0] = fds[1] = -1;
   }
   struct sigaction action {};
-  action.sa_handler = OnSignal;
+  action.sa_handler = Raise;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // writes to the standard streams go on; poll() still wakes
   for (const int sig : {SIGINT, SIGTERM, SIGHUP})
@@ -40,13 +34,17 @@ void Install() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// Runs in signal handlers: errno is kept for the code the signal cut into, which may be about to
+// read it.
 void WakeWaits(int requests) {
+  const int saved = errno;
   for (int stage = 0; stage < requests && stage < 2; ++stage) {
     const char byte = 0;
     if (g_pipes[stage][1] >= 0 && write(g_pipes[stage][1], &byte, 1) < 0) {
       // Full: it is readable already.
     }
   }
+  errno = saved;
 }
 
 const char* SignalName(int sig) {

@@ -129,7 +129,7 @@ class NetworkPort : public SerialPort {
     return false;
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
     stopped_ = false;
     const std::uint64_t deadline = NowMs() + TotalTimeoutMs(length);
     std::vector<std::uint8_t> out;
@@ -137,7 +137,7 @@ class NetworkPort : public SerialPort {
     wroteSinceRate_ = true;
     const bool sent = Send(out, deadline);
     wroteAt_ = NowMs();
-    return sent;
+    return sent || Failed(error);
   }
 
   // A read after a rate the server did not take ends at its confirmation, with nothing read and
@@ -178,6 +178,12 @@ class NetworkPort : public SerialPort {
           "the server keeps the line at " + std::to_string(client_.ConfirmedRate()) + " baud";
     }
     result.ok = !stopped_ && (!broken_ || result.count == length);
+    // A dropped connection is a port that failed, not an interface that kept silent.
+    if (!result.ok) {
+      PortError why;
+      Failed(&why);  // says nothing for a stop
+      result.failed = why.detail;
+    }
     return result;
   }
 
@@ -343,8 +349,8 @@ class Borrowed : public SerialPort {
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     return port_->SetPortRate(rate, error);
   }
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    return port_->WriteFrame(bytes, length);
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
+    return port_->WriteFrame(bytes, length, error);
   }
   ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) override {
     return port_->ReadFrame(buffer, length);

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
-#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -70,10 +69,8 @@ std::unique_ptr<valdrix::SerialBackend> MakeSerialBackend() {
 // The first signal asks the window to close; a second one while the close goes out does not cut
 // it short, as it would on the command line, which can say so: the window has nobody to tell.
 void OnSignal(int sig) {
-  const int saved = errno;
   if (valdrix::interrupt::Signal() == 0)
-    valdrix::interrupt::Raise(sig);
-  errno = saved;
+    valdrix::interrupt::Raise(sig);  // which keeps errno
 }
 
 }  // namespace

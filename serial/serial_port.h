@@ -61,8 +61,9 @@ class SerialPort {
   // purged.
   virtual bool SetPortRate(std::uint32_t rate, PortError* error = nullptr) = 0;
   // Sends all bytes, waiting at most TotalTimeoutMs(length) for the handshake. Only a port error
-  // fails.
-  virtual bool WriteFrame(const std::uint8_t* bytes, std::size_t length) = 0;
+  // fails: why in *error when given (the call and the system's text; empty for a stop).
+  virtual bool WriteFrame(const std::uint8_t* bytes, std::size_t length,
+                          PortError* error = nullptr) = 0;
   // Returns once length bytes arrived, or after TotalTimeoutMs(length) in all, or
   // READ_INTERVAL_MS after the last byte once one arrived; success with a short count then.
   virtual ReadResult ReadFrame(std::uint8_t* buffer, std::size_t length) = 0;

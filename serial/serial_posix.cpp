@@ -101,10 +101,12 @@ class PosixPort : public SerialPort {
     return true;
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
     const std::uint64_t deadline = MonotonicMs() + TotalTimeoutMs(length);
+    PortError local;
+    PortError& why = error ? *error : local;
     const auto once = [&](const std::uint8_t* from, std::size_t n) {
-      return WriteOnce(from, n, deadline);
+      return WriteOnce(from, n, deadline, why);
     };
     return WriteAll(bytes, length, deadline, once, MonotonicMs);
   }
@@ -156,8 +158,9 @@ class PosixPort : public SerialPort {
 
  private:
   // One write(), waiting for room until the deadline while the handshake holds the bytes back:
-  // how many went, 0 when none did by the deadline, -1 when the port failed.
-  long WriteOnce(const std::uint8_t* bytes, std::size_t length, std::uint64_t deadline) {
+  // how many went, 0 when none did by the deadline, -1 and why when the port failed.
+  long WriteOnce(const std::uint8_t* bytes, std::size_t length, std::uint64_t deadline,
+                 PortError& why) {
     for (;;) {
       const ssize_t n = write(fd_, bytes, length);
       if (n > 0)
@@ -165,17 +168,23 @@ class PosixPort : public SerialPort {
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-        return -1;  // EIO, EPIPE, ...
+        return WriteFailed(why, "write", errno);  // EIO, EPIPE, ...
       const std::uint64_t now = MonotonicMs();
       if (now >= deadline)
         return 0;
       short revents = 0;
       const int ready = PollPort(fd_, POLLOUT, PollTimeout(now, deadline), revents);
       if (ready < 0 && errno != EINTR)
-        return -1;
+        return WriteFailed(why, "poll", errno);
       if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)))
-        return -1;
+        return WriteFailed(why, "poll", (revents & POLLHUP) ? ENODEV : EIO);
     }
+  }
+
+  // A write that failed: -1, and which call failed and why; a stop's is no failure of the port.
+  static long WriteFailed(PortError& why, const char* call, int err) {
+    why = err == ECANCELED ? PortError{} : posix::CallFailed(call, err);
+    return -1;
   }
 
   // A read that failed, saying which call failed and why; a stop's is no failure of the port.

@@ -19,6 +19,12 @@ PortError Refused(const char* call) {
   return e;
 }
 
+// A read or write that failed, as Refused says it; a stop (the call cancelled) is no failure of
+// the port.
+PortError Failure(const char* call) {
+  return GetLastError() == ERROR_OPERATION_ABORTED ? PortError{} : Refused(call);
+}
+
 class Win32Port final : public SerialPort {
  public:
   explicit Win32Port(HANDLE handle) : handle_(handle) {}
@@ -63,24 +69,33 @@ class Win32Port final : public SerialPort {
   }
 
   // Only the rate changes; everything else stays as Configure applied it. A refused rate
-  // leaves the line at the one before.
+  // leaves the line at the one before. A device that went away refused no rate: a port that no
+  // longer tells its state is gone.
   bool SetPortRate(std::uint32_t rate, PortError* error) override {
     const DWORD before = dcb_.BaudRate;
     dcb_.BaudRate = rate;
     if (SetCommState(handle_, &dcb_))
       return true;
-    if (error)
-      *error = Refused("SetCommState");
+    PortError why = Refused("SetCommState");
     dcb_.BaudRate = before;
+    DCB now{};
+    now.DCBlength = sizeof(now);
+    if (!GetCommState(handle_, &now))
+      why.problem = PortProblem::Missing;
+    if (error)
+      *error = why;
     return false;
   }
 
   // The time-outs end a try that the handshake holds back: it then sends nothing.
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
-    const auto once = [this](const std::uint8_t* from, std::size_t n) {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
+    const auto once = [this, error](const std::uint8_t* from, std::size_t n) {
       DWORD written = 0;
-      const BOOL ok = WriteFile(handle_, from, static_cast<DWORD>(n), &written, nullptr);
-      return ok ? static_cast<long>(written) : -1L;
+      if (WriteFile(handle_, from, static_cast<DWORD>(n), &written, nullptr))
+        return static_cast<long>(written);
+      if (error)
+        *error = Failure("WriteFile");
+      return -1L;
     };
     return WriteAll(bytes, length, MonotonicMs() + TotalTimeoutMs(length), once, MonotonicMs);
   }
@@ -90,6 +105,8 @@ class Win32Port final : public SerialPort {
     ReadResult result;
     result.ok = ReadFile(handle_, buffer, static_cast<DWORD>(length), &got, nullptr) != FALSE;
     result.count = result.ok ? got : 0;
+    if (!result.ok)
+      result.failed = Failure("ReadFile").detail;
     return result;
   }
 

@@ -461,7 +461,8 @@ def case_refused_calls():
         ("ioctl", 2, 1, E, "show", 3, "{p}: ioctl TIOCEXCL: Input/output error", ()),
         ("ioctl", 3, 1, E, "show", 3, "{p}: ioctl TIOCMBIS: Input/output error", ()),
         ("write", 1, 1, E, "show", 3, ": write %s/LTMP." % lock, ()),
-        ("write", 2, 1, E, "show", 4, "Could not write to {p}", ()),
+        ("write", 2, 1, E, "show", 4, "Could not write to {p}: write: Input/output error", ()),
+        ("write", 8, 1, E, "set", 4, "write to {p}: write: Input/output error", ((0, 6), (7, 14))),  # Apply
         ("write", 9, 1, E, "set", 4, "Could not write to {p}", ((0, 7), (13, 14))),  # the read-back
         # /proc unreadable: the simulator is not seen to be the terminal's device end.
         ("read", 1, 9999, E, "show", 3, "{p}: in use by", ()),

@@ -40,11 +40,13 @@ class FakeSerial::Port : public SerialPort {
     return ok || kept_;
   }
 
-  bool WriteFrame(const std::uint8_t* bytes, std::size_t length) override {
+  bool WriteFrame(const std::uint8_t* bytes, std::size_t length, PortError* error) override {
     const std::size_t index = owner_.writes_++;
     const bool ok = !owner_.failWrites.count(index);
     owner_.log_.push_back(
         {WireEvent::Kind::Write, name_, rate_, {bytes, bytes + length}, ok, owner_.NowMs()});
+    if (!ok && error)
+      error->detail = "write: Input/output error";
     if (!ok)
       return false;
     if (owner_.blockedWrites.count(index)) {

@@ -1,9 +1,12 @@
 // valdrix-config over the fake port: the command line, what each ending prints and returns.
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <sstream>
 
 #include "cli/cli.h"
 #include "cli/trace_port.h"
+#include "interrupt/interrupt.h"
 #include "tests/unit/harness.h"
 
 namespace valdrix::cli {
@@ -130,10 +133,10 @@ TEST(CliRun, EachEndingPrintsAndReturns) {
       {"first failure decides", failing({9, 19}), {"set", "COM3", "--address", "3"}, EXIT_CANNOT_WRITE, "",
        "may still be open for configuration: run valdrix-config show COM3 to close it\nWritten to the interface before the failure: none; not written: XpressNet address 3.\n"},
       {"the second set frame fails --json", failing({10}), {"--json", "set", "COM3", "--address", "3", "--base", "20"},
-       EXIT_CANNOT_WRITE, "{\"port\":\"COM3\",\"error\":\"Could not write to COM3\",\"reason\":\"write\","
+       EXIT_CANNOT_WRITE, "{\"port\":\"COM3\",\"error\":\"Could not write to COM3: write: Input/output error\",\"reason\":\"write\","
        "\"written\":{\"address\":3},\"not_written\":{\"base\":20}}\n", ""},
       {"the close fails --json", failing({9}), {"--json", "show", "COM3"}, EXIT_CANNOT_WRITE,
-       "\"modules8\":1,\"error\":\"Could not write to COM3; the interface may still be open", ""},
+       "\"modules8\":1,\"error\":\"Could not write to COM3: write: Input/output error; the interface may still be open", ""},
       {"no version, outside the range --json", noVersion, {"--json", "show", "COM3"}, EXIT_OK, "\"version\":null,\"address\":40,", ""},
       {"value not reported", noBase, {"set", "COM3", "--base", "7"}, EXIT_CANNOT_WRITE, "",
        "--base: the interface did not report"},
@@ -248,6 +251,19 @@ TEST(CliTrace, EveryCallWithItsPortRateAndTime) {
             "COM3: +0.000 s  19200  > F0 F0\nCOM3: +1.004 s  19200  < (nothing: time-out)\n"
             "COM3: +1.004 s  19200  close COM3\nCOM9: +1.004 s   9600  open COM9 failed\n");
 }
+
+#ifndef _WIN32
+// A signal handler's call keeps errno for the code it cut into, also once the wake-up pipes are
+// full and their writes fail.
+TEST(Interrupt, RaisingKeepsErrno) {
+  interrupt::Install();
+  for (int n = 0; n < 70000; ++n) {  // past a pipe's 64 KiB
+    errno = EDOM;
+    interrupt::Raise(SIGTERM);
+    ASSERT_EQ(errno, EDOM) << n;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace valdrix::cli

@@ -223,20 +223,25 @@ TEST(NetworkPort, ARateKeptAndAStopLeaveTheLinkUp) {
   ASSERT_TRUE(port->SetPortRate(9600));
   const std::uint64_t t0 = port->NowMs();
   server.stopAt = t0 + 30;
-  EXPECT_FALSE(port->ReadFrame(buffer, 4).ok);
-  EXPECT_EQ(port->NowMs(), t0 + 30);
+  const ReadResult stopped = port->ReadFrame(buffer, 4);  // no failure of the port
+  EXPECT_EQ(std::make_tuple(stopped.ok, stopped.failed, port->NowMs()),
+            std::make_tuple(false, "", t0 + 30));
   ASSERT_TRUE(port->WriteFrame(answer.data(), 4));
   server.Deliver(port->NowMs() + 100, answer);
   EXPECT_EQ(Bytes(buffer, buffer + port->ReadFrame(buffer, 4).count), answer);
   // Another client takes the port over: the server says so (ser2net 3) and hangs up; the read
-  // fails as on a pulled adapter.
+  // fails as on a pulled adapter, and says why.
   const std::string kicked = "kicked off, new user is coming\r\n";
+  const std::string took = "another client of the server took the port";
   server.Deliver(port->NowMs() + 10, Bytes(kicked.begin(), kicked.end()));
   server.closeAt = port->NowMs() + 20;
   EXPECT_TRUE(port->SetPortRate(19200));  // the read after it learns
-  EXPECT_FALSE(port->ReadFrame(buffer, 4).ok);
-  EXPECT_FALSE(port->SetPortRate(38400, &error));
-  EXPECT_EQ(error.detail, "another client of the server took the port");
+  const ReadResult lost = port->ReadFrame(buffer, 4);
+  EXPECT_EQ(std::make_pair(lost.ok, lost.failed), std::make_pair(false, took));
+  EXPECT_FALSE(port->WriteFrame(answer.data(), 4, &error));
+  EXPECT_EQ(error.detail, took);
+  error = {};
+  EXPECT_FALSE(port->SetPortRate(38400, &error) || error.detail != took);
 }
 
 // A name lookup that does not end is left behind at the deadline (real time, 100 ms).

@@ -224,6 +224,18 @@ def console_find_and_a_file():
     check((r.returncode, r.stdout.replace("\r", "")) == (0, "COM3\nCOM4\n"), f"list: {r}")
 
 
+def console_unplugged():
+    # The adapter pulled out while the search reads: the search ends naming the failed call.
+    sim = Sim("com6", "--silent")
+    running.append(subprocess.Popen(["wine", CONSOLE, "show", "COM6"], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True))
+    sim.expect([("F0 F0", RATES[0])], count_timeout=20)
+    sim.process.terminate()
+    out, err = running[-1].communicate(timeout=30)
+    r = (running[-1].returncode, err.replace("\r", ""))
+    check(r[0] == 4 and "Could not write to COM6: " in r[1], f"unplugged: {r}")
+
+
 def console_over_ser2net():
     # valdrix-config.exe on Winsock: show through the real ser2net on loopback.
     sim = Sim("com5", "--rate", "19200", "--address", "9")
@@ -252,8 +264,8 @@ def console_ctrl_c_over_network():
 
 def main():
     for scenario in (escape_before_search, found_apply_close, not_found_then_com12,
-                     german_dialog_and_fit, console_find_and_a_file, console_over_ser2net,
-                     console_ctrl_c_over_network):
+                     german_dialog_and_fit, console_find_and_a_file, console_unplugged,
+                     console_over_ser2net, console_ctrl_c_over_network):
         started = time.monotonic()
         try:
             scenario()
