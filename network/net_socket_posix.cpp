@@ -113,7 +113,8 @@ int ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
     close(fd);
     return -1;
   }
-  // Frames are a few bytes each and wait for their answer: no batching delay.
+  // Frames are a few bytes each and wait for their answer: no batching delay. A refusal only
+  // costs time.
   const int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return fd;

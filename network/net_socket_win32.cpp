@@ -93,8 +93,13 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
     why = SystemMessage(WSAGetLastError());
     return s;
   }
+  // A blocking socket would wait in connect() past the deadline and past a stop.
   u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
+  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    why = "ioctlsocket: " + SystemMessage(WSAGetLastError());
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
   int err = 0;
   if (connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
     err = WSAGetLastError();
@@ -116,7 +121,8 @@ SOCKET ConnectOne(const addrinfo& a, std::uint64_t deadline, std::string& why) {
     closesocket(s);
     return INVALID_SOCKET;
   }
-  // Frames are a few bytes each and wait for their answer: no batching delay.
+  // Frames are a few bytes each and wait for their answer: no batching delay. A refusal only
+  // costs time.
   const BOOL one = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
   return s;
