@@ -87,8 +87,10 @@ void TakeFound(Configurator& cfg, SerialPort& port, std::uint32_t rate, Outcome&
   dialog.Enable(IDOK, false);
 
   SetStatus(dialog, STATUS_OPENING);
-  PortError unused;  // a search that found the interface fails on no write after it
-  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1, unused);
+  // An open frame that did not go out leaves nothing to close; the interface was found all the
+  // same.
+  PortError unopened;
+  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1, unopened);
 }
 
 // What the dialog shows once the search has ended (a write failure has said so already).
