@@ -219,6 +219,9 @@ class NetworkPort : public SerialPort {
   // Takes in what has arrived, without waiting: data to pending_, answers sent at once.
   void TakeIn() {
     std::uint8_t chunk[NET_CHUNK];
+    // The answers owed to the server's requests share one time-out: a server that does not take
+    // them is not waited for again for each chunk.
+    const std::uint64_t answerBy = NowMs() + TIMEOUT_CONSTANT_MS;
     // A bound, so that a server streaming without end cannot keep us here.
     for (std::size_t taken = 0; taken <= NET_HELD_MAX; taken += sizeof chunk) {
       const long n = socket_->Receive(chunk, sizeof chunk);
@@ -246,7 +249,7 @@ class NetworkPort : public SerialPort {
       // server streaming without end cannot fill the memory.
       const std::size_t room = NET_HELD_MAX - std::min(NET_HELD_MAX, pending_.size());
       pending_.insert(pending_.end(), data.begin(), data.begin() + std::min(room, data.size()));
-      if (!replies.empty() && !Send(replies, NowMs() + TIMEOUT_CONSTANT_MS))
+      if (!replies.empty() && !Send(replies, answerBy))
         broken_ = true;
     }
   }
