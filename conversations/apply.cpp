@@ -13,7 +13,7 @@ constexpr int VALUE_CONTROLS[] = {IDC_XN_ADDRESS, IDC_BASE_ADDRESS, IDC_MODULES1
 // is kept in failure.
 bool Write(Configurator& cfg, SerialPort& port, std::uint8_t sub, int value, PortError& failure) {
   PortError why;
-  const bool sent = SendAndDrain(cfg.dialog, port, sub, value, why);
+  const bool sent = SendAndDrain(cfg.dialog, port, sub, value, &why);
   if (sent && cfg.wrote)
     cfg.wrote(sub);
   if (!sent && failure.detail.empty())

@@ -13,7 +13,7 @@ Outcome CloseInterface(Configurator& cfg) {
   if (!port)
     return {Outcome::Kind::CouldNotOpen, 0, error};
   SetStatus(cfg.dialog, STATUS_CLOSING);
-  if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0, error,
+  if (!SendAndDrain(cfg.dialog, *port, SUB_OPEN, 0, &error,
                     cfg.stopping ? TotalTimeoutMs(1) : DRAIN_MAX_MS))
     return {Outcome::Kind::CouldNotWrite, 0, error};
   return {Outcome::Kind::Done};

@@ -6,11 +6,11 @@
 
 namespace valdrix {
 
-bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value, PortError& error,
+bool SendAndDrain(Dialog& dialog, SerialPort& port, std::uint8_t sub, int value, PortError* error,
                   std::uint64_t drainMs) {
   FrameBuffer frame{};
   BuildSetFrame(frame, sub, value);
-  if (!port.WriteFrame(frame, FRAME_LENGTH, &error))
+  if (!port.WriteFrame(frame, FRAME_LENGTH, error))
     return false;
   SetStatus(dialog, STATUS_READING);
   DrainPort(port, drainMs);

@@ -87,10 +87,7 @@ void TakeFound(Configurator& cfg, SerialPort& port, std::uint32_t rate, Outcome&
   dialog.Enable(IDOK, false);
 
   SetStatus(dialog, STATUS_OPENING);
-  // An open frame that did not go out leaves nothing to close; the interface was found all the
-  // same.
-  PortError unopened;
-  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1, unopened);
+  cfg.interfaceOpen = SendAndDrain(dialog, port, SUB_OPEN, 1);
 }
 
 // What the dialog shows once the search has ended (a write failure has said so already).
